@@ -1,0 +1,104 @@
+#include "BZip2.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+void* BZAlloc(void*, int count, int size) {
+    if (count <= 0 || size <= 0)
+        return nullptr;
+    return std::calloc(static_cast<std::size_t>(count), static_cast<std::size_t>(size));
+}
+
+void BZFree(void*, void* block) { std::free(block); }
+
+std::string ErrorText(int code) { return "error " + std::to_string(code); }
+
+} // namespace
+
+TCustomBZip2Stream::TCustomBZip2Stream(TStream& source)
+    : FStrm(source), FStrmPos(source.Position()), FBZRec() {}
+
+void TCustomBZip2Stream::Progress() {
+    if (FOnProgress)
+        FOnProgress();
+}
+
+TBZDecompressionStream::TBZDecompressionStream(TStream& source)
+    : TCustomBZip2Stream(source), FBuffer(new char[kBufferSize]), FStartPos(FStrmPos) {
+    Start();
+}
+
+TBZDecompressionStream::~TBZDecompressionStream() { BZ2_bzDecompressEnd(&FBZRec); }
+
+void TBZDecompressionStream::Start() {
+    std::memset(&FBZRec, 0, sizeof FBZRec);
+    FBZRec.bzalloc = &BZAlloc;
+    FBZRec.bzfree = &BZFree;
+    const int result = BZ2_bzDecompressInit(&FBZRec, 0, 0);
+    if (result != BZ_OK)
+        throw EBZDecompressionError(ErrorText(result));
+    FEnded = false;
+}
+
+std::size_t TBZDecompressionStream::Read(void* buffer, std::size_t count) {
+    FBZRec.next_out = static_cast<char*>(buffer);
+    FBZRec.avail_out = static_cast<unsigned int>(count);
+    if (FStrm.Position() != FStrmPos)
+        FStrm.Seek(FStrmPos, TSeekOrigin::soBeginning);
+    while (FBZRec.avail_out > 0) {
+        if (FBZRec.avail_in == 0) {
+            const std::size_t got = FStrm.Read(FBuffer.get(), kBufferSize);
+            if (got == 0)
+                return count - FBZRec.avail_out;
+            FBZRec.next_in = FBuffer.get();
+            FBZRec.avail_in = static_cast<unsigned int>(got);
+            FStrmPos = FStrm.Position();
+        }
+        // Input after the end of the stream: the library refuses the step.
+        const int result = FEnded ? BZ_SEQUENCE_ERROR : BZ2_bzDecompress(&FBZRec);
+        if (result < 0)
+            throw EBZCompressionError(ErrorText(result));
+        if (result == BZ_STREAM_END)
+            FEnded = true;
+        Progress();
+    }
+    return count;
+}
+
+std::size_t TBZDecompressionStream::Write(const void*, std::size_t) {
+    throw EBZDecompressionError("Invalid stream operation");
+}
+
+std::int64_t TBZDecompressionStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+    const auto position = [this] {
+        return static_cast<std::int64_t>((static_cast<std::uint64_t>(FBZRec.total_out_hi32) << 32) |
+                                         FBZRec.total_out_lo32);
+    };
+    if (origin == TSeekOrigin::soBeginning && offset == 0) {
+        BZ2_bzDecompressEnd(&FBZRec);
+        FStrm.Seek(FStartPos, TSeekOrigin::soBeginning);
+        FStrmPos = FStartPos;
+        Start();
+        return 0;
+    }
+    const std::int64_t here = position();
+    std::int64_t target;
+    if (origin == TSeekOrigin::soCurrent && offset >= 0)
+        target = here + offset;
+    else if (origin == TSeekOrigin::soBeginning && offset > here)
+        target = offset;
+    else
+        throw EBZDecompressionError("Invalid stream operation");
+    char discard[4096];
+    while (position() < target) {
+        const auto piece = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(sizeof discard), target - position()));
+        if (Read(discard, piece) < piece)
+            break;
+    }
+    return position();
+}

@@ -1,0 +1,64 @@
+// Decompression of bzip2 data as a read-only stream over libbz2.
+#pragma once
+
+#include "Errors.h"
+#include "Streams.h"
+
+#include <bzlib.h>
+
+#include <functional>
+#include <memory>
+
+class EBZip2Error : public Exception {
+public:
+    using Exception::Exception;
+};
+class EBZCompressionError : public EBZip2Error {
+public:
+    using EBZip2Error::EBZip2Error;
+};
+class EBZDecompressionError : public EBZip2Error {
+public:
+    using EBZip2Error::EBZip2Error;
+};
+
+class TCustomBZip2Stream : public TStream {
+public:
+    // Called after every decompression step.
+    void SetOnProgress(std::function<void()> handler) { FOnProgress = std::move(handler); }
+
+protected:
+    explicit TCustomBZip2Stream(TStream& source);
+    void Progress();
+
+    TStream& FStrm;         // the compressed source, not owned
+    std::int64_t FStrmPos;  // the source position after the last refill
+    std::function<void()> FOnProgress;
+    bz_stream FBZRec;
+};
+
+// Reads the decompressed content of one bzip2 stream from its source. The
+// position is the number of bytes produced; position 0 restarts from the
+// source's start, forward moves read and discard, other seeks are refused.
+class TBZDecompressionStream : public TCustomBZip2Stream {
+public:
+    explicit TBZDecompressionStream(TStream& source);
+    ~TBZDecompressionStream() override;
+
+    std::size_t Read(void* buffer, std::size_t count) override;
+    std::size_t Write(const void* buffer, std::size_t count) override;
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+
+    // Whether the end of the bzip2 stream was reached: a source that runs out
+    // before it holds a cut-off copy.
+    bool StreamEnded() const { return FEnded; }
+
+    static constexpr std::size_t kBufferSize = 65536;
+
+private:
+    void Start();
+
+    std::unique_ptr<char[]> FBuffer;
+    std::int64_t FStartPos;
+    bool FEnded = false;
+};

@@ -1,0 +1,430 @@
+#include "GetFilesThr.h"
+
+#include "BZip2.h"
+#include "Errors.h"
+#include "Files.h"
+#include "Http.h"
+#include "LstFile.h"
+#include "Misc.h"
+#include "Text.h"
+#include "md5.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <set>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kDownloadBlock = 1024;
+constexpr std::size_t kUnpackBlock = 0x10000;
+
+std::int32_t ClampToInt32(std::int64_t value) {
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
+                                 std::numeric_limits<std::int32_t>::max()));
+}
+
+bool IsFile(const std::string& path) {
+    std::error_code error;
+    return fs::is_regular_file(path, error);
+}
+
+void RemoveFile(const std::string& path) {
+    std::error_code error;
+    fs::remove(path, error);
+}
+
+// The fields of a file entry: path, digest and size. An entry with fewer
+// fields cannot be processed at all.
+struct FileEntry {
+    std::string path, digest, size;
+};
+
+FileEntry SplitFileEntry(const std::string& entry) {
+    const std::vector<std::string> fields = SplitFromEnd(entry, "|");
+    if (fields.size() < 3)
+        throw Exception("Manifest entry without path, digest and size: " + entry);
+    return {fields[2], fields[1], fields[0]};
+}
+
+std::int32_t SizeField(const FileEntry& entry) {
+    const std::int32_t size = StrToInt(entry.size);
+    if (size < 0)
+        throw EConvertError(FormatMessage("'%s' is not a valid size", entry.size));
+    return size;
+}
+
+} // namespace
+
+GFilesThread::GFilesThread(TUpdateTarget& target, TDispatcher dispatcher)
+    : target_(target), dispatcher_(std::move(dispatcher)) {}
+
+GFilesThread::~GFilesThread() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void GFilesThread::Start() {
+    thread_ = std::thread([this] {
+        Execute();
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        ended_.notify_all();
+    });
+}
+
+bool GFilesThread::Finished() const {
+    std::lock_guard lock(mutex_);
+    return finished_;
+}
+
+void GFilesThread::WaitFor() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool GFilesThread::WaitFor(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return ended_.wait_for(lock, timeout, [this] { return finished_; });
+}
+
+// ---------------------------------------------------------------------------
+// Notifications: each runs through the dispatcher and reads the fields that
+// the worker set before sending it.
+
+void GFilesThread::Synchronize(Notification notification) {
+    if (dispatcher_)
+        dispatcher_([this, notification] { (this->*notification)(); });
+    else
+        (this->*notification)();
+}
+
+void GFilesThread::LockCommands() { target_.LockCommands(); }
+void GFilesThread::ShowStatus() { target_.ShowStatus(StatusText); }
+void GFilesThread::SetFileProgress() { target_.SetFileProgress(ProgressValue); }
+void GFilesThread::SetTotalProgress() { target_.SetTotalProgress(ProgressValue); }
+void GFilesThread::StoreRevision() { target_.StoreRevision(std::to_string(AtRevision)); }
+void GFilesThread::UnlockCommands() { target_.UnlockCommands(); }
+
+void GFilesThread::SetGaugeMax() {
+    if (GaugeSelector == 0)
+        target_.SetFileGaugeMax(ProgressValue);
+    else if (GaugeSelector == 1)
+        target_.SetTotalGaugeMax(ProgressValue);
+}
+
+void GFilesThread::Show(const std::string& text) {
+    StatusText = text;
+    Synchronize(&GFilesThread::ShowStatus);
+}
+
+// ---------------------------------------------------------------------------
+// The run.
+
+void GFilesThread::Execute() {
+    const std::string manifest = [] {
+        try {
+            return platform::CurrentFolder() + "files.lst";
+        } catch (...) {
+            return std::string();
+        }
+    }();
+    try {
+        BaseDir = platform::CurrentFolder();
+        Synchronize(&GFilesThread::LockCommands);
+        Show(status::kFetchingList);
+        // An empty address names no server: the list cannot be fetched.
+        bool fetched = false;
+        if (!UpdateUrl.empty()) {
+            if (UpdateUrl.back() != '/')
+                UpdateUrl += '/';
+            fetched = Download(UpdateUrl + "files.lst.bz2", BaseDir + "files.lst.bz2", true);
+        }
+        if (!fetched) {
+            StatusText = status::kFailed;
+            RemoveFile(BaseDir + "files.lst");
+        } else {
+            Show("");
+            try {
+                Unpack(BaseDir + "files.lst.bz2", BaseDir + "files.lst");
+            } catch (const std::exception&) {
+                Show(status::kFailed);
+                RemoveFile(BaseDir + "files.lst");
+            }
+            if (IsFile(BaseDir + "files.lst"))
+                ProcessManifest();
+        }
+        Synchronize(&GFilesThread::ShowStatus);
+        Synchronize(&GFilesThread::UnlockCommands);
+    } catch (...) {
+        // Whatever else went wrong ends the run here, but never leaves the
+        // window locked or a manifest of this run behind.
+        PendingFiles.clear();
+        SourceStream = nullptr;
+        if (!manifest.empty())
+            RemoveFile(manifest);
+        try {
+            StatusText = status::kFailed;
+            Synchronize(&GFilesThread::ShowStatus);
+            Synchronize(&GFilesThread::UnlockCommands);
+        } catch (...) {
+            // The host refused even these; nothing more can be reported.
+        }
+    }
+}
+
+void GFilesThread::ProcessManifest() {
+    PendingFiles.clear();
+    failedEntry_ = false;
+    std::int32_t revision = 0;
+    {
+        const TListFile list(BaseDir + "files.lst");
+        revision = StrToInt(list.GetValue("settings", "Rev"));
+        StrToInt(list.GetValue("settings", "ModHosts"));
+        const std::vector<std::string> self = list.GetSection("self");
+        SelfEntry = self.front();
+        const std::vector<std::string> critical = list.GetSection("files_critical");
+        const std::vector<std::string> normal = list.GetSection("files_normal");
+        RemoveLeftovers({self, critical, normal});
+
+        CheckFiles(critical);
+        if (FullCheck || AtRevision < revision) {
+            if (CreateBackup == 1) {
+                const std::string backup = BaseDir + "backup";
+                DeleteFolder(backup);
+                std::error_code error;
+                fs::create_directory(backup, error);
+                if (error)
+                    throw EInOutError("Cannot create folder \"" + backup + "\": " + error.message());
+            }
+            CheckFiles(normal);
+        }
+        InstallPending();
+    }
+    PendingFiles.clear();
+    RemoveFile(BaseDir + "files.lst");
+    if (AtRevision < revision) {
+        AtRevision = revision;
+        Synchronize(&GFilesThread::StoreRevision);
+    }
+}
+
+std::string GFilesThread::LocalFile(const std::string& manifestPath) const {
+    return BaseDir + platform::ManifestPathToLocal(manifestPath);
+}
+
+std::string GFilesThread::ServerCopy(const std::string& manifestPath) const {
+    return UpdateUrl + platform::EncodeUrlPath(platform::ManifestPathToLocal(manifestPath)) + ".bz2";
+}
+
+// A run that was killed can leave the downloaded copy of an entry (its path +
+// ".bz2") and its own temporary files behind. Nothing else is touched: a
+// ".bz2" file that the manifest lists itself is a file of the game.
+void GFilesThread::RemoveLeftovers(const std::vector<std::vector<std::string>>& sections) {
+    std::set<std::string> listed;
+    std::vector<std::string> paths;
+    for (const auto& section : sections) {
+        for (const std::string& entry : section) {
+            const std::vector<std::string> fields = SplitFromEnd(entry, "|");
+            if (fields.size() < 3 || !IsSafeRelativePath(fields[2]))
+                continue;
+            listed.insert(fields[2]);
+            paths.push_back(fields[2]);
+        }
+    }
+    std::set<std::string> folders;
+    for (const std::string& path : paths) {
+        const std::string local = LocalFile(path);
+        if (!listed.count(path + ".bz2") && IsFile(local + ".bz2"))
+            RemoveFile(local + ".bz2");
+        folders.insert(fs::path(local).parent_path().string());
+    }
+    folders.insert(fs::path(BaseDir + "files.lst").parent_path().string());
+    for (const std::string& folder : folders) {
+        std::error_code error;
+        for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+            if (platform::IsOwnTempFileName(it->path().filename().string()) &&
+                it->is_regular_file(error))
+                RemoveFile(it->path().string());
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Fetch and unpack.
+
+bool GFilesThread::Download(const std::string& url, const std::string& target, bool progress) {
+    ProgressValue = 0;
+    std::unique_ptr<TFileStream> file;
+    std::int64_t received = 0;
+    platform::HttpOptions options;
+    options.agent = kAgentName;
+    options.connectTimeoutS = ConnectTimeoutS;
+    options.stallTimeoutS = StallTimeoutS;
+    platform::HttpHandlers handlers;
+    handlers.opened = [&] {
+        file = std::make_unique<TFileStream>(target, TFileStream::Mode::fmCreate);
+    };
+    handlers.data = [&](const char* data, std::size_t size) {
+        while (size > 0) {
+            const std::size_t block = std::min(size, kDownloadBlock);
+            file->Write(data, block);
+            if (progress) {
+                received += static_cast<std::int64_t>(block);
+                ProgressValue = ClampToInt32(received);
+                Synchronize(&GFilesThread::SetFileProgress);
+            }
+            data += block;
+            size -= block;
+        }
+    };
+    const bool opened = platform::HttpGet(url, options, handlers);
+    if (opened) {
+        if (progress) // the read that finds the end of the body
+            Synchronize(&GFilesThread::SetFileProgress);
+        file->Close();
+    }
+    ProgressValue = 0;
+    Synchronize(&GFilesThread::SetFileProgress);
+    return opened;
+}
+
+void GFilesThread::OnUnpackProgress() {
+    ProgressValue = ClampToInt32(SourceStream ? SourceStream->Position() : 0);
+    Synchronize(&GFilesThread::SetFileProgress);
+}
+
+void GFilesThread::Unpack(const std::string& compressed, const std::string& target,
+                          const std::string& expectedDigest) {
+    auto source = std::make_unique<TFileStream>(compressed, TFileStream::Mode::fmOpenRead);
+    std::unique_ptr<platform::AtomicFile> output;
+    try {
+        output = std::make_unique<platform::AtomicFile>(target);
+    } catch (...) {
+        source.reset();
+        RemoveFile(compressed);
+        throw;
+    }
+    SourceStream = source.get();
+    ProgressValue = ClampToInt32(source->Size());
+    GaugeSelector = 0;
+    std::exception_ptr error;
+    try {
+        Synchronize(&GFilesThread::SetGaugeMax);
+        TBZDecompressionStream stream(*source);
+        stream.SetOnProgress([this] { OnUnpackProgress(); });
+        TMD5 digest;
+        std::unique_ptr<char[]> buffer(new char[kUnpackBlock]);
+        while (const std::size_t n = stream.Read(buffer.get(), kUnpackBlock)) {
+            output->Write(buffer.get(), n);
+            if (!expectedDigest.empty())
+                digest.Update(buffer.get(), n);
+        }
+        if (!stream.StreamEnded())
+            throw EBZCompressionError("error " + std::to_string(BZ_UNEXPECTED_EOF));
+        if (!expectedDigest.empty() && digest.FinalText() != expectedDigest)
+            throw EInOutError("The new content of \"" + target + "\" does not match its digest");
+    } catch (...) {
+        error = std::current_exception();
+    }
+    SourceStream = nullptr;
+    ProgressValue = 0;
+    try {
+        Synchronize(&GFilesThread::SetFileProgress);
+    } catch (...) {
+        if (!error)
+            error = std::current_exception();
+    }
+    source.reset();
+    RemoveFile(compressed);
+    if (error) {
+        output->Discard();
+        std::rethrow_exception(error);
+    }
+    output->Commit();
+}
+
+// ---------------------------------------------------------------------------
+// File synchronisation.
+
+void GFilesThread::CheckFiles(const std::vector<std::string>& entries) {
+    if (entries.empty() || entries.front() == kEmptySection || Terminated())
+        return;
+    Show(status::kChecking);
+    GaugeSelector = 1;
+    ProgressValue = ClampToInt32(static_cast<std::int64_t>(entries.size()) - 1);
+    Synchronize(&GFilesThread::SetGaugeMax);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        ProgressValue = ClampToInt32(static_cast<std::int64_t>(i));
+        Synchronize(&GFilesThread::SetTotalProgress);
+        const FileEntry entry = SplitFileEntry(entries[i]);
+        Show(status::kCheckingFile + platform::AnsiToUtf8(entry.path));
+        if (!IsSafeRelativePath(entry.path)) {
+            failedEntry_ = true; // never read, written or fetched
+            continue;
+        }
+        const std::string local = LocalFile(entry.path);
+        if (IsFile(local) && FileDigestText(local) == entry.digest)
+            continue;
+        PendingFiles.push_back(entries[i]);
+        SizeField(entry);
+    }
+    ProgressValue = 0;
+    Synchronize(&GFilesThread::SetTotalProgress);
+    Show("");
+}
+
+void GFilesThread::InstallPending() {
+    if (PendingFiles.empty()) {
+        StatusText = failedEntry_ ? status::kFailed : "";
+        return;
+    }
+    GaugeSelector = 1;
+    ProgressValue = ClampToInt32(static_cast<std::int64_t>(PendingFiles.size()) - 1);
+    Synchronize(&GFilesThread::SetGaugeMax);
+    bool failed = false;
+    for (std::size_t i = 0; i < PendingFiles.size() && !Terminated(); ++i) {
+        const FileEntry entry = SplitFileEntry(PendingFiles[i]);
+        const std::string local = LocalFile(entry.path);
+        const std::string shown = platform::AnsiToUtf8(entry.path);
+        const std::string downloaded = local + ".bz2";
+        Show(status::kDownloading + shown);
+        GaugeSelector = 0;
+        ProgressValue = SizeField(entry);
+        Synchronize(&GFilesThread::SetGaugeMax);
+        std::error_code ignored;
+        fs::create_directories(fs::path(local).parent_path(), ignored);
+        if (!Download(ServerCopy(entry.path), downloaded, true)) {
+            StatusText = status::kFailed;
+            failed = true;
+            break;
+        }
+        try {
+            if (CreateBackup == 1 && IsFile(local)) {
+                // The old content is kept before anything replaces it; a file
+                // that cannot be kept is not replaced.
+                const fs::path backup =
+                    BaseDir + "backup/" + platform::ManifestPathToLocal(entry.path);
+                fs::create_directories(backup.parent_path());
+                fs::copy_file(local, backup, fs::copy_options::overwrite_existing);
+            }
+            Show(status::kExtracting + shown);
+            Unpack(downloaded, local, entry.digest);
+        } catch (const std::exception&) {
+            RemoveFile(downloaded);
+            StatusText = status::kFailed;
+            failed = true;
+        }
+        ProgressValue = ClampToInt32(static_cast<std::int64_t>(i) + 1);
+        Synchronize(&GFilesThread::SetTotalProgress);
+    }
+    ProgressValue = 0;
+    Synchronize(&GFilesThread::SetTotalProgress);
+    StatusText = (failed || failedEntry_) ? status::kFailed : status::kAllUpdated;
+}

@@ -1,0 +1,126 @@
+// The update run: brings the installation in line with the manifest on the
+// update server, on a worker thread, reporting through notifications.
+#pragma once
+
+#include "Streams.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// The status texts of the run.
+namespace status {
+inline constexpr const char* kFetchingList = "Скачивание списка обновлений";
+inline constexpr const char* kFailed = "Не удалось обновить";
+inline constexpr const char* kAllUpdated = "Все файлы были обновлены";
+inline constexpr const char* kChecking = "Проверка файлов";
+inline constexpr const char* kCheckingFile = "Проверка ";
+inline constexpr const char* kDownloading = "Загружается ";
+inline constexpr const char* kExtracting = "Извлекается ";
+} // namespace status
+
+// The agent name of every request to the update server.
+inline constexpr const char* kAgentName = "ZentyrClientUpdater";
+
+// What the run's notifications change: the launcher window, or the headless
+// runner. Every method runs where the dispatcher runs it, one at a time, while
+// the worker waits; what it raises is raised in the worker.
+class TUpdateTarget {
+public:
+    virtual ~TUpdateTarget() = default;
+    virtual void LockCommands() = 0;
+    virtual void ShowStatus(const std::string& text) = 0;
+    virtual void SetFileGaugeMax(std::int32_t value) = 0;
+    virtual void SetTotalGaugeMax(std::int32_t value) = 0;
+    virtual void SetFileProgress(std::int32_t value) = 0;
+    virtual void SetTotalProgress(std::int32_t value) = 0;
+    virtual void StoreRevision(const std::string& revision) = 0;
+    virtual void UnlockCommands() = 0;
+};
+
+// Runs one notification on the host's thread and returns when it has run,
+// passing back whatever it raised. An empty dispatcher runs it in place.
+using TDispatcher = std::function<void(const std::function<void()>&)>;
+
+class GFilesThread {
+public:
+    explicit GFilesThread(TUpdateTarget& target, TDispatcher dispatcher = {});
+    ~GFilesThread(); // waits for a started run to end
+    GFilesThread(const GFilesThread&) = delete;
+    GFilesThread& operator=(const GFilesThread&) = delete;
+
+    // Thread control. Inputs are set before Start.
+    void Start();
+    void Terminate() { terminated_ = true; } // a stop request
+    bool Terminated() const { return terminated_; }
+    bool Finished() const;
+    void WaitFor();
+    bool WaitFor(std::chrono::milliseconds timeout); // whether the run has ended
+
+    // The run's fields.
+    std::int32_t ProgressValue = 0;
+    std::string StatusText;
+    std::vector<std::string> PendingFiles;
+    std::int32_t CreateBackup = 0;
+    std::int32_t AtRevision = 0;
+    bool FullCheck = false;
+    std::int32_t GaugeSelector = 0;
+    std::string UpdateUrl;
+    std::string SelfEntry;
+    std::string BaseDir;
+    TStream* SourceStream = nullptr;
+
+    // Network limits: a connection not made, or a transfer silent, for so long
+    // fails like a broken connection.
+    long ConnectTimeoutS = 15;
+    long StallTimeoutS = 30;
+
+    // The body of the run.
+    void Execute();
+
+    // Operations of the run.
+    bool Download(const std::string& url, const std::string& target, bool progress);
+    // Decompresses `compressed` into `target` and deletes `compressed`. The
+    // target is replaced only by complete content, and, when a digest is
+    // given, only by content with that digest.
+    void Unpack(const std::string& compressed, const std::string& target,
+                const std::string& expectedDigest = {});
+    void CheckFiles(const std::vector<std::string>& entries);
+    void InstallPending();
+
+private:
+    using Notification = void (GFilesThread::*)();
+
+    void Synchronize(Notification notification);
+    void Show(const std::string& text);
+    void OnUnpackProgress();
+    void ProcessManifest();
+    void RemoveLeftovers(const std::vector<std::vector<std::string>>& sections);
+    std::string LocalFile(const std::string& manifestPath) const;
+    std::string ServerCopy(const std::string& manifestPath) const;
+
+    // Notifications.
+    void LockCommands();
+    void ShowStatus();
+    void SetGaugeMax();
+    void SetFileProgress();
+    void SetTotalProgress();
+    void StoreRevision();
+    void UnlockCommands();
+
+    TUpdateTarget& target_;
+    TDispatcher dispatcher_;
+    bool failedEntry_ = false; // an entry of this run could not be brought up to date
+
+    std::atomic<bool> terminated_{false};
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::condition_variable ended_;
+    bool finished_ = false;
+};

@@ -1,0 +1,61 @@
+#include "Streams.h"
+
+#include "Errors.h"
+
+#include <cerrno>
+#include <cstring>
+
+TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
+    file_ = std::fopen(path.c_str(), mode == Mode::fmOpenRead ? "rb" : "wb");
+    if (!file_)
+        throw EInOutError("Cannot " + std::string(mode == Mode::fmOpenRead ? "open" : "create") +
+                          " file \"" + path + "\": " + std::strerror(errno));
+    if (mode == Mode::fmOpenRead)
+        std::setvbuf(file_, nullptr, _IONBF, 0); // reads come in large blocks already
+    else
+        std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
+}
+
+TFileStream::~TFileStream() {
+    if (file_)
+        std::fclose(file_);
+}
+
+std::size_t TFileStream::Read(void* buffer, std::size_t count) {
+    const std::size_t n = std::fread(buffer, 1, count, file_);
+    if (n < count && std::ferror(file_))
+        throw EInOutError("Cannot read file \"" + path_ + "\": " + std::strerror(errno));
+    return n;
+}
+
+std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
+    if (std::fwrite(buffer, 1, count, file_) != count)
+        throw EInOutError("Cannot write file \"" + path_ + "\": " + std::strerror(errno));
+    return count;
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+    const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+                       : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                          : SEEK_END;
+    if (!(offset == 0 && origin == TSeekOrigin::soCurrent) &&
+        std::fseek(file_, static_cast<long>(offset), whence) != 0)
+        throw EInOutError("Cannot seek in file \"" + path_ + "\": " + std::strerror(errno));
+    return static_cast<std::int64_t>(std::ftell(file_));
+}
+
+std::int64_t TFileStream::Size() {
+    const std::int64_t here = Position();
+    const std::int64_t end = Seek(0, TSeekOrigin::soEnd);
+    Seek(here, TSeekOrigin::soBeginning);
+    return end;
+}
+
+void TFileStream::Close() {
+    if (!file_)
+        return;
+    std::FILE* f = file_;
+    file_ = nullptr;
+    if (std::fclose(f) != 0)
+        throw EInOutError("Cannot write file \"" + path_ + "\": " + std::strerror(errno));
+}

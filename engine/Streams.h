@@ -1,0 +1,41 @@
+// A minimal stream interface for the decompression stream and the files it reads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+class TStream {
+public:
+    virtual ~TStream() = default;
+    virtual std::size_t Read(void* buffer, std::size_t count) = 0;
+    virtual std::size_t Write(const void* buffer, std::size_t count) = 0;
+    virtual std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) = 0;
+
+    std::int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
+};
+
+// A file opened for reading, or created (replacing an existing one) for
+// writing. Failures raise EInOutError.
+class TFileStream : public TStream {
+public:
+    enum class Mode { fmOpenRead, fmCreate };
+
+    TFileStream(const std::string& path, Mode mode);
+    ~TFileStream() override;
+    TFileStream(const TFileStream&) = delete;
+    TFileStream& operator=(const TFileStream&) = delete;
+
+    std::size_t Read(void* buffer, std::size_t count) override;
+    std::size_t Write(const void* buffer, std::size_t count) override;
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+    std::int64_t Size();
+    void Close(); // raises when buffered data cannot be written
+
+private:
+    std::string path_;
+    std::FILE* file_ = nullptr;
+};

@@ -1,0 +1,143 @@
+#include "Files.h"
+
+#include "Errors.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <fcntl.h>
+
+namespace platform {
+namespace {
+
+constexpr std::string_view kTempPrefix = ".quenmor-tmp-";
+constexpr std::string_view kTempPattern = "XXXXXX";
+
+mode_t CurrentUmask() {
+    // Reading the mask through umask() would change it for a moment under
+    // other threads; the kernel reports it here instead.
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    return 022;
+}
+
+std::string ErrorFor(const std::string& what, const std::string& path, int error) {
+    return what + " \"" + path + "\": " + std::strerror(error);
+}
+
+} // namespace
+
+std::string CurrentFolder() {
+    std::string folder = std::filesystem::current_path().string();
+    if (folder.empty() || folder.back() != kPathSeparator)
+        folder += kPathSeparator;
+    return folder;
+}
+
+bool IsOwnTempFileName(std::string_view fileName) {
+    return fileName.size() == kTempPrefix.size() + kTempPattern.size() &&
+           fileName.substr(0, kTempPrefix.size()) == kTempPrefix;
+}
+
+MappedFile::MappedFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        const auto length = static_cast<std::size_t>(st.st_size);
+        void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (map != MAP_FAILED) {
+            ::madvise(map, length, MADV_SEQUENTIAL | MADV_WILLNEED);
+            data_ = static_cast<const unsigned char*>(map);
+            size_ = length;
+        }
+    }
+    ::close(fd);
+}
+
+MappedFile::~MappedFile() {
+    if (data_)
+        ::munmap(const_cast<unsigned char*>(data_), size_);
+}
+
+AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {
+    const std::filesystem::path folder = std::filesystem::path(target_).parent_path();
+    std::string pattern = (folder.empty() ? std::string(".") : folder.string()) + "/" +
+                          std::string(kTempPrefix) + std::string(kTempPattern);
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ < 0)
+        throw EInOutError(ErrorFor("Cannot create a temporary file for", target_, errno));
+    tempPath_ = pattern;
+}
+
+AtomicFile::~AtomicFile() { Discard(); }
+
+void AtomicFile::Write(const void* data, std::size_t size) {
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd_, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw EInOutError(ErrorFor("Cannot write", target_, errno));
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void AtomicFile::Commit() {
+    struct stat old {};
+    mode_t mode = static_cast<mode_t>(0666 & ~CurrentUmask());
+    if (::stat(target_.c_str(), &old) == 0)
+        mode = old.st_mode & 07777;
+    if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0)
+        throw EInOutError(ErrorFor("Cannot write", target_, errno));
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(tempPath_.c_str());
+        tempPath_.clear();
+        throw EInOutError(ErrorFor("Cannot write", target_, error));
+    }
+    if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(tempPath_.c_str());
+        tempPath_.clear();
+        throw EInOutError(ErrorFor("Cannot replace", target_, error));
+    }
+    tempPath_.clear();
+    // Make the rename itself durable.
+    const std::filesystem::path folder = std::filesystem::path(target_).parent_path();
+    const int dirFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+}
+
+void AtomicFile::Discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!tempPath_.empty()) {
+        ::unlink(tempPath_.c_str());
+        tempPath_.clear();
+    }
+}
+
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+
+std::string LastErrorText() { return std::strerror(errno); }
+
+} // namespace platform

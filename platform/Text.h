@@ -1,0 +1,38 @@
+// The 8-bit "ANSI" texts of the installation (manifest, settings files) are
+// Windows-1251; this program works in UTF-8. Every conversion between the two
+// goes through here.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Windows-1251 bytes to UTF-8. Never fails: the few unassigned code points
+// (0x98) become U+FFFD.
+std::string AnsiToUtf8(std::string_view ansi);
+
+// UTF-8 to Windows-1251, or nothing when the text is not valid UTF-8 or holds
+// a character that the code page cannot carry.
+std::optional<std::string> Utf8ToAnsi(std::string_view utf8);
+
+bool IsValidUtf8(std::string_view text);
+
+// A value read from an 8-bit file: kept when it is valid UTF-8 already,
+// otherwise read as Windows-1251.
+std::string SettingsTextToUtf8(std::string_view text);
+
+// A manifest path ("\" separators, Windows-1251) as a relative local path
+// ("/" separators, UTF-8).
+std::string ManifestPathToLocal(std::string_view manifestPath);
+
+// A relative local path as the manifest writes it.
+std::optional<std::string> LocalPathToManifest(std::string_view localPath);
+
+// Percent-encodes what an address cannot carry (blanks, controls, non-ASCII,
+// and characters with a meaning in addresses), keeping "/" and the
+// unreserved characters. For the path part appended to the update address.
+std::string EncodeUrlPath(std::string_view utf8Path);
+
+} // namespace platform
