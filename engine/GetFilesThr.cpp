@@ -10,6 +10,7 @@
 #include "md5.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -271,21 +272,34 @@ bool GFilesThread::Download(const std::string& url, const std::string& target, b
     handlers.opened = [&] {
         file = std::make_unique<TFileStream>(target, TFileStream::Mode::fmCreate);
     };
+    // The body is handed on in whole blocks of 1024 bytes (the last one may
+    // be shorter), whatever pieces the network delivers.
+    char block[kDownloadBlock];
+    std::size_t filled = 0;
+    const auto handOn = [&] {
+        file->Write(block, filled);
+        if (progress) {
+            received += static_cast<std::int64_t>(filled);
+            ProgressValue = ClampToInt32(received);
+            Synchronize(&GFilesThread::SetFileProgress);
+        }
+        filled = 0;
+    };
     handlers.data = [&](const char* data, std::size_t size) {
         while (size > 0) {
-            const std::size_t block = std::min(size, kDownloadBlock);
-            file->Write(data, block);
-            if (progress) {
-                received += static_cast<std::int64_t>(block);
-                ProgressValue = ClampToInt32(received);
-                Synchronize(&GFilesThread::SetFileProgress);
-            }
-            data += block;
-            size -= block;
+            const std::size_t piece = std::min(size, kDownloadBlock - filled);
+            std::memcpy(block + filled, data, piece);
+            filled += piece;
+            data += piece;
+            size -= piece;
+            if (filled == kDownloadBlock)
+                handOn();
         }
     };
     const bool opened = platform::HttpGet(url, options, handlers);
     if (opened) {
+        if (filled > 0)
+            handOn();
         if (progress) // the read that finds the end of the body
             Synchronize(&GFilesThread::SetFileProgress);
         file->Close();

@@ -76,6 +76,9 @@ public:
     std::string BaseDir;
     TStream* SourceStream = nullptr;
 
+    // The folder that holds the system's "hosts" file; the host names it.
+    std::string HostsFolder;
+
     // Network limits: a connection not made, or a transfer silent, for so long
     // fails like a broken connection.
     long ConnectTimeoutS = 15;

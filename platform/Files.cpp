@@ -97,8 +97,12 @@ void AtomicFile::Write(const void* data, std::size_t size) {
 void AtomicFile::Commit() {
     struct stat old {};
     mode_t mode = static_cast<mode_t>(0666 & ~CurrentUmask());
-    if (::stat(target_.c_str(), &old) == 0)
+    if (::stat(target_.c_str(), &old) == 0) {
         mode = old.st_mode & 07777;
+        // Run by the superuser, keep the file owned by whoever owned it.
+        if (::geteuid() == 0)
+            (void)::fchown(fd_, old.st_uid, old.st_gid);
+    }
     if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0)
         throw EInOutError(ErrorFor("Cannot write", target_, errno));
     const int fd = fd_;

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -9,8 +10,13 @@
 namespace platform {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 struct Transfer {
     CURL* curl = nullptr;
+    std::chrono::seconds stallLimit{30};
+    curl_off_t lastReceived = -1;
+    Clock::time_point lastProgress = Clock::now();
     const HttpHandlers* handlers = nullptr;
     bool opened = false;
     std::exception_ptr error;
@@ -54,6 +60,19 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     return length;
 }
 
+// Ends a transfer that has received nothing for the stall limit, before or
+// after the response headers.
+int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
+    auto* t = static_cast<Transfer*>(user);
+    const auto now = Clock::now();
+    if (received != t->lastReceived) {
+        t->lastReceived = received;
+        t->lastProgress = now;
+        return 0;
+    }
+    return now - t->lastProgress >= t->stallLimit ? 1 : 0;
+}
+
 std::size_t OnData(char* data, std::size_t size, std::size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
     const std::size_t length = size * count;
@@ -87,8 +106,10 @@ bool HttpGet(const std::string& url, const HttpOptions& options, const HttpHandl
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, options.connectTimeoutS);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, options.stallTimeoutS);
+    t.stallLimit = std::chrono::seconds(options.stallTimeoutS);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnData);

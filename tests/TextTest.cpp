@@ -1,0 +1,41 @@
+#include "Text.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+TEST(Text, Windows1251RoundTripsThroughUtf8) {
+    const std::string ansi = "\xcf\xf0\xee\xe2\xe5\xf0\xea\xe0 \xa8\xb8 \x88"; // "Проверка Ёё €"
+    EXPECT_EQ(AnsiToUtf8(ansi), "Проверка Ёё €");
+    EXPECT_EQ(Utf8ToAnsi("Проверка Ёё €"), ansi);
+    std::string all;
+    for (int b = 1; b < 256; ++b)
+        if (b != 0x98)
+            all += static_cast<char>(b);
+    EXPECT_EQ(Utf8ToAnsi(AnsiToUtf8(all)), all);
+}
+
+TEST(Text, RefusesWhatWindows1251CannotCarry) {
+    EXPECT_FALSE(Utf8ToAnsi("日本"));
+    EXPECT_FALSE(Utf8ToAnsi("\xff\xfe"));     // not UTF-8
+    EXPECT_FALSE(Utf8ToAnsi("\xc0\xaf"));     // overlong "/"
+    EXPECT_FALSE(Utf8ToAnsi("\xed\xa0\x80")); // surrogate
+    EXPECT_FALSE(Utf8ToAnsi("\xd0"));         // cut short
+}
+
+TEST(Text, SettingsValuesAreUtf8WhenValidElseWindows1251) {
+    EXPECT_EQ(SettingsTextToUtf8("Мой клиент"), "Мой клиент");
+    EXPECT_EQ(SettingsTextToUtf8("\xcc\xee\xe9"), "Мой");
+}
+
+TEST(Text, ManifestPathsBecomeLocalPathsAndBack) {
+    EXPECT_EQ(ManifestPathToLocal("system\\\xea\xe0\xf0\xf2\xe0.dat"), "system/карта.dat");
+    EXPECT_EQ(LocalPathToManifest("system/карта.dat"), "system\\\xea\xe0\xf0\xf2\xe0.dat");
+}
+
+TEST(Text, AddressPathsArePercentEncoded) {
+    EXPECT_EQ(EncodeUrlPath("data/my file.txt"), "data/my%20file.txt");
+    EXPECT_EQ(EncodeUrlPath("карта"), "%D0%BA%D0%B0%D1%80%D1%82%D0%B0");
+    EXPECT_EQ(EncodeUrlPath("a%b#c?d+e"), "a%25b%23c%3Fd%2Be");
+    EXPECT_EQ(EncodeUrlPath("Aa0-._~/"), "Aa0-._~/");
+}

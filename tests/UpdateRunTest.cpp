@@ -1,0 +1,360 @@
+// The update run against a loopback server that serves an update tree, with
+// a target that records every notification.
+#include "GetFilesThr.h"
+#include "TestHttpServer.h"
+#include "TestSupport.h"
+#include "Text.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+using Events = std::vector<std::string>;
+
+namespace {
+
+const std::string kFetch = "ShowStatus:Скачивание списка обновлений";
+const std::string kFailed = "ShowStatus:Не удалось обновить";
+const std::string kChecking = "ShowStatus:Проверка файлов";
+const std::string kAllUpdated = "ShowStatus:Все файлы были обновлены";
+const std::string kEmpty = "ShowStatus:";
+
+class UpdateRunTest : public ::testing::Test {
+protected:
+    UpdateRunTest()
+        : server_(TestHttpServer::Folder((dir_.path() / "server").string())),
+          cwd_((fs::create_directories(dir_.path() / "install"), dir_.path() / "install")) {
+        fs::create_directories(dir_.path() / "server");
+    }
+
+    // Publishes a file on the server and returns its manifest entry.
+    std::string Publish(const std::string& path, const std::string& content) {
+        const std::string compressed = Bzip2(content);
+        WriteFile(dir_ / ("server/" + path + ".bz2"), compressed);
+        return *platform::LocalPathToManifest(path) + "|" + Md5Hex(content) + "|" +
+               std::to_string(compressed.size());
+    }
+
+    void PublishManifest(const std::string& settings, const Events& critical, const Events& normal,
+                         const std::string& extra = {}) {
+        std::string text = "[settings]\r\n" + settings + "[/settings]\r\n" + extra;
+        text += "[files_critical]\r\n";
+        for (const auto& e : critical)
+            text += e + "\r\n";
+        text += "[/files_critical]\r\n[files_normal]\r\n";
+        for (const auto& e : normal)
+            text += e + "\r\n";
+        text += "[/files_normal]\r\n";
+        WriteFile(dir_ / "server/files.lst.bz2", Bzip2(text));
+    }
+
+    void Install(const std::string& path, const std::string& content) {
+        WriteFile(dir_ / ("install/" + path), content);
+    }
+    std::string Installed(const std::string& path) { return ReadFile(dir_ / ("install/" + path)); }
+    bool IsInstalled(const std::string& path) { return Exists(dir_ / ("install/" + path)); }
+
+    // One run, on its own thread, as the window starts it.
+    void Run(int atRevision, bool fullCheck = false, int createBackup = 0,
+             const std::string& url = {}) {
+        GFilesThread thread(target_, [this](const std::function<void()>& notification) {
+            ++dispatched_;
+            if (onNotify_)
+                onNotify_(*current_);
+            notification();
+        });
+        current_ = &thread;
+        thread.UpdateUrl = url.empty() ? server_.Url("/") : url;
+        thread.FullCheck = fullCheck;
+        thread.CreateBackup = createBackup;
+        thread.AtRevision = atRevision;
+        thread.ConnectTimeoutS = 2;
+        thread.StallTimeoutS = 2;
+        thread.Start();
+        ASSERT_TRUE(thread.WaitFor(std::chrono::seconds(60)));
+        thread.WaitFor();
+        current_ = nullptr;
+    }
+
+    Events Status() const { return target_.EventsWithoutFileProgress(); }
+
+    TempDir dir_;
+    TestHttpServer server_;
+    ScopedCurrentDir cwd_;
+    RecordingTarget target_;
+    int dispatched_ = 0;
+    GFilesThread* current_ = nullptr;
+    std::function<void(GFilesThread&)> onNotify_;
+};
+
+// The events of checking one section whose entries are all current.
+Events CheckedCurrent(const std::vector<std::string>& paths) {
+    Events e = {kChecking, "SetTotalGaugeMax:" + std::to_string(paths.size() - 1)};
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        e.push_back("SetTotalProgress:" + std::to_string(i));
+        e.push_back("ShowStatus:Проверка " + paths[i]);
+    }
+    e.push_back("SetTotalProgress:0");
+    e.push_back(kEmpty);
+    return e;
+}
+
+Events Concat(std::initializer_list<Events> parts) {
+    Events all;
+    for (const auto& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+} // namespace
+
+TEST_F(UpdateRunTest, UnreachableManifestFailsAndUnlocks) {
+    Install("system/a.dat", "mine");
+    Run(3, false, 0, "http://127.0.0.1:" + std::to_string(TestHttpServer::ClosedPort()) + "/upd");
+    EXPECT_EQ(target_.Events(),
+              (Events{"LockCommands", kFetch, "SetFileProgress:0", kFailed, "UnlockCommands"}));
+    EXPECT_EQ(Installed("system/a.dat"), "mine");
+    EXPECT_FALSE(IsInstalled("files.lst"));
+    EXPECT_FALSE(IsInstalled("files.lst.bz2"));
+}
+
+TEST_F(UpdateRunTest, EmptyAddressIsAManifestThatCannotBeFetched) {
+    Run(3, false, 0, "");
+    // Run() fills in the server when given nothing; use a run of our own.
+    RecordingTarget target;
+    GFilesThread thread(target);
+    thread.Execute();
+    EXPECT_EQ(target.Events(), (Events{"LockCommands", kFetch, kFailed, "UnlockCommands"}));
+    EXPECT_TRUE(server_.Requests().size() <= 1u);
+}
+
+TEST_F(UpdateRunTest, AddressGetsOneTrailingSlash) {
+    PublishManifest("Rev|1\r\nModHosts|0\r\n", {}, {});
+    fs::create_directories(dir_.path() / "server/upd");
+    fs::copy_file(dir_.path() / "server/files.lst.bz2", dir_.path() / "server/upd/files.lst.bz2");
+    Run(1, false, 0, server_.Url("/upd"));
+    Run(1, false, 0, server_.Url("/upd/"));
+    const auto requests = server_.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].target, "/upd/files.lst.bz2");
+    EXPECT_EQ(requests[1].target, "/upd/files.lst.bz2");
+}
+
+TEST_F(UpdateRunTest, EqualRevisionChecksOnlyCriticalFiles) {
+    const std::string a = Publish("system/a.dat", "critical content");
+    const std::string b = Publish("data/b.dat", "normal content");
+    PublishManifest("Rev|5\r\nModHosts|0\r\n", {a}, {b});
+    Install("system/a.dat", "critical content");
+    Run(5);
+    EXPECT_EQ(Status(), Concat({{"LockCommands", kFetch, kEmpty},
+                                CheckedCurrent({"system\\a.dat"}),
+                                {kEmpty, "UnlockCommands"}}));
+    EXPECT_FALSE(IsInstalled("data/b.dat"));
+    EXPECT_FALSE(IsInstalled("files.lst"));
+    EXPECT_FALSE(IsInstalled("files.lst.bz2"));
+    // Only the manifest was fetched.
+    EXPECT_EQ(server_.Requests().size(), 1u);
+}
+
+TEST_F(UpdateRunTest, LowerRevisionIsNeverStored) {
+    const std::string b = Publish("data/b.dat", "normal content");
+    PublishManifest("Rev|4\r\nModHosts|0\r\n", {}, {b});
+    Run(9);
+    EXPECT_EQ(Status(), (Events{"LockCommands", kFetch, kEmpty, kEmpty, "UnlockCommands"}));
+    EXPECT_FALSE(IsInstalled("data/b.dat"));
+}
+
+TEST_F(UpdateRunTest, GreaterRevisionChecksNormalFilesInstallsAndStoresTheRevision) {
+    const std::string a = Publish("system/a.dat", "critical content");
+    const std::string b = Publish("data/b.dat", "normal content");
+    PublishManifest("Rev|6\r\nModHosts|0\r\n", {a}, {b});
+    Install("system/a.dat", "critical content");
+    Run(5);
+    EXPECT_EQ(Status(),
+              Concat({{"LockCommands", kFetch, kEmpty},
+                      CheckedCurrent({"system\\a.dat"}),
+                      {kChecking, "SetTotalGaugeMax:0", "SetTotalProgress:0",
+                       "ShowStatus:Проверка data\\b.dat", "SetTotalProgress:0", kEmpty},
+                      {"SetTotalGaugeMax:0", "ShowStatus:Загружается data\\b.dat",
+                       "ShowStatus:Извлекается data\\b.dat", "SetTotalProgress:1",
+                       "SetTotalProgress:0", "StoreRevision:6", kAllUpdated, "UnlockCommands"}}));
+    EXPECT_EQ(Installed("data/b.dat"), "normal content");
+    EXPECT_FALSE(IsInstalled("data/b.dat.bz2"));
+    EXPECT_FALSE(IsInstalled("files.lst"));
+}
+
+TEST_F(UpdateRunTest, FullCheckAtEqualRevisionChecksNormalFilesWithoutStoring) {
+    const std::string b = Publish("data/b.dat", "normal content");
+    PublishManifest("Rev|5\r\nModHosts|0\r\n", {}, {b});
+    Install("data/b.dat", "damaged");
+    Run(5, true);
+    EXPECT_EQ(Installed("data/b.dat"), "normal content");
+    const Events status = Status();
+    EXPECT_EQ(std::count(status.begin(), status.end(), "StoreRevision:5"), 0);
+    EXPECT_EQ(status[status.size() - 2], kAllUpdated);
+}
+
+TEST_F(UpdateRunTest, MissingModHostsEndsTheRunWithTheFailureText) {
+    const std::string b = Publish("data/b.dat", "normal content");
+    PublishManifest("Rev|6\r\n", {b}, {});
+    Run(1);
+    EXPECT_EQ(Status(), (Events{"LockCommands", kFetch, kEmpty, kFailed, "UnlockCommands"}));
+    EXPECT_FALSE(IsInstalled("files.lst"));
+    EXPECT_FALSE(IsInstalled("data/b.dat"));
+}
+
+TEST_F(UpdateRunTest, NonNumericRevisionEndsTheRunTheSameWay) {
+    PublishManifest("Rev\r\nModHosts|0\r\n", {}, {});
+    Run(1);
+    EXPECT_EQ(Status(), (Events{"LockCommands", kFetch, kEmpty, kFailed, "UnlockCommands"}));
+}
+
+TEST_F(UpdateRunTest, DamagedManifestFails) {
+    WriteFile(dir_ / "server/files.lst.bz2", "<html>404</html>");
+    Install("files.lst", "stale manifest of a killed run");
+    Run(1);
+    EXPECT_EQ(Status(), (Events{"LockCommands", kFetch, kEmpty, kFailed, kFailed, "UnlockCommands"}));
+    EXPECT_FALSE(IsInstalled("files.lst"));
+    EXPECT_FALSE(IsInstalled("files.lst.bz2"));
+}
+
+TEST_F(UpdateRunTest, FailedFileIsReportedButTheRevisionIsStillStored) {
+    const std::string a = Publish("a.dat", "content a");
+    const std::string c = Publish("c.dat", "content c");
+    const std::string missing = "b.dat|" + Md5Hex("content b") + "|10";
+    PublishManifest("Rev|2\r\nModHosts|0\r\n", {}, {a, missing, c});
+    Install("b.dat", "old b");
+    Run(1);
+    const Events status = Status();
+    ASSERT_GE(status.size(), 3u);
+    EXPECT_EQ(status[status.size() - 3], "StoreRevision:2");
+    EXPECT_EQ(status[status.size() - 2], kFailed);
+    EXPECT_EQ(Installed("a.dat"), "content a");
+    EXPECT_EQ(Installed("b.dat"), "old b"); // an error page never replaces a file
+    EXPECT_EQ(Installed("c.dat"), "content c");
+    EXPECT_FALSE(IsInstalled("b.dat.bz2"));
+}
+
+TEST_F(UpdateRunTest, CopyWithTheWrongDigestIsNotInstalled) {
+    std::string entry = Publish("a.dat", "what the server has");
+    entry = "a.dat|" + Md5Hex("what the manifest promises") + entry.substr(entry.rfind('|'));
+    PublishManifest("Rev|2\r\nModHosts|0\r\n", {entry}, {});
+    Install("a.dat", "old");
+    Run(2);
+    EXPECT_EQ(Installed("a.dat"), "old");
+    EXPECT_EQ(Status()[Status().size() - 2], kFailed);
+}
+
+TEST_F(UpdateRunTest, FourPendingEntriesMoveTheOverallGaugeByEntries) {
+    Events entries;
+    for (const char* name : {"1.dat", "2.dat", "3.dat", "4.dat"})
+        entries.push_back(Publish(name, std::string("content of ") + name));
+    PublishManifest("Rev|1\r\nModHosts|0\r\n", entries, {});
+    Run(1);
+    const Events status = Status();
+    const auto installStart = std::find(status.begin(), status.end(), "SetTotalGaugeMax:3");
+    ASSERT_NE(installStart, status.end());
+    const auto second = std::find(installStart + 1, status.end(), "SetTotalGaugeMax:3");
+    ASSERT_NE(second, status.end()) << "checking and installing both set the maximum";
+    Events totals;
+    for (auto it = second; it != status.end(); ++it)
+        if (it->rfind("SetTotalProgress:", 0) == 0)
+            totals.push_back(*it);
+    EXPECT_EQ(totals, (Events{"SetTotalProgress:1", "SetTotalProgress:2", "SetTotalProgress:3",
+                              "SetTotalProgress:4", "SetTotalProgress:0"}));
+    for (const char* name : {"1.dat", "2.dat", "3.dat", "4.dat"})
+        EXPECT_EQ(Installed(name), std::string("content of ") + name);
+}
+
+TEST_F(UpdateRunTest, UppercaseDigestNeverMatches) {
+    std::string entry = Publish("a.dat", "same");
+    const std::size_t d = entry.find('|') + 1;
+    for (std::size_t i = d; i < d + 32; ++i)
+        entry[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(entry[i])));
+    PublishManifest("Rev|1\r\nModHosts|0\r\n", {entry}, {});
+    Install("a.dat", "same");
+    Run(1);
+    // Fetched, and then refused, since the content never has that digest text.
+    EXPECT_EQ(server_.Requests().size(), 2u);
+    EXPECT_EQ(Installed("a.dat"), "same");
+}
+
+TEST_F(UpdateRunTest, BackupsKeepReplacedFilesOfThisRunOnly) {
+    const std::string a = Publish("data/a.dat", "new a");
+    const std::string n = Publish("data/new.dat", "brand new");
+    PublishManifest("Rev|2\r\nModHosts|0\r\n", {}, {a, n});
+    Install("data/a.dat", "old a");
+    Install("backup/stale.txt", "from an earlier run");
+    Run(1, false, 1);
+    EXPECT_EQ(Installed("data/a.dat"), "new a");
+    EXPECT_EQ(Installed("backup/data/a.dat"), "old a");
+    EXPECT_FALSE(IsInstalled("backup/data/new.dat"));
+    EXPECT_FALSE(IsInstalled("backup/stale.txt"));
+    EXPECT_EQ(Installed("data/new.dat"), "brand new");
+}
+
+TEST_F(UpdateRunTest, StopRequestFinishesTheCurrentEntryAndSkipsTheRest) {
+    Events entries;
+    for (const char* name : {"1.dat", "2.dat", "3.dat"})
+        entries.push_back(Publish(name, name));
+    PublishManifest("Rev|1\r\nModHosts|0\r\n", entries, {});
+    onNotify_ = [](GFilesThread& thread) {
+        if (thread.StatusText == "Загружается 1.dat")
+            thread.Terminate();
+    };
+    Run(1);
+    EXPECT_TRUE(IsInstalled("1.dat"));
+    EXPECT_FALSE(IsInstalled("2.dat"));
+    EXPECT_FALSE(IsInstalled("3.dat"));
+    EXPECT_EQ(Status().back(), "UnlockCommands");
+}
+
+TEST_F(UpdateRunTest, LeftoversOfAKilledRunAreRemovedButGameFilesAreNot) {
+    const std::string a = Publish("data/a.dat", "a");
+    const std::string music = Publish("music", "music");
+    const std::string musicBz2 = Publish("music.bz2", "a game file that is bzip2 data");
+    PublishManifest("Rev|1\r\nModHosts|0\r\n", {a, music, musicBz2}, {});
+    Install("data/a.dat", "a");
+    Install("data/a.dat.bz2", "half a download");
+    Install("data/.quenmor-tmp-AbC123", "half an unpack");
+    Install("data/unlisted.bz2", "not ours");
+    Install("music", "music");
+    Install("music.bz2", "a game file that is bzip2 data");
+    Run(1);
+    EXPECT_FALSE(IsInstalled("data/a.dat.bz2"));
+    EXPECT_FALSE(IsInstalled("data/.quenmor-tmp-AbC123"));
+    EXPECT_TRUE(IsInstalled("data/unlisted.bz2"));
+    EXPECT_EQ(Installed("music.bz2"), "a game file that is bzip2 data");
+}
+
+TEST_F(UpdateRunTest, UnsafePathsAreNeverTouched) {
+    const std::string good = Publish("good.dat", "good");
+    WriteFile(dir_ / "outside.txt", "outside");
+    const std::string bad = "..\\outside.txt|" + Md5Hex("evil") + "|10";
+    PublishManifest("Rev|1\r\nModHosts|0\r\n", {bad, good}, {});
+    Run(1);
+    EXPECT_EQ(ReadFile(dir_ / "outside.txt"), "outside");
+    EXPECT_EQ(Installed("good.dat"), "good");
+    EXPECT_EQ(Status()[Status().size() - 2], kFailed);
+}
+
+TEST_F(UpdateRunTest, NamesWithBlanksAndCyrillicLettersAreFetched) {
+    const std::string a = Publish("Мир данных/карта 1.dat", "map");
+    PublishManifest("Rev|1\r\nModHosts|0\r\n", {a}, {});
+    Run(1);
+    EXPECT_EQ(Installed("Мир данных/карта 1.dat"), "map");
+}
+
+TEST_F(UpdateRunTest, EverythingCurrentFetchesOnlyTheManifest) {
+    const std::string a = Publish("a.dat", "a");
+    PublishManifest("Rev|3\r\nModHosts|0\r\n", {a}, {});
+    Install("a.dat", "a");
+    Run(3, true);
+    EXPECT_EQ(server_.Requests().size(), 1u);
+    EXPECT_EQ(Status()[Status().size() - 2], kEmpty);
+    EXPECT_FALSE(IsInstalled("files.lst"));
+    EXPECT_FALSE(IsInstalled("files.lst.bz2"));
+    EXPECT_GT(dispatched_, 0);
+}

@@ -1,0 +1,125 @@
+#include "TestSupport.h"
+
+#include "md5.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace testing_support {
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "quenmor-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code error;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
+    fs::remove_all(path_, error);
+}
+
+ScopedCurrentDir::ScopedCurrentDir(const fs::path& folder) : previous_(fs::current_path()) {
+    fs::current_path(folder);
+}
+
+ScopedCurrentDir::~ScopedCurrentDir() {
+    std::error_code error;
+    fs::current_path(previous_, error);
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+bool Exists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
+std::string Bzip2(const std::string& data) {
+    TempDir dir;
+    const std::string plain = dir / "data";
+    WriteFile(plain, data);
+    const std::string command = "bzip2 -9 -k -f '" + plain + "'";
+    if (std::system(command.c_str()) != 0)
+        throw std::runtime_error("bzip2 failed");
+    return ReadFile(plain + ".bz2");
+}
+
+std::string SampleData(std::size_t size, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    std::string data;
+    data.reserve(size + 64);
+    std::uint32_t record = 0;
+    while (data.size() < size) {
+        switch (random() % 3) {
+        case 0:
+            data += "item " + std::to_string(record++) + " = { name = \"sword\"; level = " +
+                    std::to_string(random() % 100) + "; }\n";
+            break;
+        case 1:
+            for (int i = 0; i < 16; ++i)
+                data += static_cast<char>(random() & 0xFF);
+            break;
+        default:
+            data.append(static_cast<std::size_t>(random() % 32), static_cast<char>('a' + random() % 4));
+        }
+    }
+    data.resize(size);
+    return data;
+}
+
+std::string Md5Hex(const std::string& data) { return DigestText(data.data(), data.size()); }
+
+void RecordingTarget::Add(std::string event) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+}
+
+std::vector<std::string> RecordingTarget::Events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+
+std::vector<std::string> RecordingTarget::EventsWithoutFileProgress() const {
+    std::vector<std::string> kept;
+    for (const std::string& e : Events())
+        if (e.rfind("SetFileProgress:", 0) != 0 && e.rfind("SetFileGaugeMax:", 0) != 0)
+            kept.push_back(e);
+    return kept;
+}
+
+std::vector<std::int64_t> RecordingTarget::Values(const std::string& kind) const {
+    std::vector<std::int64_t> values;
+    const std::string prefix = kind + ":";
+    for (const std::string& e : Events())
+        if (e.rfind(prefix, 0) == 0)
+            values.push_back(std::stoll(e.substr(prefix.size())));
+    return values;
+}
+
+} // namespace testing_support

@@ -1,0 +1,79 @@
+// Helpers shared by the tests: temporary folders, files, bzip2 data made by
+// the system's own bzip2, and a target that records the run's notifications.
+#pragma once
+
+#include "GetFilesThr.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh folder under the system's temporary folder, removed with everything
+// in it at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Makes a folder the current folder for the life of the object.
+class ScopedCurrentDir {
+public:
+    explicit ScopedCurrentDir(const std::filesystem::path& folder);
+    ~ScopedCurrentDir();
+
+private:
+    std::filesystem::path previous_;
+};
+
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+
+// `data` compressed by the system's bzip2 program.
+std::string Bzip2(const std::string& data);
+
+// Deterministic data that compresses like game files do: text and records
+// mixed with noise.
+std::string SampleData(std::size_t size, std::uint32_t seed);
+
+std::string Md5Hex(const std::string& data);
+
+// Records every notification as a line such as "ShowStatus:Проверка файлов" or
+// "SetFileProgress:1024".
+class RecordingTarget : public TUpdateTarget {
+public:
+    void LockCommands() override { Add("LockCommands"); }
+    void ShowStatus(const std::string& text) override { Add("ShowStatus:" + text); }
+    void SetFileGaugeMax(std::int32_t v) override { Add("SetFileGaugeMax:" + std::to_string(v)); }
+    void SetTotalGaugeMax(std::int32_t v) override { Add("SetTotalGaugeMax:" + std::to_string(v)); }
+    void SetFileProgress(std::int32_t v) override { Add("SetFileProgress:" + std::to_string(v)); }
+    void SetTotalProgress(std::int32_t v) override { Add("SetTotalProgress:" + std::to_string(v)); }
+    void StoreRevision(const std::string& r) override { Add("StoreRevision:" + r); }
+    void UnlockCommands() override { Add("UnlockCommands"); }
+
+    std::vector<std::string> Events() const;
+    // The events without file-gauge progress, whose values depend on sizes.
+    std::vector<std::string> EventsWithoutFileProgress() const;
+    // The values of one kind of event, e.g. Values("SetFileProgress").
+    std::vector<std::int64_t> Values(const std::string& kind) const;
+
+private:
+    void Add(std::string event);
+    mutable std::mutex mutex_;
+    std::vector<std::string> events_;
+};
+
+} // namespace testing_support

@@ -1,0 +1,190 @@
+// quenmor-update: one update run in the current folder, as the launcher
+// window starts it, with the status texts printed line by line.
+//
+//   quenmor-update [--full-check] [--hosts-dir DIR]
+//
+// Exit status: 0 when the run completed without failure, 1 when it ended with
+// the failure text, 2 when it could not start.
+#include "Errors.h"
+#include "Files.h"
+#include "GetFilesThr.h"
+#include "Misc.h"
+#include "Profile.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: quenmor-update [--full-check] [--hosts-dir DIR]\n"
+    "\n"
+    "Brings the installation in the current folder up to date with its update\n"
+    "server, as the launcher does, and prints every status text of the run.\n"
+    "Settings come from \"Quenmor.ini\" in the current folder (UpdatesUrl,\n"
+    "CreateBackup, AtRevision); a newer revision is recorded there.\n"
+    "\n"
+    "  --full-check     check every file, not only the critical ones\n"
+    "  --hosts-dir DIR  folder holding the \"hosts\" file to maintain (default /etc)\n"
+    "\n"
+    "Exit status: 0 updated or current, 1 the run failed, 2 it could not start.\n";
+
+using Clock = std::chrono::steady_clock;
+
+// Control characters from a server must not reach the terminal.
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        out += (static_cast<unsigned char>(c) < 32 || c == 127) ? '?' : c;
+    return out;
+}
+
+std::string Megabytes(double bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+    return text;
+}
+
+std::string Bar(std::int64_t value, std::int64_t max, int width) {
+    const int filled = max > 0 ? static_cast<int>(width * std::clamp<std::int64_t>(value, 0, max) / max) : 0;
+    return std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(width - filled), '-');
+}
+
+// Prints the run: status texts on stdout, and on a terminal a live line with
+// both gauges, the bytes of the current file and the speed on stderr.
+class ConsoleTarget : public TUpdateTarget {
+public:
+    ConsoleTarget(std::string settingsFile, bool live)
+        : settingsFile_(std::move(settingsFile)), live_(live) {}
+
+    void LockCommands() override { locked_ = true; }
+    void UnlockCommands() override {
+        locked_ = false;
+        completed_ = true;
+        ClearLive();
+    }
+    void ShowStatus(const std::string& text) override {
+        ClearLive();
+        lastStatus_ = text;
+        std::cout << Printable(text) << std::endl;
+    }
+    void SetFileGaugeMax(std::int32_t value) override {
+        fileMax_ = value;
+        speedFrom_ = Clock::now();
+        speedBase_ = fileValue_ = 0;
+        Draw(true);
+    }
+    void SetTotalGaugeMax(std::int32_t value) override {
+        totalMax_ = value;
+        Draw(true);
+    }
+    void SetFileProgress(std::int32_t value) override {
+        if (value < fileValue_ || fileValue_ == 0) {
+            speedFrom_ = Clock::now();
+            speedBase_ = value;
+        }
+        fileValue_ = value;
+        Draw(false);
+    }
+    void SetTotalProgress(std::int32_t value) override {
+        totalValue_ = value;
+        Draw(false);
+    }
+    void StoreRevision(const std::string& revision) override {
+        platform::WriteProfileString(settingsFile_, "main", "AtRevision", revision);
+    }
+
+    bool Completed() const { return completed_; }
+    const std::string& LastStatus() const { return lastStatus_; }
+
+private:
+    void Draw(bool force) {
+        if (!live_)
+            return;
+        const auto now = Clock::now();
+        if (!force && now - drawn_ < std::chrono::milliseconds(100))
+            return;
+        drawn_ = now;
+        const double seconds = std::chrono::duration<double>(now - speedFrom_).count();
+        const double speed = seconds > 0.2 ? static_cast<double>(fileValue_ - speedBase_) / seconds : 0.0;
+        std::string line = "file [" + Bar(fileValue_, fileMax_, 20) + "] " +
+                           Megabytes(static_cast<double>(fileValue_)) + " / " +
+                           Megabytes(static_cast<double>(fileMax_)) + "  total [" +
+                           Bar(totalValue_, totalMax_, 20) + "] " + std::to_string(totalValue_) +
+                           "/" + std::to_string(totalMax_ + 1);
+        if (speed > 0)
+            line += "  " + Megabytes(speed) + "/s";
+        std::cerr << "\r\033[K" << line << std::flush;
+        shown_ = true;
+    }
+    void ClearLive() {
+        if (shown_)
+            std::cerr << "\r\033[K" << std::flush;
+        shown_ = false;
+    }
+
+    std::string settingsFile_;
+    bool live_;
+    bool locked_ = false;
+    bool completed_ = false;
+    bool shown_ = false;
+    std::string lastStatus_;
+    std::int64_t fileMax_ = 100, fileValue_ = 0, totalMax_ = 100, totalValue_ = 0;
+    std::int64_t speedBase_ = 0;
+    Clock::time_point speedFrom_ = Clock::now();
+    Clock::time_point drawn_{};
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool fullCheck = false;
+    std::string hostsFolder = "/etc";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--full-check") {
+            fullCheck = true;
+        } else if (arg == "--hosts-dir" && i + 1 < argc) {
+            hostsFolder = argv[++i];
+        } else if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else {
+            std::cerr << "quenmor-update: unknown argument '" << arg << "'\n\n" << kUsage;
+            return 2;
+        }
+    }
+    std::error_code error;
+    if (!std::filesystem::is_directory(hostsFolder, error)) {
+        std::cerr << "quenmor-update: the hosts folder '" << hostsFolder << "' does not exist\n";
+        return 2;
+    }
+
+    const std::string settings = platform::CurrentFolder() + "Quenmor.ini";
+    if (!std::filesystem::exists(settings, error)) {
+        std::cerr << "ОШИБКА: Quenmor.ini не найден !\n";
+        return 2;
+    }
+    ConsoleTarget target(settings, platform::IsTerminal(stderr));
+    GFilesThread run(target);
+    try {
+        run.UpdateUrl = platform::GetProfileString(settings, "main", "UpdatesUrl", "");
+        run.FullCheck = fullCheck;
+        run.CreateBackup = StrToInt(platform::GetProfileString(settings, "main", "CreateBackup", "0"));
+        run.AtRevision = StrToInt(platform::GetProfileString(settings, "main", "AtRevision", "0"));
+        run.HostsFolder = hostsFolder;
+    } catch (const Exception& e) {
+        std::cerr << "quenmor-update: " << e.what() << "\n";
+        return 2;
+    }
+    run.Start();
+    run.WaitFor();
+    if (!target.Completed() || target.LastStatus() == status::kFailed)
+        return 1;
+    return 0;
+}
