@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# End to end: a client folder published with quenmor-publish, served by nginx
+# on a loopback port, and brought into a fresh installation by quenmor-update.
+#
+#   update_e2e.sh PUBLISH UPDATE SERVE
+set -euo pipefail
+
+publish=$1 update=$2 serve=$3
+work=$(mktemp -d "${TMPDIR:-/tmp}/quenmor-e2e-XXXXXX")
+client=$work/client server=$work/server install=$work/install run=$work/nginx
+cleanup() { "$serve" stop "$run" >/dev/null 2>&1 || true; rm -rf "$work"; }
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+check() { local what=$1; shift; "$@" || fail "$what"; }
+
+# A client with nested folders, a blank and Cyrillic letters in names.
+mkdir -p "$client/system" "$client/data/maps/north" "$client/Мир данных"
+head -c 300000 /dev/urandom >"$client/system/zentyr.exe"
+for i in $(seq 1 20); do
+    printf 'map %d\n%.0s' "$i" $(seq 1 200) >"$client/data/maps/north/map$i.txt"
+done
+head -c 100000 /dev/urandom | base64 >"$client/data/a.dat"
+echo "карта" >"$client/Мир данных/карта 1.txt"
+: >"$client/data/empty.dat"
+
+# Loopback port for nginx.
+port=
+for _ in $(seq 1 20); do
+    candidate=$((20000 + RANDOM % 20000))
+    mkdir -p "$server"
+    if "$serve" start "$server" "$candidate" "$run" 2>/dev/null; then port=$candidate; break; fi
+done
+[ -n "$port" ] || fail "nginx could not be started"
+
+publish_rev() { "$publish" "$client" "$server" --rev "$1" --critical 'system/*' >/dev/null; }
+# Runs the update; its output stays in $work/out, the final status is its last line.
+update() { (cd "$install" && "$update" "$@") >"$work/out"; }
+final() { tail -n 1 "$work/out"; }
+setting() { sed -n "s/^$1=\(.*\)\r\$/\1/p" "$install/Quenmor.ini"; }
+same_as_client() { diff -r --exclude=Quenmor.ini --exclude=backup "$client" "$install" >/dev/null; }
+
+publish_rev 1
+mkdir -p "$install"
+printf '[main]\r\nUpdatesUrl=http://127.0.0.1:%s\r\nCreateBackup=0\r\nAtRevision=0\r\n' "$port" \
+    >"$install/Quenmor.ini"
+
+echo "-- first run installs everything"
+update || fail "first run exited $?"
+check "status after first run" [ "$(final)" = "Все файлы были обновлены" ]
+check "installation equals the client" same_as_client
+check "revision recorded" [ "$(setting AtRevision)" = 1 ]
+check "no manifest left" [ ! -e "$install/files.lst" ] && [ ! -e "$install/files.lst.bz2" ]
+
+echo "-- a second run finds everything current"
+update || fail "second run exited $?"
+check "empty final status" [ -z "$(final)" ]
+check "only critical files checked" grep -qx 'Проверка system\\zentyr.exe' "$work/out"
+if grep -q 'Проверка data' "$work/out"; then fail "normal files checked"; fi
+
+echo "-- a new revision replaces a changed file, with a backup"
+echo "changed" >>"$client/data/a.dat"
+publish_rev 2
+sed -i 's/^CreateBackup=0/CreateBackup=1/' "$install/Quenmor.ini"
+cp "$install/data/a.dat" "$work/a.old"
+update || fail "third run exited $?"
+check "changed file fetched" grep -qx 'Загружается data\\a.dat' "$work/out"
+check "installation equals the client" same_as_client
+check "backup of the old file" cmp -s "$work/a.old" "$install/backup/data/a.dat"
+check "revision 2 recorded" [ "$(setting AtRevision)" = 2 ]
+
+echo "-- a damaged critical file is repaired at the same revision"
+echo "damage" >>"$install/system/zentyr.exe"
+update || fail "repair run failed"
+check "critical file repaired" cmp -s "$client/system/zentyr.exe" "$install/system/zentyr.exe"
+
+echo "-- a copy missing on the server fails without touching the old file"
+echo "changed again" >>"$client/data/a.dat"
+publish_rev 3
+rm "$server/data/a.dat.bz2"
+cp "$install/data/a.dat" "$work/a.before"
+if update; then fail "a failed run exited 0"; fi
+check "failure status" [ "$(final)" = "Не удалось обновить" ]
+check "old file kept" cmp -s "$work/a.before" "$install/data/a.dat"
+check "no downloaded copy left" [ ! -e "$install/data/a.dat.bz2" ]
+
+echo "-- a server that is down fails the same way"
+"$serve" stop "$run"
+if update; then fail "a run without server exited 0"; fi
+check "failure status without server" [ "$(final)" = "Не удалось обновить" ]
+
+echo "-- without Quenmor.ini the run cannot start"
+rm "$install/Quenmor.ini"
+set +e; update 2>/dev/null; code=$?; set -e
+check "exit 2 without settings" [ "$code" = 2 ]
+
+echo "end to end: all checks passed"
