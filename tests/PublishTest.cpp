@@ -1,0 +1,555 @@
+// quenmor-publish: the update tree it writes, the reuse of copies on the next
+// run, the inputs it refuses without touching the published tree, and the
+// launcher's own update run against a published tree.
+#include "BZip2.h"
+#include "GetFilesThr.h"
+#include "LstFile.h"
+#include "Misc.h"
+#include "Publisher.h"
+#include "TestHttpServer.h"
+#include "TestSupport.h"
+#include "Text.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Decompresses a whole bzip2 file as the launcher does.
+std::string Unbzip(const fs::path& path) {
+    TFileStream in(path.string(), TFileStream::Mode::fmOpenRead);
+    TBZDecompressionStream bz(in);
+    std::string data;
+    char buffer[65536];
+    while (const std::size_t n = bz.Read(buffer, sizeof buffer))
+        data.append(buffer, n);
+    EXPECT_TRUE(bz.StreamEnded()) << path;
+    return data;
+}
+
+// Every file below `root`, by relative path, with its content.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            files[fs::relative(entry.path(), root).string()] = ReadFile(entry.path().string());
+    return files;
+}
+
+ino_t Inode(const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_ino;
+}
+
+class PublishTest : public ::testing::Test {
+protected:
+    PublishTest() : source_(dir_.path() / "client"), out_(dir_.path() / "site") {
+        fs::create_directories(source_);
+    }
+
+    void Put(const std::string& relative, const std::string& content) {
+        WriteFile((source_ / relative).string(), content);
+    }
+
+    publish::Options Options(std::int32_t revision = 1) const {
+        publish::Options options;
+        options.source = source_;
+        options.out = out_;
+        options.revision = revision;
+        options.jobs = 2;
+        return options;
+    }
+
+    std::string Manifest() const { return Unbzip(out_ / "files.lst.bz2"); }
+
+    // The manifest unpacked, for the launcher's own reader.
+    TListFile ManifestFile() const {
+        WriteFile((dir_.path() / "files.lst").string(), Manifest());
+        return TListFile((dir_.path() / "files.lst").string());
+    }
+
+    std::string Entry(const std::string& manifestPath, const std::string& relative,
+                      const std::string& content) const {
+        return manifestPath + "|" + Md5Hex(content) + "|" +
+               std::to_string(fs::file_size(out_ / (relative + ".bz2")));
+    }
+
+    // Folders that a run leaves beside the published tree.
+    std::vector<std::string> Leftovers() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_.path()))
+            if (entry.path().filename().string().find(".quenmor-") != std::string::npos)
+                names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    TempDir dir_;
+    fs::path source_;
+    fs::path out_;
+};
+
+const std::string kTextures = "data/Текстуры/камень.dds";
+const std::string kTexturesAnsi =
+    "data\\\xD2\xE5\xEA\xF1\xF2\xF3\xF0\xFB\\\xEA\xE0\xEC\xE5\xED\xFC.dds";
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// The tree written
+
+TEST_F(PublishTest, WritesTheManifestAndCopiesTheLauncherReads) {
+    const std::string game = SampleData(200'000, 1);
+    const std::string texture = SampleData(50'000, 2);
+    const std::string map = "map with a blank in its name\r\n";
+    const std::string launcher = SampleData(10'000, 3);
+    Put("bin/game.exe", game);
+    Put(kTextures, texture);
+    Put("data/maps/level 1.map", map);
+    Put("empty.dat", "");
+    Put("Launcher.exe", launcher);
+    WriteFile(dir_ / "hosts", "# login servers\r\n127.0.0.1  login.example.com\r\n\r\n"
+                              "::1\tlogin6.example.com # IPv6\n");
+
+    publish::Options options = Options(42);
+    options.modHosts = true;
+    options.hostsFile = dir_.path() / "hosts";
+    options.criticalPatterns = {"bin/*.exe", "Launcher.exe"};
+    options.selfName = "Launcher.exe";
+    const publish::Summary summary = publish::Publish(options);
+
+    // The bytes: CR LF lines, "\" separators, Windows-1251 names, entries
+    // sorted by path, the launcher build in "self" only.
+    const std::string expected =
+        "[settings]\r\nRev|42\r\nModHosts|1\r\n[/settings]\r\n"
+        "[hosts]\r\n127.0.0.1|login.example.com\r\n::1|login6.example.com\r\n[/hosts]\r\n"
+        "[self]\r\n" +
+        Entry("Launcher.exe", "Launcher.exe", launcher) +
+        "\r\n[/self]\r\n"
+        "[files_critical]\r\n" +
+        Entry("bin\\game.exe", "bin/game.exe", game) +
+        "\r\n[/files_critical]\r\n"
+        "[files_normal]\r\n" +
+        Entry("data\\maps\\level 1.map", "data/maps/level 1.map", map) + "\r\n" +
+        Entry(kTexturesAnsi, kTextures, texture) + "\r\n" + Entry("empty.dat", "empty.dat", "") +
+        "\r\n[/files_normal]\r\n";
+    EXPECT_EQ(Manifest(), expected);
+
+    // The copies lie under their UTF-8 names and hold the content.
+    const std::map<std::string, std::string> files = {{"Launcher.exe", launcher},
+                                                      {"bin/game.exe", game},
+                                                      {kTextures, texture},
+                                                      {"data/maps/level 1.map", map},
+                                                      {"empty.dat", ""}};
+    for (const auto& [relative, content] : files)
+        EXPECT_EQ(Unbzip(out_ / (relative + ".bz2")), content) << relative;
+    std::size_t count = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(out_))
+        count += entry.is_regular_file() ? 1u : 0u;
+    EXPECT_EQ(count, files.size() + 1);
+
+    // What the launcher's reader makes of it, and where it would fetch from.
+    const TListFile list = ManifestFile();
+    EXPECT_EQ(list.GetValue("settings", "Rev"), "42");
+    EXPECT_EQ(list.GetValue("settings", "ModHosts"), "1");
+    const std::vector<std::string> normal = list.GetSection("files_normal");
+    ASSERT_EQ(normal.size(), 3u);
+    for (const std::string& line : normal) {
+        const std::vector<std::string> fields = SplitFromEnd(line, "|");
+        ASSERT_EQ(fields.size(), 3u);
+        EXPECT_TRUE(IsSafeRelativePath(fields[2]));
+        EXPECT_TRUE(
+            fs::is_regular_file(out_ / (platform::ManifestPathToLocal(fields[2]) + ".bz2")));
+    }
+
+    EXPECT_EQ(summary.criticalFiles, 1u);
+    EXPECT_EQ(summary.normalFiles, 3u);
+    EXPECT_TRUE(summary.selfPublished);
+    EXPECT_EQ(summary.compressedCopies, 5u);
+    EXPECT_EQ(summary.reusedCopies, 0u);
+    EXPECT_EQ(summary.contentBytes, game.size() + texture.size() + map.size() + launcher.size());
+    EXPECT_FALSE(summary.previousRevision);
+    EXPECT_TRUE(summary.warnings.empty());
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishTest, EmptySourceGivesEmptySections) {
+    publish::Publish(Options(0));
+    EXPECT_EQ(Manifest(),
+              "[settings]\r\nRev|0\r\nModHosts|0\r\n[/settings]\r\n[hosts]\r\n[/hosts]\r\n"
+              "[self]\r\n[/self]\r\n[files_critical]\r\n[/files_critical]\r\n"
+              "[files_normal]\r\n[/files_normal]\r\n");
+    EXPECT_EQ(ManifestFile().GetSection("files_normal"), std::vector<std::string>{kEmptySection});
+}
+
+TEST_F(PublishTest, FollowsLinksInsideSource) {
+    Put("real/a.txt", "a");
+    fs::create_directory_symlink("real", source_ / "alias");
+    fs::create_symlink("real/a.txt", source_ / "b.txt");
+    publish::Publish(Options());
+    EXPECT_EQ(Unbzip(out_ / "alias/a.txt.bz2"), "a");
+    EXPECT_EQ(Unbzip(out_ / "b.txt.bz2"), "a");
+    EXPECT_EQ(ManifestFile().GetSection("files_normal").size(), 3u);
+}
+
+TEST_F(PublishTest, SwapsTheTreeBehindALinkToIt) {
+    fs::create_directory(dir_.path() / "real-site");
+    fs::create_directory_symlink("real-site", out_);
+    Put("a.txt", "a");
+    publish::Publish(Options());
+    EXPECT_TRUE(fs::is_symlink(out_));
+    EXPECT_EQ(Unbzip(dir_.path() / "real-site/a.txt.bz2"), "a");
+}
+
+// ---------------------------------------------------------------------------
+// Publishing again
+
+TEST_F(PublishTest, ReusesTheCopiesOfUnchangedFiles) {
+    for (int i = 0; i < 8; ++i)
+        Put("data/file" + std::to_string(i) + ".bin",
+            SampleData(30'000, static_cast<std::uint32_t>(i)));
+    Put("bin/game.exe", "version 1");
+    publish::Options options = Options(1);
+    options.criticalPatterns = {"bin/**"};
+    publish::Publish(options);
+    const ino_t unchanged = Inode(out_ / "data/file3.bin.bz2");
+    const ino_t changed = Inode(out_ / "data/file5.bin.bz2");
+
+    // Same size and modification time, other content: only the digest tells.
+    const fs::path file5 = source_ / "data/file5.bin";
+    const auto mtime = fs::last_write_time(file5);
+    std::string content = SampleData(30'000, 5);
+    content[100] = static_cast<char>(content[100] ^ 1);
+    Put("data/file5.bin", content);
+    fs::last_write_time(file5, mtime);
+    // A newer time on unchanged content costs nothing.
+    fs::last_write_time(source_ / "data/file3.bin", mtime + std::chrono::hours(1));
+
+    options.revision = 2;
+    const publish::Summary summary = publish::Publish(options);
+    EXPECT_EQ(summary.reusedCopies, 8u);
+    EXPECT_EQ(summary.compressedCopies, 1u);
+    EXPECT_EQ(summary.previousRevision, 1);
+    EXPECT_EQ(Inode(out_ / "data/file3.bin.bz2"), unchanged);
+    EXPECT_NE(Inode(out_ / "data/file5.bin.bz2"), changed);
+    EXPECT_EQ(Unbzip(out_ / "data/file5.bin.bz2"), content);
+    EXPECT_EQ(ManifestFile().GetValue("settings", "Rev"), "2");
+    EXPECT_NE(Manifest().find(Entry("data\\file5.bin", "data/file5.bin", content)),
+              std::string::npos);
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishTest, RedoesACopyThatDoesNotMatchTheListedSize) {
+    Put("a.txt", SampleData(10'000, 1));
+    Put("b.txt", SampleData(10'000, 2));
+    publish::Publish(Options(1));
+    WriteFile((out_ / "a.txt.bz2").string(), "cut");
+    fs::remove(out_ / "b.txt.bz2");
+
+    const publish::Summary summary = publish::Publish(Options(1));
+    EXPECT_EQ(summary.reusedCopies, 0u);
+    EXPECT_EQ(Unbzip(out_ / "a.txt.bz2"), SampleData(10'000, 1));
+    EXPECT_EQ(Unbzip(out_ / "b.txt.bz2"), SampleData(10'000, 2));
+}
+
+TEST_F(PublishTest, TheRevisionMustGrowWhenNormalFilesChange) {
+    Put("bin/game.exe", "1");
+    Put("data/a.txt", "1");
+    publish::Options options = Options(5);
+    options.criticalPatterns = {"bin/*"};
+    publish::Publish(options);
+    const auto published = Snapshot(out_);
+
+    // The same revision again is fine while files_normal stays as it is...
+    Put("bin/game.exe", "2");
+    EXPECT_NO_THROW(publish::Publish(options));
+    // ...but not with a changed, added or removed normal file, nor going down.
+    Put("data/a.txt", "2");
+    EXPECT_THROW(publish::Publish(options), publish::EUsageError);
+    Put("data/a.txt", "1");
+    Put("data/b.txt", "new");
+    EXPECT_THROW(publish::Publish(options), publish::EUsageError);
+    options.revision = 4;
+    EXPECT_THROW(publish::Publish(options), publish::EUsageError);
+    EXPECT_EQ(Unbzip(out_ / "bin/game.exe.bz2"), "2");
+    EXPECT_FALSE(fs::exists(out_ / "data/b.txt.bz2"));
+    EXPECT_TRUE(Leftovers().empty());
+
+    options.revision = 6;
+    EXPECT_NO_THROW(publish::Publish(options));
+    EXPECT_EQ(Unbzip(out_ / "data/b.txt.bz2"), "new");
+    EXPECT_NE(Snapshot(out_), published);
+}
+
+// ---------------------------------------------------------------------------
+// Refusals: nothing is written, the published tree stays byte for byte
+
+TEST_F(PublishTest, BadInputLeavesThePublishedTreeAsItWas) {
+    Put("data/a.txt", "a");
+    Put("Launcher.exe", "launcher");
+    WriteFile(dir_ / "bad-hosts", "127.0.0.1 ok.example.com\n10.0.0.300 bad.example.com\n");
+    publish::Publish(Options());
+    const auto published = Snapshot(out_);
+
+    struct Case {
+        std::string what;
+        std::function<void(publish::Options&)> prepare;
+        std::string named; // a text the message must hold
+    };
+    const std::vector<Case> cases = {
+        {"a name outside Windows-1251", [&](auto&) { Put("data/日本.txt", "x"); }, "日本.txt"},
+        {"a \"|\" in a name", [&](auto&) { Put("data/a|b.txt", "x"); }, "a|b.txt"},
+        {"a \":\" in a name", [&](auto&) { Put("c:d.txt", "x"); }, "c:d.txt"},
+        {"a backslash in a name", [&](auto&) { Put("e\\f.txt", "x"); }, "e\\f.txt"},
+        {"a control character", [&](auto&) { Put("g\th.txt", "x"); }, "g\\x09h.txt"},
+        {"a leading blank", [&](auto&) { Put("data/ lead.txt", "x"); }, " lead.txt"},
+        {"a trailing blank in a folder", [&](auto&) { Put("trail /x.txt", "x"); }, "trail "},
+        {"a file beside its copy's name", [&](auto&) { Put("data/a.txt.bz2", "x"); }, "a.txt.bz2"},
+        {"the manifest's name", [&](auto&) { Put("files.lst", "x"); }, "files.lst"},
+        {"a link out of SOURCE",
+         [&](auto&) { fs::create_symlink(dir_.path() / "bad-hosts", source_ / "out.txt"); },
+         "out.txt"},
+        {"a broken link", [&](auto&) { fs::create_symlink("nowhere", source_ / "dead"); }, "dead"},
+        {"a link loop", [&](auto&) { fs::create_directory_symlink("..", source_ / "data/up"); },
+         "data/up"},
+        {"a pipe", [&](auto&) { ASSERT_EQ(::mkfifo((source_ / "pipe").c_str(), 0600), 0); },
+         "pipe"},
+        {"a bad hosts line", [&](auto& o) { o.hostsFile = dir_.path() / "bad-hosts"; },
+         "bad-hosts:2"},
+        {"a missing launcher build", [&](auto& o) { o.selfName = "Missing.exe"; }, "Missing.exe"},
+        {"a bad pattern", [&](auto& o) { o.criticalPatterns = {"data/[a"}; }, "data/[a"},
+        {"an interrupted run",
+         [&](auto& o) {
+             static const std::atomic<bool> stop{true};
+             o.cancel = &stop;
+         },
+         "Interrupted"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir keep;
+        fs::copy(source_, keep.path() / "client",
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        publish::Options options = Options(2);
+        c.prepare(options);
+        try {
+            publish::Publish(options);
+            ADD_FAILURE() << "published";
+        } catch (const Exception& e) {
+            EXPECT_NE(std::string(e.what()).find(c.named), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(Snapshot(out_), published);
+        EXPECT_TRUE(Leftovers().empty());
+        fs::remove_all(source_);
+        fs::copy(keep.path() / "client", source_,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    }
+}
+
+TEST_F(PublishTest, AllBadNamesAreListedAtOnce) {
+    Put("a|1.txt", "x");
+    Put("sub/b|2.txt", "x");
+    try {
+        publish::Publish(Options());
+        FAIL() << "published";
+    } catch (const publish::EPublishError& e) {
+        EXPECT_NE(std::string(e.what()).find("a|1.txt"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("sub/b|2.txt"), std::string::npos);
+    }
+    EXPECT_FALSE(fs::exists(out_));
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishTest, RefusesFoldersThatAreNotItsOwn) {
+    Put("a.txt", "a");
+    publish::Options options = Options();
+    options.out = source_ / "site";
+    EXPECT_THROW(publish::Publish(options), publish::EUsageError);
+    options.out = source_;
+    EXPECT_THROW(publish::Publish(options), publish::EUsageError);
+    options.out = dir_.path();
+    EXPECT_THROW(publish::Publish(options), publish::EUsageError); // holds SOURCE
+    options.out = out_;
+    WriteFile((out_ / "index.html").string(), "someone else's");
+    EXPECT_THROW(publish::Publish(options), publish::EUsageError); // not a published tree
+    EXPECT_EQ(ReadFile((out_ / "index.html").string()), "someone else's");
+    options.source = dir_.path() / "missing";
+    EXPECT_THROW(publish::Publish(options), publish::EUsageError);
+}
+
+// ---------------------------------------------------------------------------
+// Patterns, hosts, revision
+
+TEST(PublishPatternTest, MatchesWholePathsWithFolderAwareWildcards) {
+    struct Case {
+        const char* pattern;
+        const char* path;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"*.exe", "game.exe", true},
+        {"*.exe", "bin/game.exe", false}, // "*" stays within a name
+        {"bin/*", "bin/game.exe", true},
+        {"bin/*", "bin/sub/game.exe", false},
+        {"**/*.exe", "game.exe", true}, // "**/" may match no folder
+        {"**/*.exe", "a/b/c/game.exe", true},
+        {"data/**", "data/a/b.txt", true},
+        {"data/**", "data", false},
+        {"a/**/z.txt", "a/z.txt", true},
+        {"a/**/z.txt", "a/b/c/z.txt", true},
+        {"a/**/z.txt", "a/b/c/y.txt", false},
+        {"?.txt", "я.txt", true}, // one character, not one byte
+        {"?.txt", "ab.txt", false},
+        {"Карты/*", "Карты/север 1.map", true},
+        {"[a-c]*.dat", "b1.dat", true},
+        {"[!a-c]*.dat", "b1.dat", false},
+        {"[^a-c]*.dat", "d1.dat", true},
+        {"[]x].txt", "].txt", true},
+        {"file[*].txt", "file*.txt", true},
+        {"file[*].txt", "fileX.txt", false},
+        {"*", ".hidden", true},
+        {"Game.exe", "game.exe", false},
+        {"*a*b*c", "xaybzc", true},
+        {"*a*b*c", "xaybzcd", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(publish::GlobPattern(c.pattern).Matches(c.path), c.matches)
+            << c.pattern << " ~ " << c.path;
+
+    for (const char* bad :
+         {"", "/bin/*", "a//b", "bin/", "**.exe", "a**/b", "[abc", "a\\b", "[z-a]", "\xFF"})
+        EXPECT_THROW(publish::GlobPattern{bad}, publish::EUsageError) << bad;
+}
+
+TEST(PublishHostsTest, ReadsAddressNameLinesAndRefusesOthers) {
+    TempDir dir;
+    WriteFile(dir / "hosts", "# comment\n\n  10.1.2.3\tauth.example.com  \r\n"
+                             "2001:db8::1 game-1.example.org # trailing comment\n");
+    const auto hosts = publish::ReadHostsFile(dir.path() / "hosts");
+    ASSERT_EQ(hosts.size(), 2u);
+    EXPECT_EQ(hosts[0].address, "10.1.2.3");
+    EXPECT_EQ(hosts[0].hostname, "auth.example.com");
+    EXPECT_EQ(hosts[1].address, "2001:db8::1");
+    EXPECT_EQ(hosts[1].hostname, "game-1.example.org");
+
+    for (const char* line :
+         {"10.1.2.3", "10.1.2.3 a.example.com b.example.com", "10.1.2 a.example.com",
+          "fe80::1%eth0 a.example.com", "example.com 10.1.2.3", "10.1.2.3 -a.example.com",
+          "10.1.2.3 a_b.example.com", "10.1.2.3 a..example.com", "10.1.2.3 1.2.3.4",
+          "10.1.2.3 имя.example.com", "10.1.2.3 a|b.example.com"}) {
+        WriteFile(dir / "hosts", std::string("127.0.0.1 ok.example.com\n") + line + "\n");
+        try {
+            publish::ReadHostsFile(dir.path() / "hosts");
+            ADD_FAILURE() << line;
+        } catch (const publish::EUsageError& e) {
+            EXPECT_NE(std::string(e.what()).find("hosts:2:"), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_THROW(publish::ReadHostsFile(dir.path() / "missing"), publish::EUsageError);
+}
+
+TEST(PublishRevisionTest, TakesDecimalSigned32BitNumbers) {
+    EXPECT_EQ(publish::ParseRevision("0"), 0);
+    EXPECT_EQ(publish::ParseRevision("2147483647"), 2147483647);
+    EXPECT_EQ(publish::ParseRevision("-2147483648"), -2147483647 - 1);
+    for (const char* bad : {"", "-", "+1", " 1", "1 ", "0x10", "$10", "2147483648", "1e3", "12a"})
+        EXPECT_THROW(publish::ParseRevision(bad), publish::EUsageError) << bad;
+}
+
+// ---------------------------------------------------------------------------
+// The program
+
+TEST_F(PublishTest, CommandLineExitCodes) {
+    Put("bin/game.exe", "game");
+    Put("Launcher.exe", "launcher");
+    const std::string src = source_.string(), out = out_.string();
+    const auto run = [](std::vector<std::string> arguments, std::string* printed = nullptr) {
+        std::ostringstream output, errors;
+        const int code = publish::RunCommandLine(arguments, output, errors);
+        if (printed)
+            *printed = output.str() + errors.str();
+        return code;
+    };
+    std::string printed;
+    EXPECT_EQ(run({"--help"}, &printed), 0);
+    EXPECT_NE(printed.find("Usage: quenmor-publish SOURCE OUT --rev N"), std::string::npos);
+
+    EXPECT_EQ(run({src, out}), 2);                               // no --rev
+    EXPECT_EQ(run({src, out, "--rev", "x"}), 2);                 // bad --rev
+    EXPECT_EQ(run({src, out, "--rev"}), 2);                      // no value
+    EXPECT_EQ(run({src, out, "--rev", "1", "--rev", "2"}), 2);   // twice
+    EXPECT_EQ(run({src, out, "--rev", "1", "--frobnicate"}), 2); // unknown option
+    EXPECT_EQ(run({src, "--rev", "1"}), 2);                      // no OUT
+    EXPECT_EQ(run({src, out, "extra", "--rev", "1"}), 2);        // too many
+    EXPECT_EQ(run({src, out, "--rev", "1", "--mod-hosts", "2"}), 2);
+    EXPECT_EQ(run({src, out, "--rev", "1", "--critical", "[x"}), 2);
+    EXPECT_EQ(run({src, out, "--rev", "1", "--self", "Missing.exe"}), 2);
+    EXPECT_EQ(run({src, out, "--rev", "1", "--self", "bin/game.exe"}), 2);
+    EXPECT_EQ(run({src + "/missing", out, "--rev", "1"}), 2);
+    EXPECT_EQ(run({src, out, "--rev", "1", "--hosts", (dir_ / "missing")}), 2);
+    EXPECT_FALSE(fs::exists(out_));
+
+    EXPECT_EQ(run({src, out, "--rev=7", "--critical=bin/*", "--self", "Launcher.exe", "--mod-hosts",
+                   "1", "--jobs", "2"},
+                  &printed),
+              0);
+    EXPECT_NE(printed.find("Published revision 7"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("1 file (1 critical, 0 normal)"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("0 copies reused, 2 compressed"), std::string::npos) << printed;
+    EXPECT_EQ(ManifestFile().GetValue("settings", "ModHosts"), "1");
+
+    Put("bad|name", "x");
+    EXPECT_EQ(run({src, out, "--rev", "8"}, &printed), 1);
+    EXPECT_NE(printed.find("bad|name"), std::string::npos) << printed;
+}
+
+// ---------------------------------------------------------------------------
+// The launcher against a published tree
+
+TEST_F(PublishTest, TheUpdateRunInstallsWhatWasPublished) {
+    Put("bin/game.exe", SampleData(100'000, 1));
+    Put(kTextures, SampleData(20'000, 2));
+    Put("data/maps/level 1.map", "level 1");
+    Put("empty.dat", "");
+    publish::Options options = Options(1);
+    options.criticalPatterns = {"bin/*"};
+    publish::Publish(options);
+
+    TestHttpServer server(TestHttpServer::Folder(out_.string()));
+    const fs::path install = dir_.path() / "install";
+    fs::create_directories(install);
+    const auto run = [&](std::int32_t atRevision) {
+        RecordingTarget target;
+        ScopedCurrentDir cwd(install);
+        GFilesThread thread(target);
+        thread.UpdateUrl = server.Url("/");
+        thread.AtRevision = atRevision;
+        thread.ConnectTimeoutS = 5;
+        thread.StallTimeoutS = 5;
+        thread.Start();
+        EXPECT_TRUE(thread.WaitFor(std::chrono::seconds(60)));
+        thread.WaitFor();
+        return target.Events();
+    };
+    auto events = run(0);
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[events.size() - 2], "ShowStatus:Все файлы были обновлены");
+    EXPECT_EQ(Snapshot(install), Snapshot(source_));
+
+    Put("data/maps/level 1.map", "level 1, second edition");
+    options.revision = 2;
+    publish::Publish(options);
+    events = run(1);
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[events.size() - 2], "ShowStatus:Все файлы были обновлены");
+    EXPECT_EQ(Snapshot(install), Snapshot(source_));
+}
