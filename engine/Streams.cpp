@@ -12,8 +12,11 @@ TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
                           " file \"" + path + "\": " + std::strerror(errno));
     if (mode == Mode::fmOpenRead)
         std::setvbuf(file_, nullptr, _IONBF, 0); // reads come in large blocks already
-    else
-        std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
+    else {
+        constexpr std::size_t kBufferSize = 1 << 16;
+        buffer_ = std::make_unique<char[]>(kBufferSize);
+        std::setvbuf(file_, buffer_.get(), _IOFBF, kBufferSize);
+    }
 }
 
 TFileStream::~TFileStream() {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
@@ -38,4 +39,5 @@ public:
 private:
     std::string path_;
     std::FILE* file_ = nullptr;
+    std::unique_ptr<char[]> buffer_; // the write buffer; outlives file_
 };

@@ -55,7 +55,7 @@ MappedFile::MappedFile(const std::string& path) {
         const auto length = static_cast<std::size_t>(st.st_size);
         void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
         if (map != MAP_FAILED) {
-            ::madvise(map, length, MADV_SEQUENTIAL | MADV_WILLNEED);
+            ::madvise(map, length, MADV_SEQUENTIAL);
             data_ = static_cast<const unsigned char*>(map);
             size_ = length;
         }

@@ -105,6 +105,7 @@ bool HttpGet(const std::string& url, const HttpOptions& options, const HttpHandl
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, options.connectTimeoutS);
     t.stallLimit = std::chrono::seconds(options.stallTimeoutS);
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
