@@ -6,6 +6,7 @@
 #include "Http.h"
 #include "LstFile.h"
 #include "Misc.h"
+#include "Process.h"
 #include "Text.h"
 #include "md5.h"
 
@@ -183,14 +184,17 @@ void GFilesThread::Execute() {
 
 void GFilesThread::ProcessManifest() {
     PendingFiles.clear();
-    failedEntry_ = false;
+    runFailed_ = false;
     std::int32_t revision = 0;
     {
         const TListFile list(BaseDir + "files.lst");
         revision = StrToInt(list.GetValue("settings", "Rev"));
-        StrToInt(list.GetValue("settings", "ModHosts"));
+        if (StrToInt(list.GetValue("settings", "ModHosts")) == 1)
+            UpdateHosts(list.GetSection("hosts"));
         const std::vector<std::string> self = list.GetSection("self");
         SelfEntry = self.front();
+        if (SelfEntry != kEmptySection)
+            SelfUpdate(SelfEntry);
         const std::vector<std::string> critical = list.GetSection("files_critical");
         const std::vector<std::string> normal = list.GetSection("files_normal");
         RemoveLeftovers({self, critical, normal});
@@ -218,7 +222,7 @@ void GFilesThread::ProcessManifest() {
 }
 
 std::string GFilesThread::LocalFile(const std::string& manifestPath) const {
-    return BaseDir + platform::ManifestPathToLocal(manifestPath);
+    return platform::ResolveCaseInsensitive(BaseDir, platform::ManifestPathToLocal(manifestPath));
 }
 
 std::string GFilesThread::ServerCopy(const std::string& manifestPath) const {
@@ -380,7 +384,7 @@ void GFilesThread::CheckFiles(const std::vector<std::string>& entries) {
         const FileEntry entry = SplitFileEntry(entries[i]);
         Show(status::kCheckingFile + platform::AnsiToUtf8(entry.path));
         if (!IsSafeRelativePath(entry.path)) {
-            failedEntry_ = true; // never read, written or fetched
+            runFailed_ = true; // never read, written or fetched
             continue;
         }
         const std::string local = LocalFile(entry.path);
@@ -396,7 +400,7 @@ void GFilesThread::CheckFiles(const std::vector<std::string>& entries) {
 
 void GFilesThread::InstallPending() {
     if (PendingFiles.empty()) {
-        StatusText = failedEntry_ ? status::kFailed : "";
+        StatusText = runFailed_ ? status::kFailed : "";
         return;
     }
     GaugeSelector = 1;
@@ -423,8 +427,8 @@ void GFilesThread::InstallPending() {
             if (CreateBackup == 1 && IsFile(local)) {
                 // The old content is kept before anything replaces it; a file
                 // that cannot be kept is not replaced.
-                const fs::path backup =
-                    BaseDir + "backup/" + platform::ManifestPathToLocal(entry.path);
+                const fs::path backup = platform::ResolveCaseInsensitive(
+                    BaseDir, "backup/" + platform::ManifestPathToLocal(entry.path));
                 fs::create_directories(backup.parent_path());
                 fs::copy_file(local, backup, fs::copy_options::overwrite_existing);
             }
@@ -440,5 +444,134 @@ void GFilesThread::InstallPending() {
     }
     ProgressValue = 0;
     Synchronize(&GFilesThread::SetTotalProgress);
-    StatusText = (failed || failedEntry_) ? status::kFailed : status::kAllUpdated;
+    StatusText = (failed || runFailed_) ? status::kFailed : status::kAllUpdated;
+}
+
+// ---------------------------------------------------------------------------
+// Self-update.
+
+void GFilesThread::SelfUpdate(const std::string& entry) {
+    if (entry.empty())
+        return;
+    const FileEntry self = SplitFileEntry(entry);
+    // The entry names a file of the installation's root folder, and only this
+    // launcher's own program file is ever replaced; a build for another
+    // system is left alone.
+    if (!IsSafeRelativePath(self.path) || self.path.find_first_of("\\/") != std::string::npos) {
+        runFailed_ = true;
+        return;
+    }
+    const std::string launcher = LocalFile(self.path);
+    std::error_code error;
+    if (LauncherFile.empty() || !fs::equivalent(launcher, LauncherFile, error))
+        return;
+    if (FileDigestText(launcher) == self.digest)
+        return;
+    SizeField(self);
+    const std::string build = launcher + ".New";
+    const std::string url =
+        UpdateUrl + platform::EncodeUrlPath(platform::AnsiToUtf8(self.path)) + ".bz2";
+    if (!Download(url, launcher + ".bz2", true))
+        return;
+    try {
+        // The new build must be exactly the one listed before the launcher is
+        // ended for it.
+        RemoveFile(build);
+        Unpack(launcher + ".bz2", build, self.digest);
+        const std::string script =
+            WriteUpdateScript(fs::path(launcher).filename().string(), LauncherProcessId);
+        RunInOwnFolder(script);
+    } catch (const std::exception&) {
+        RemoveFile(build);
+        StatusText = status::kFailed;
+        runFailed_ = true;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Hosts file.
+
+void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
+    if (HostsFolder.empty())
+        return;
+    std::string folder = HostsFolder;
+    if (folder.back() != platform::kPathSeparator)
+        folder += platform::kPathSeparator;
+    std::string file = folder + "hosts.msn";
+    std::error_code error;
+    if (!fs::exists(file, error))
+        file = folder + "hosts";
+    // Through a link, the file it names is the one rewritten.
+    if (fs::is_symlink(file, error))
+        file = fs::canonical(file, error).string();
+
+    // Every line is kept, also after a Ctrl-Z: the file is rewritten whole.
+    std::string content;
+    try {
+        TFileStream in(file, TFileStream::Mode::fmOpenRead);
+        char buffer[65536];
+        while (const std::size_t n = in.Read(buffer, sizeof buffer))
+            content.append(buffer, n);
+    } catch (const std::exception&) {
+        runFailed_ = true;
+        return;
+    }
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < content.size();) {
+        std::size_t end = content.find('\n', start);
+        if (end == std::string::npos)
+            end = content.size();
+        std::size_t b = start, e = end;
+        while (b < e && static_cast<unsigned char>(content[b]) <= 32)
+            ++b;
+        while (e > b && static_cast<unsigned char>(content[e - 1]) <= 32)
+            --e;
+        lines.push_back(content.substr(b, e - b));
+        start = end + 1;
+    }
+
+    std::vector<std::string> block = {"#-------- Added by Quenmor --------"};
+    for (const std::string& entry : entries) {
+        const std::vector<std::string> fields = SplitFromEnd(entry, "|");
+        // Only a plain address and host name ever reach the file.
+        if (fields.size() < 2 || !platform::IsIpAddressLiteral(fields[1]) ||
+            !IsPlainHostName(fields[0])) {
+            runFailed_ = true;
+            continue;
+        }
+        const std::string& host = fields[0];
+        const std::string& address = fields[1];
+        bool present = false; // the state after the last line that mentions the host
+        for (std::string& line : lines) {
+            if (FindFrom(1, line, host) == 0 || (!line.empty() && line[0] == '#'))
+                continue;
+            if (FindFrom(1, line, address + "\t") > 0 || FindFrom(1, line, address + " ") > 0) {
+                present = true;
+            } else {
+                line = "#" + line;
+                present = false;
+            }
+        }
+        if (!present)
+            block.push_back(address + "\t" + host);
+    }
+    block.push_back("#-----------------");
+    if (block.size() <= 2)
+        return;
+
+    try {
+        platform::AtomicFile out(file);
+        Show(status::kHostsApplying);
+        std::string text;
+        for (const auto* part : {&lines, &block})
+            for (const std::string& line : *part)
+                text += line + platform::kLineEnding;
+        out.Write(text.data(), text.size());
+        out.Commit();
+        Show(status::kHostsChanged);
+    } catch (const std::exception&) {
+        // Without the right to change it (the usual case for a player), the
+        // game files are still brought up to date.
+        runFailed_ = true;
+    }
 }

@@ -23,6 +23,8 @@ inline constexpr const char* kChecking = "Проверка файлов";
 inline constexpr const char* kCheckingFile = "Проверка ";
 inline constexpr const char* kDownloading = "Загружается ";
 inline constexpr const char* kExtracting = "Извлекается ";
+inline constexpr const char* kHostsApplying = "Приминение изминений к хостам";
+inline constexpr const char* kHostsChanged = "Файлы хоста изменены";
 } // namespace status
 
 // The agent name of every request to the update server.
@@ -78,6 +80,11 @@ public:
 
     // The folder that holds the system's "hosts" file; the host names it.
     std::string HostsFolder;
+    // The launcher's own program file and process, which the manifest's
+    // "self" entry may replace and the update script ends. Empty: no
+    // self-update.
+    std::string LauncherFile;
+    long LauncherProcessId = 0;
 
     // Network limits: a connection not made, or a transfer silent, for so long
     // fails like a broken connection.
@@ -96,6 +103,8 @@ public:
                 const std::string& expectedDigest = {});
     void CheckFiles(const std::vector<std::string>& entries);
     void InstallPending();
+    void SelfUpdate(const std::string& entry);
+    void UpdateHosts(const std::vector<std::string>& entries);
 
 private:
     using Notification = void (GFilesThread::*)();
@@ -119,7 +128,9 @@ private:
 
     TUpdateTarget& target_;
     TDispatcher dispatcher_;
-    bool failedEntry_ = false; // an entry of this run could not be brought up to date
+    // A part of this run failed (an entry, the hosts file, the self-update)
+    // without ending it: its final status is the failure text.
+    bool runFailed_ = false;
 
     std::atomic<bool> terminated_{false};
     std::thread thread_;

@@ -1,7 +1,10 @@
 #include "Misc.h"
 
 #include "Errors.h"
+#include "Files.h"
+#include "Process.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <system_error>
@@ -118,4 +121,155 @@ bool IsSafeRelativePath(std::string_view path) {
         start = end + 1;
     }
     return true;
+}
+
+std::size_t FindFrom(std::size_t start, std::string_view text, std::string_view pattern) {
+    const std::size_t m = pattern.size();
+    if (m == 0 || start == 0 || text.size() < m)
+        return 0;
+    std::size_t shift[256];
+    for (std::size_t& s : shift)
+        s = m;
+    for (std::size_t i = 0; i + 1 < m; ++i)
+        shift[static_cast<unsigned char>(pattern[i])] = m - 1 - i;
+    const auto last = static_cast<unsigned char>(pattern[m - 1]);
+    std::size_t at = start - 1; // 0-based start of the window
+    while (at + m <= text.size()) {
+        const auto under = static_cast<unsigned char>(text[at + m - 1]);
+        if (under != last) {
+            at += shift[under];
+            continue;
+        }
+        std::size_t k = m - 1;
+        while (k > 0 && text[at + k - 1] == pattern[k - 1])
+            --k;
+        if (k == 0)
+            return at + 1;
+        ++at;
+    }
+    return 0;
+}
+
+bool IsPlainHostName(std::string_view name) {
+    if (name.empty() || name.size() > 253)
+        return false;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find('.', start);
+        if (end == std::string_view::npos)
+            end = name.size();
+        const std::string_view label = name.substr(start, end - start);
+        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
+            return false;
+        for (char c : label)
+            if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '-'))
+                return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+std::string UpdateBatchText(const std::string& folder, const std::string& name, bool newBuildExists) {
+    const std::string q = "\"";
+    std::string text = "@echo off\r\n";
+    text += "taskkill /IM " + name + " /F\r\n";
+    text += "ping 127.0.0.1 -n 1 > nul\r\n";
+    if (newBuildExists) {
+        text += "del " + q + folder + "\\files.lst" + q + "\r\n";
+        text += "del " + q + folder + "\\" + name + q + "\r\n";
+        text += "rename " + name + ".New " + name + "\r\n";
+    }
+    text += "start " + name + "\r\n";
+    text += "del " + q + "Update.bat" + q + "\r\n";
+    return text;
+}
+
+namespace {
+
+std::string ShellQuote(const std::string& text) {
+    return "'" + ReplaceText(text, "'", "'\\''") + "'";
+}
+
+} // namespace
+
+std::string UpdateShellText(const std::string& folder, const std::string& name, bool newBuildExists,
+                            long processId) {
+    const std::string launcher = ShellQuote(folder + "/" + name);
+    std::string text = "#!/bin/sh\n";
+    text += "kill -9 " + std::to_string(processId) + " 2>/dev/null\n";
+    text += "sleep 1\n";
+    if (newBuildExists) {
+        text += "rm -f " + ShellQuote(folder + "/files.lst") + "\n";
+        text += "mv -f " + ShellQuote(folder + "/" + name + ".New") + " " + launcher + "\n";
+        text += "chmod +x " + launcher + "\n";
+    }
+    text += "cd " + ShellQuote(folder) + " && setsid " + launcher +
+            " </dev/null >/dev/null 2>&1 &\n";
+    text += "rm -f " + ShellQuote(folder + "/Update.sh") + "\n";
+    return text;
+}
+
+std::string WriteUpdateScript(const std::string& name, long processId) {
+    std::string folder = platform::CurrentFolder();
+    folder.pop_back(); // the trailing separator
+    std::error_code error;
+    const bool newBuild = std::filesystem::exists(folder + "/" + name + ".New", error);
+    const std::string path = folder + "/" + platform::kUpdateScriptName;
+    const std::string text = platform::kUpdateScriptIsBatch
+                                 ? UpdateBatchText(folder, name, newBuild)
+                                 : UpdateShellText(folder, name, newBuild, processId);
+    platform::AtomicFile file(path);
+    file.Write(text.data(), text.size());
+    file.Commit();
+    return path;
+}
+
+CommandLine SplitCommandLine(const std::string& commandLine) {
+    const auto words = [](const std::string& text) {
+        std::vector<std::string> list;
+        std::size_t start = 0;
+        while (start < text.size()) {
+            const std::size_t end = std::min(text.find(' ', start), text.size());
+            if (end > start)
+                list.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        return list;
+    };
+    CommandLine result;
+    std::error_code error;
+    for (std::size_t blank = commandLine.find(' '); ; blank = commandLine.find(' ', blank + 1)) {
+        const std::string prefix = commandLine.substr(0, blank);
+        if (std::filesystem::is_regular_file(prefix, error)) {
+            result.program = prefix;
+            if (blank != std::string::npos)
+                result.arguments = words(commandLine.substr(blank + 1));
+            return result;
+        }
+        if (blank == std::string::npos)
+            break;
+    }
+    std::vector<std::string> all = words(commandLine);
+    if (!all.empty()) {
+        result.program = all.front();
+        result.arguments.assign(all.begin() + 1, all.end());
+    }
+    return result;
+}
+
+void RunInOwnFolder(const std::string& commandLine) {
+    const CommandLine command = SplitCommandLine(commandLine);
+    const std::size_t cut = command.program.find_last_of(platform::kPathSeparator);
+    const std::string folder =
+        cut == std::string::npos ? platform::CurrentFolder() : command.program.substr(0, cut + 1);
+    std::error_code error;
+    const auto status = std::filesystem::status(folder, error);
+    if (!std::filesystem::exists(status))
+        throw EInOutError("File not found");
+    if (!std::filesystem::is_directory(status))
+        throw EInOutError("Invalid filename");
+    if (!platform::IsAccessibleFolder(folder))
+        throw EInOutError("File access denied");
+    platform::StartDetached(command.program, command.arguments, folder);
 }

@@ -29,3 +29,44 @@ std::int32_t StrToInt(std::string_view text);
 // relative, without drive letter, ":" or control characters, and without
 // empty, "." or ".." components ("\" and "/" both separate folders).
 bool IsSafeRelativePath(std::string_view manifestPath);
+
+// The 1-based position of the first occurrence of `pattern` in `text` that
+// begins at or after position `start`, or 0 when there is none (exact
+// comparison; Boyer-Moore-Horspool). An empty pattern is never found.
+std::size_t FindFrom(std::size_t start, std::string_view text, std::string_view pattern);
+
+// Whether `name` is a plain DNS host name: labels of letters, digits and
+// hyphens (not at either end of a label), at most 63 characters each and 253
+// in all, separated by single dots.
+bool IsPlainHostName(std::string_view name);
+
+// The script that replaces the running launcher `name` (in `folder`, given
+// without a trailing separator) by its new build `name` + ".New", ends the
+// launcher, starts the new one and deletes itself. The lines that move the new
+// build are written only when it exists. The Windows batch file uses CR LF
+// and ends the launcher by its image name; the POSIX shell script ends it by
+// its process id and quotes every path.
+std::string UpdateBatchText(const std::string& folder, const std::string& name, bool newBuildExists);
+std::string UpdateShellText(const std::string& folder, const std::string& name, bool newBuildExists,
+                            long processId);
+
+// Writes this system's update script for the launcher `name` (a file of the
+// current folder) into the current folder, replacing an older one, and returns
+// its path. Raises EInOutError when it cannot be written.
+std::string WriteUpdateScript(const std::string& name, long processId);
+
+// A command line split the way Windows splits an unquoted one: the program is
+// the shortest prefix ending at a blank (or the whole line) that names an
+// existing file; the rest, split at blanks, are its arguments. With no such
+// prefix, the first word is the program.
+struct CommandLine {
+    std::string program;
+    std::vector<std::string> arguments;
+};
+CommandLine SplitCommandLine(const std::string& commandLine);
+
+// Starts a command line with the program's folder (everything up to its last
+// separator) as its working folder, detached, without waiting. Raises
+// EInOutError when that folder cannot be used; whether the program itself
+// started is not examined.
+void RunInOwnFolder(const std::string& commandLine);

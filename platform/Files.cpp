@@ -1,6 +1,7 @@
 #include "Files.h"
 
 #include "Errors.h"
+#include "Text.h"
 
 #include <cerrno>
 #include <cstring>
@@ -39,6 +40,44 @@ std::string CurrentFolder() {
     if (folder.empty() || folder.back() != kPathSeparator)
         folder += kPathSeparator;
     return folder;
+}
+
+std::string ResolveCaseInsensitive(const std::string& base, const std::string& relative) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const std::string exact = base + relative;
+    if (fs::exists(fs::symlink_status(exact, error)))
+        return exact;
+    std::string resolved = base;
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t end = relative.find(kPathSeparator, start);
+        if (end == std::string::npos)
+            end = relative.size();
+        const std::string part = relative.substr(start, end - start);
+        const std::string tail = end < relative.size() ? relative.substr(end) : std::string();
+        if (!fs::exists(fs::symlink_status(resolved + part, error))) {
+            // The first name in sorted order wins when several differ only in case.
+            const std::string folded = FoldCase(part);
+            std::string match;
+            for (fs::directory_iterator it(resolved.empty() ? "." : resolved, error), last;
+                 !error && it != last; it.increment(error)) {
+                const std::string name = it->path().filename().string();
+                if (FoldCase(name) == folded && (match.empty() || name < match))
+                    match = name;
+            }
+            if (match.empty())
+                return resolved + part + tail;
+            resolved += match;
+        } else {
+            resolved += part;
+        }
+        if (end >= relative.size())
+            return resolved;
+        resolved += kPathSeparator;
+        start = end + 1;
+    }
+    return resolved;
 }
 
 bool IsOwnTempFileName(std::string_view fileName) {

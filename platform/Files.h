@@ -15,6 +15,12 @@ inline constexpr char kPathSeparator = '/';
 // The process's current folder followed by the separator.
 std::string CurrentFolder();
 
+// The local path of `relative` ("/"-separated) under `base` (which ends with
+// the separator). When it does not exist as given, each folder and file name
+// is matched against what is on disk without regard to letter case, as on
+// Windows; the part that matches nothing is kept as given.
+std::string ResolveCaseInsensitive(const std::string& base, const std::string& relative);
+
 // Whether a file name is one of the temporary files that AtomicFile makes.
 bool IsOwnTempFileName(std::string_view fileName);
 

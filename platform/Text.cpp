@@ -131,6 +131,28 @@ std::string SettingsTextToUtf8(std::string_view text) {
     return IsValidUtf8(text) ? std::string(text) : AnsiToUtf8(text);
 }
 
+std::string FoldCase(std::string_view utf8) {
+    if (!IsValidUtf8(utf8))
+        return std::string(utf8);
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t i = 0;
+    char32_t cp;
+    while (i < utf8.size()) {
+        DecodeUtf8(utf8, i, cp);
+        if (cp >= 'A' && cp <= 'Z')
+            cp += 'a' - 'A';
+        else if (cp >= 0x0410 && cp <= 0x042F) // А..Я
+            cp += 0x20;
+        else if (cp >= 0x0400 && cp <= 0x040F) // Ѐ..Џ, Ё among them
+            cp += 0x50;
+        else if (cp == 0x0490) // Ґ
+            cp = 0x0491;
+        AppendUtf8(out, cp);
+    }
+    return out;
+}
+
 std::string ManifestPathToLocal(std::string_view manifestPath) {
     std::string local = AnsiToUtf8(manifestPath);
     for (char& c : local)

@@ -30,6 +30,10 @@ std::string ManifestPathToLocal(std::string_view manifestPath);
 // A relative local path as the manifest writes it.
 std::optional<std::string> LocalPathToManifest(std::string_view localPath);
 
+// The text with letters folded to one case (ASCII and Cyrillic), for
+// comparing file names the way Windows does. Invalid UTF-8 stays as it is.
+std::string FoldCase(std::string_view utf8);
+
 // Percent-encodes what an address cannot carry (blanks, controls, non-ASCII,
 // and characters with a meaning in addresses), keeping "/" and the
 // unreserved characters. For the path part appended to the update address.
