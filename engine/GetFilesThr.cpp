@@ -41,6 +41,16 @@ void RemoveFile(const std::string& path) {
     fs::remove(path, error);
 }
 
+// Copies a whole file; the copy is complete or absent, never partial.
+void CopyWhole(const std::string& source, const std::string& target) {
+    TFileStream in(source, TFileStream::Mode::fmOpenRead);
+    platform::AtomicFile out(target);
+    std::unique_ptr<char[]> buffer(new char[kUnpackBlock]);
+    while (const std::size_t n = in.Read(buffer.get(), kUnpackBlock))
+        out.Write(buffer.get(), n);
+    out.Commit();
+}
+
 // The fields of a file entry: path, digest and size. An entry with fewer
 // fields cannot be processed at all.
 struct FileEntry {
@@ -225,6 +235,11 @@ std::string GFilesThread::LocalFile(const std::string& manifestPath) const {
     return platform::ResolveCaseInsensitive(BaseDir, platform::ManifestPathToLocal(manifestPath));
 }
 
+std::string GFilesThread::BackupFile(const std::string& manifestPath) const {
+    return platform::ResolveCaseInsensitive(BaseDir,
+                                            "backup/" + platform::ManifestPathToLocal(manifestPath));
+}
+
 std::string GFilesThread::ServerCopy(const std::string& manifestPath) const {
     return UpdateUrl + platform::EncodeUrlPath(platform::ManifestPathToLocal(manifestPath)) + ".bz2";
 }
@@ -250,6 +265,7 @@ void GFilesThread::RemoveLeftovers(const std::vector<std::vector<std::string>>& 
         if (!listed.count(path + ".bz2") && IsFile(local + ".bz2"))
             RemoveFile(local + ".bz2");
         folders.insert(fs::path(local).parent_path().string());
+        folders.insert(fs::path(BackupFile(path)).parent_path().string());
     }
     folders.insert(fs::path(BaseDir + "files.lst").parent_path().string());
     for (const std::string& folder : folders) {
@@ -427,10 +443,9 @@ void GFilesThread::InstallPending() {
             if (CreateBackup == 1 && IsFile(local)) {
                 // The old content is kept before anything replaces it; a file
                 // that cannot be kept is not replaced.
-                const fs::path backup = platform::ResolveCaseInsensitive(
-                    BaseDir, "backup/" + platform::ManifestPathToLocal(entry.path));
+                const fs::path backup = BackupFile(entry.path);
                 fs::create_directories(backup.parent_path());
-                fs::copy_file(local, backup, fs::copy_options::overwrite_existing);
+                CopyWhole(local, backup.string());
             }
             Show(status::kExtracting + shown);
             Unpack(downloaded, local, entry.digest);

@@ -115,6 +115,7 @@ private:
     void ProcessManifest();
     void RemoveLeftovers(const std::vector<std::vector<std::string>>& sections);
     std::string LocalFile(const std::string& manifestPath) const;
+    std::string BackupFile(const std::string& manifestPath) const;
     std::string ServerCopy(const std::string& manifestPath) const;
 
     // Notifications.

@@ -250,11 +250,8 @@ CommandLine SplitCommandLine(const std::string& commandLine) {
         if (blank == std::string::npos)
             break;
     }
-    std::vector<std::string> all = words(commandLine);
-    if (!all.empty()) {
-        result.program = all.front();
-        result.arguments.assign(all.begin() + 1, all.end());
-    }
+    // Nothing names a program: the line is one name, as Windows would try it.
+    result.program = commandLine;
     return result;
 }
 

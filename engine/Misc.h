@@ -58,7 +58,7 @@ std::string WriteUpdateScript(const std::string& name, long processId);
 // A command line split the way Windows splits an unquoted one: the program is
 // the shortest prefix ending at a blank (or the whole line) that names an
 // existing file; the rest, split at blanks, are its arguments. With no such
-// prefix, the first word is the program.
+// prefix, the whole line is the program's name.
 struct CommandLine {
     std::string program;
     std::vector<std::string> arguments;

@@ -85,3 +85,92 @@ TEST(DeleteFolder, RemovesALinkWithoutFollowingIt) {
     EXPECT_TRUE(DeleteFolder(dir / "backup"));
     EXPECT_TRUE(Exists(dir / "elsewhere/precious.txt"));
 }
+
+TEST(FindFrom, AgreesWithAPlainSearch) {
+    const std::string text = "127.0.0.1\tlogin.quenmor.example # 10.0.0.1 quenmor.example";
+    for (const char* pattern : {"quenmor.example", "127.0.0.1\t", "10.0.0.1 ", "e", "#", "x", "example",
+                                "127.0.0.1 ", "quenmor.example.com", "a"}) {
+        const std::size_t expected = text.find(pattern);
+        EXPECT_EQ(FindFrom(1, text, pattern),
+                  expected == std::string::npos ? 0 : expected + 1)
+            << pattern;
+    }
+    EXPECT_EQ(FindFrom(12, text, "quenmor"), text.find("quenmor", 11) + 1);
+    EXPECT_EQ(FindFrom(1, text, ""), 0u);
+    EXPECT_EQ(FindFrom(1, "ab", "abc"), 0u);
+    EXPECT_EQ(FindFrom(1, "aaab", "aab"), 2u); // a mismatch after a matching last byte moves by one
+}
+
+TEST(IsPlainHostName, AcceptsDnsNamesOnly) {
+    for (const char* good : {"localhost", "login.quenmor.example", "a-b.c1", "X"})
+        EXPECT_TRUE(IsPlainHostName(good)) << good;
+    for (const char* bad : {"", ".", "a..b", "-a.b", "a-.b", "a b", "a\tb", "a_b", "a.b.", "ё.рф",
+                            "a\nb", "a#b"})
+        EXPECT_FALSE(IsPlainHostName(bad)) << bad;
+    EXPECT_FALSE(IsPlainHostName(std::string(64, 'a')));
+    EXPECT_TRUE(IsPlainHostName(std::string(63, 'a')));
+}
+
+TEST(UpdateScript, BatchFileLinesForAWindowsInstallation) {
+    EXPECT_EQ(UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", true),
+              "@echo off\r\n"
+              "taskkill /IM Quenmor.exe /F\r\n"
+              "ping 127.0.0.1 -n 1 > nul\r\n"
+              "del \"C:\\Games\\Quenmor\\files.lst\"\r\n"
+              "del \"C:\\Games\\Quenmor\\Quenmor.exe\"\r\n"
+              "rename Quenmor.exe.New Quenmor.exe\r\n"
+              "start Quenmor.exe\r\n"
+              "del \"Update.bat\"\r\n");
+    EXPECT_EQ(UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", false),
+              "@echo off\r\n"
+              "taskkill /IM Quenmor.exe /F\r\n"
+              "ping 127.0.0.1 -n 1 > nul\r\n"
+              "start Quenmor.exe\r\n"
+              "del \"Update.bat\"\r\n");
+}
+
+TEST(UpdateScript, ShellScriptQuotesEveryPathAndEndsTheProcessById) {
+    EXPECT_EQ(UpdateShellText("/home/p/My 'Games'", "Quenmor", true, 4242),
+              "#!/bin/sh\n"
+              "kill -9 4242 2>/dev/null\n"
+              "sleep 1\n"
+              "rm -f '/home/p/My '\\''Games'\\''/files.lst'\n"
+              "mv -f '/home/p/My '\\''Games'\\''/Quenmor.New' '/home/p/My '\\''Games'\\''/Quenmor'\n"
+              "chmod +x '/home/p/My '\\''Games'\\''/Quenmor'\n"
+              "cd '/home/p/My '\\''Games'\\''' && setsid '/home/p/My '\\''Games'\\''/Quenmor' "
+              "</dev/null >/dev/null 2>&1 &\n"
+              "rm -f '/home/p/My '\\''Games'\\''/Update.sh'\n");
+    EXPECT_EQ(UpdateShellText("/g", "Quenmor", false, 7),
+              "#!/bin/sh\n"
+              "kill -9 7 2>/dev/null\n"
+              "sleep 1\n"
+              "cd '/g' && setsid '/g/Quenmor' </dev/null >/dev/null 2>&1 &\n"
+              "rm -f '/g/Update.sh'\n");
+}
+
+TEST(UpdateScript, WrittenIntoTheCurrentFolderWithTheMoveOnlyWhenANewBuildExists) {
+    TempDir dir;
+    testing_support::ScopedCurrentDir cwd(dir.path());
+    const std::string script = WriteUpdateScript("Quenmor", 99);
+    EXPECT_EQ(script, dir / "Update.sh");
+    EXPECT_EQ(testing_support::ReadFile(script), UpdateShellText(dir.path().string(), "Quenmor", false, 99));
+    WriteFile(dir / "Quenmor.New", "new build");
+    WriteUpdateScript("Quenmor", 99);
+    EXPECT_EQ(testing_support::ReadFile(script), UpdateShellText(dir.path().string(), "Quenmor", true, 99));
+}
+
+TEST(SplitCommandLine, TakesTheShortestPrefixThatNamesAFile) {
+    TempDir dir;
+    WriteFile(dir / "My Games/system/game.exe", "");
+    WriteFile(dir / "My Games/system/game.exe -window/x", ""); // a folder, not a program
+    const std::string game = dir / "My Games/system/game.exe";
+    CommandLine line = SplitCommandLine(game + " -window  -lang ru");
+    EXPECT_EQ(line.program, game);
+    EXPECT_EQ(line.arguments, (std::vector<std::string>{"-window", "-lang", "ru"}));
+    line = SplitCommandLine(game);
+    EXPECT_EQ(line.program, game);
+    EXPECT_TRUE(line.arguments.empty());
+    line = SplitCommandLine(dir / "missing.exe -x");
+    EXPECT_EQ(line.program, dir / "missing.exe -x");
+    EXPECT_TRUE(line.arguments.empty());
+}

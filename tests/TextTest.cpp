@@ -39,3 +39,9 @@ TEST(Text, AddressPathsArePercentEncoded) {
     EXPECT_EQ(EncodeUrlPath("a%b#c?d+e"), "a%25b%23c%3Fd%2Be");
     EXPECT_EQ(EncodeUrlPath("Aa0-._~/"), "Aa0-._~/");
 }
+
+TEST(Text, FoldCaseForFileNames) {
+    EXPECT_EQ(FoldCase("System/ZENTYR.exe"), "system/zentyr.exe");
+    EXPECT_EQ(FoldCase("МИР Ёлки ЂЏ Ґ"), "мир ёлки ђџ ґ");
+    EXPECT_EQ(FoldCase("\xff"), "\xff");
+}

@@ -9,6 +9,7 @@
 #include "Files.h"
 #include "GetFilesThr.h"
 #include "Misc.h"
+#include "Process.h"
 #include "Profile.h"
 
 #include <algorithm>
@@ -144,7 +145,7 @@ private:
 
 int main(int argc, char** argv) {
     bool fullCheck = false;
-    std::string hostsFolder = "/etc";
+    std::string hostsFolder = platform::DefaultHostsFolder();
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--full-check") {
@@ -178,6 +179,10 @@ int main(int argc, char** argv) {
         run.CreateBackup = StrToInt(platform::GetProfileString(settings, "main", "CreateBackup", "0"));
         run.AtRevision = StrToInt(platform::GetProfileString(settings, "main", "AtRevision", "0"));
         run.HostsFolder = hostsFolder;
+        // This program stands in for the launcher: a "self" entry that names
+        // its own file replaces it.
+        run.LauncherFile = platform::ExecutablePath();
+        run.LauncherProcessId = platform::ProcessId();
     } catch (const Exception& e) {
         std::cerr << "quenmor-update: " << e.what() << "\n";
         return 2;
