@@ -38,7 +38,7 @@ publish_rev() { "$publish" "$client" "$server" --rev "$1" --critical 'system/*' 
 update() { (cd "$install" && "$update" "$@") >"$work/out"; }
 final() { tail -n 1 "$work/out"; }
 setting() { sed -n "s/^$1=\(.*\)\r\$/\1/p" "$install/Quenmor.ini"; }
-same_as_client() { diff -r --exclude=Quenmor.ini --exclude=backup "$client" "$install" >/dev/null; }
+same_as_client() { diff -r --exclude=Quenmor.ini --exclude=backup --exclude=Quenmor "$client" "$install" >/dev/null; }
 
 publish_rev 1
 mkdir -p "$install"
@@ -74,9 +74,51 @@ echo "damage" >>"$install/system/zentyr.exe"
 update || fail "repair run failed"
 check "critical file repaired" cmp -s "$client/system/zentyr.exe" "$install/system/zentyr.exe"
 
+echo "-- a full check repairs a normal file at the same revision"
+echo "damage" >>"$install/data/maps/north/map3.txt"
+update || fail "run without full check failed"
+if cmp -s "$client/data/maps/north/map3.txt" "$install/data/maps/north/map3.txt"; then
+    fail "normal file checked without --full-check"
+fi
+update --full-check || fail "full check failed"
+check "normal file repaired by a full check" cmp -s "$client/data/maps/north/map3.txt" "$install/data/maps/north/map3.txt"
+
+echo "-- hosts mappings go into the hosts file of the given folder"
+mkdir -p "$work/etc"
+printf '127.0.0.1\tlocalhost\n9.9.9.9 login.quenmor.example\n' >"$work/etc/hosts"
+printf '10.20.30.40 login.quenmor.example\n10.20.30.41 files.quenmor.example\n' >"$work/hosts.list"
+"$publish" "$client" "$server" --rev 3 --critical 'system/*' --mod-hosts 1 --hosts "$work/hosts.list" >/dev/null
+update --hosts-dir "$work/etc" || fail "hosts run failed"
+check "status of the hosts change" grep -qx 'Файлы хоста изменены' "$work/out"
+check "old mapping commented" grep -qx '#9.9.9.9 login.quenmor.example' "$work/etc/hosts"
+check "new mappings appended" grep -qx "$(printf '10.20.30.41\tfiles.quenmor.example')" "$work/etc/hosts"
+cp "$work/etc/hosts" "$work/hosts.after"
+update --hosts-dir "$work/etc" || fail "second hosts run failed"
+check "second run leaves the hosts file alone" cmp -s "$work/hosts.after" "$work/etc/hosts"
+
+echo "-- a newer launcher build replaces the running one"
+# The headless runner stands in for the launcher: copied into the installation
+# it is the program file that the manifest's "self" entry names.
+cp "$update" "$install/Quenmor"
+cp "$update" "$client/Quenmor"
+printf 'newer build' >>"$client/Quenmor" # still runs, with another digest
+"$publish" "$client" "$server" --rev 4 --critical 'system/*' --self Quenmor >/dev/null
+# The update script ends the running launcher; that is expected here.
+set +e; { (cd "$install" && ./Quenmor >"$work/out" 2>&1); } 2>/dev/null; set -e
+for _ in $(seq 1 100); do
+    [ "$(setting AtRevision)" = 4 ] && [ ! -e "$install/Update.sh" ] && break
+    sleep 0.2
+done
+check "launcher replaced by the new build" cmp -s "$client/Quenmor" "$install/Quenmor"
+check "new build is executable" [ -x "$install/Quenmor" ]
+check "script removed itself" [ ! -e "$install/Update.sh" ]
+check "no build left beside the launcher" [ ! -e "$install/Quenmor.New" ]
+check "the new launcher finished the update" [ "$(setting AtRevision)" = 4 ]
+rm "$client/Quenmor"
+
 echo "-- a copy missing on the server fails without touching the old file"
 echo "changed again" >>"$client/data/a.dat"
-publish_rev 3
+publish_rev 5
 rm "$server/data/a.dat.bz2"
 cp "$install/data/a.dat" "$work/a.before"
 if update; then fail "a failed run exited 0"; fi
