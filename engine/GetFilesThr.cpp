@@ -536,12 +536,7 @@ void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
         std::size_t end = content.find('\n', start);
         if (end == std::string::npos)
             end = content.size();
-        std::size_t b = start, e = end;
-        while (b < e && static_cast<unsigned char>(content[b]) <= 32)
-            ++b;
-        while (e > b && static_cast<unsigned char>(content[e - 1]) <= 32)
-            --e;
-        lines.push_back(content.substr(b, e - b));
+        lines.emplace_back(TrimControl(std::string_view(content).substr(start, end - start)));
         start = end + 1;
     }
 

@@ -7,19 +7,6 @@
 #include <iterator>
 #include <string_view>
 
-namespace {
-
-std::string_view Strip(std::string_view line) {
-    std::size_t b = 0, e = line.size();
-    while (b < e && static_cast<unsigned char>(line[b]) <= 32)
-        ++b;
-    while (e > b && static_cast<unsigned char>(line[e - 1]) <= 32)
-        --e;
-    return line.substr(b, e - b);
-}
-
-} // namespace
-
 TListFile::TListFile(std::string path) : path_(std::move(path)) {}
 
 // The stripped lines of the file. Lines end with LF (a CR before it, or
@@ -44,12 +31,12 @@ std::vector<std::string> TListFile::ReadLines() const {
         std::string_view raw = text.substr(start, end - start);
         std::string line;
         if (raw.find('\r') == std::string_view::npos) {
-            line = Strip(raw);
+            line = TrimControl(raw);
         } else {
             for (char c : raw)
                 if (c != '\r')
                     line += c;
-            line = std::string(Strip(line));
+            line = std::string(TrimControl(line));
         }
         lines.push_back(std::move(line));
         start = end + 1;

@@ -23,6 +23,15 @@ std::vector<std::string> SplitFromEnd(std::string_view text, std::string_view de
     }
 }
 
+std::string_view TrimControl(std::string_view text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && static_cast<unsigned char>(text[b]) <= 32)
+        ++b;
+    while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32)
+        --e;
+    return text.substr(b, e - b);
+}
+
 std::string ReplaceText(std::string_view text, std::string_view search,
                         std::string_view replacement) {
     if (search.empty())

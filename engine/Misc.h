@@ -10,6 +10,10 @@
 // last piece to the first: index 0 is the last field of a manifest entry.
 std::vector<std::string> SplitFromEnd(std::string_view text, std::string_view delimiters);
 
+// `text` without the characters with codes 0 to 32 (blanks, tabs, line
+// ends, other controls) at either end.
+std::string_view TrimControl(std::string_view text);
+
 // `text` with every occurrence of `search` replaced, left to right, without
 // overlaps and without rescanning inserted text. An empty search text changes
 // nothing.
