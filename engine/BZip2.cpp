@@ -13,9 +13,13 @@ void* BZAlloc(void*, int count, int size) {
     return std::calloc(static_cast<std::size_t>(count), static_cast<std::size_t>(size));
 }
 
-void BZFree(void*, void* block) { std::free(block); }
+void BZFree(void*, void* block) {
+    std::free(block);
+}
 
-std::string ErrorText(int code) { return "error " + std::to_string(code); }
+std::string ErrorText(int code) {
+    return "error " + std::to_string(code);
+}
 
 } // namespace
 
@@ -32,7 +36,9 @@ TBZDecompressionStream::TBZDecompressionStream(TStream& source)
     Start();
 }
 
-TBZDecompressionStream::~TBZDecompressionStream() { BZ2_bzDecompressEnd(&FBZRec); }
+TBZDecompressionStream::~TBZDecompressionStream() {
+    BZ2_bzDecompressEnd(&FBZRec);
+}
 
 void TBZDecompressionStream::Start() {
     std::memset(&FBZRec, 0, sizeof FBZRec);

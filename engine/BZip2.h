@@ -31,8 +31,8 @@ protected:
     explicit TCustomBZip2Stream(TStream& source);
     void Progress();
 
-    TStream& FStrm;         // the compressed source, not owned
-    std::int64_t FStrmPos;  // the source position after the last refill
+    TStream& FStrm;        // the compressed source, not owned
+    std::int64_t FStrmPos; // the source position after the last refill
     std::function<void()> FOnProgress;
     bz_stream FBZRec;
 };

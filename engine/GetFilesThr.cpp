@@ -26,9 +26,8 @@ constexpr std::size_t kDownloadBlock = 1024;
 constexpr std::size_t kUnpackBlock = 0x10000;
 
 std::int32_t ClampToInt32(std::int64_t value) {
-    return static_cast<std::int32_t>(
-        std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
-                                 std::numeric_limits<std::int32_t>::max()));
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 bool IsFile(const std::string& path) {
@@ -118,12 +117,24 @@ void GFilesThread::Synchronize(Notification notification) {
         (this->*notification)();
 }
 
-void GFilesThread::LockCommands() { target_.LockCommands(); }
-void GFilesThread::ShowStatus() { target_.ShowStatus(StatusText); }
-void GFilesThread::SetFileProgress() { target_.SetFileProgress(ProgressValue); }
-void GFilesThread::SetTotalProgress() { target_.SetTotalProgress(ProgressValue); }
-void GFilesThread::StoreRevision() { target_.StoreRevision(std::to_string(AtRevision)); }
-void GFilesThread::UnlockCommands() { target_.UnlockCommands(); }
+void GFilesThread::LockCommands() {
+    target_.LockCommands();
+}
+void GFilesThread::ShowStatus() {
+    target_.ShowStatus(StatusText);
+}
+void GFilesThread::SetFileProgress() {
+    target_.SetFileProgress(ProgressValue);
+}
+void GFilesThread::SetTotalProgress() {
+    target_.SetTotalProgress(ProgressValue);
+}
+void GFilesThread::StoreRevision() {
+    target_.StoreRevision(std::to_string(AtRevision));
+}
+void GFilesThread::UnlockCommands() {
+    target_.UnlockCommands();
+}
 
 void GFilesThread::SetGaugeMax() {
     if (GaugeSelector == 0)
@@ -217,7 +228,8 @@ void GFilesThread::ProcessManifest() {
                 std::error_code error;
                 fs::create_directory(backup, error);
                 if (error)
-                    throw EInOutError("Cannot create folder \"" + backup + "\": " + error.message());
+                    throw EInOutError("Cannot create folder \"" + backup +
+                                      "\": " + error.message());
             }
             CheckFiles(normal);
         }
@@ -236,12 +248,13 @@ std::string GFilesThread::LocalFile(const std::string& manifestPath) const {
 }
 
 std::string GFilesThread::BackupFile(const std::string& manifestPath) const {
-    return platform::ResolveCaseInsensitive(BaseDir,
-                                            "backup/" + platform::ManifestPathToLocal(manifestPath));
+    return platform::ResolveCaseInsensitive(
+        BaseDir, "backup/" + platform::ManifestPathToLocal(manifestPath));
 }
 
 std::string GFilesThread::ServerCopy(const std::string& manifestPath) const {
-    return UpdateUrl + platform::EncodeUrlPath(platform::ManifestPathToLocal(manifestPath)) + ".bz2";
+    return UpdateUrl + platform::EncodeUrlPath(platform::ManifestPathToLocal(manifestPath)) +
+           ".bz2";
 }
 
 // A run that was killed can leave the downloaded copy of an entry (its path +
@@ -270,7 +283,8 @@ void GFilesThread::RemoveLeftovers(const std::vector<std::vector<std::string>>& 
     folders.insert(fs::path(BaseDir + "files.lst").parent_path().string());
     for (const std::string& folder : folders) {
         std::error_code error;
-        for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        for (fs::directory_iterator it(folder, error), end; !error && it != end;
+             it.increment(error))
             if (platform::IsOwnTempFileName(it->path().filename().string()) &&
                 it->is_regular_file(error))
                 RemoveFile(it->path().string());

@@ -16,7 +16,8 @@ std::vector<std::string> TListFile::ReadLines() const {
     std::ifstream in(path_, std::ios::binary);
     if (!in)
         throw EInOutError("Cannot open file \"" + path_ + "\"");
-    const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string content((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
     if (in.bad())
         throw EInOutError("Cannot read file \"" + path_ + "\"");
     std::string_view text(content);

@@ -62,8 +62,7 @@ bool DeleteFolder(const std::string& path) {
 
 std::int32_t StrToInt(std::string_view text) {
     const auto fail = [&]() -> std::int32_t {
-        throw EConvertError(
-            FormatMessage("'%s' is not a valid integer value", std::string(text)));
+        throw EConvertError(FormatMessage("'%s' is not a valid integer value", std::string(text)));
     };
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
@@ -75,7 +74,8 @@ std::int32_t StrToInt(std::string_view text) {
     if (i < text.size() && text[i] == '$') {
         base = 16;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         base = 16;
         i += 2;
     }
@@ -179,7 +179,8 @@ bool IsPlainHostName(std::string_view name) {
     return true;
 }
 
-std::string UpdateBatchText(const std::string& folder, const std::string& name, bool newBuildExists) {
+std::string UpdateBatchText(const std::string& folder, const std::string& name,
+                            bool newBuildExists) {
     const std::string q = "\"";
     std::string text = "@echo off\r\n";
     text += "taskkill /IM " + name + " /F\r\n";
@@ -213,8 +214,8 @@ std::string UpdateShellText(const std::string& folder, const std::string& name, 
         text += "mv -f " + ShellQuote(folder + "/" + name + ".New") + " " + launcher + "\n";
         text += "chmod +x " + launcher + "\n";
     }
-    text += "cd " + ShellQuote(folder) + " && setsid " + launcher +
-            " </dev/null >/dev/null 2>&1 &\n";
+    text +=
+        "cd " + ShellQuote(folder) + " && setsid " + launcher + " </dev/null >/dev/null 2>&1 &\n";
     text += "rm -f " + ShellQuote(folder + "/Update.sh") + "\n";
     return text;
 }
@@ -248,7 +249,7 @@ CommandLine SplitCommandLine(const std::string& commandLine) {
     };
     CommandLine result;
     std::error_code error;
-    for (std::size_t blank = commandLine.find(' '); ; blank = commandLine.find(' ', blank + 1)) {
+    for (std::size_t blank = commandLine.find(' ');; blank = commandLine.find(' ', blank + 1)) {
         const std::string prefix = commandLine.substr(0, blank);
         if (std::filesystem::is_regular_file(prefix, error)) {
             result.program = prefix;

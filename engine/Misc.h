@@ -50,7 +50,8 @@ bool IsPlainHostName(std::string_view name);
 // build are written only when it exists. The Windows batch file uses CR LF
 // and ends the launcher by its image name; the POSIX shell script ends it by
 // its process id and quotes every path.
-std::string UpdateBatchText(const std::string& folder, const std::string& name, bool newBuildExists);
+std::string UpdateBatchText(const std::string& folder, const std::string& name,
+                            bool newBuildExists);
 std::string UpdateShellText(const std::string& folder, const std::string& name, bool newBuildExists,
                             long processId);
 

@@ -48,7 +48,7 @@ std::string DigestText(const void* data, std::size_t size) {
 
 namespace {
 
-constexpr std::size_t kTouchStep = 4096;         // no page is smaller
+constexpr std::size_t kTouchStep = 4096; // no page is smaller
 constexpr std::size_t kSlice = std::size_t{1} << 20;
 constexpr std::size_t kTouchAhead = 32 * kSlice; // how far the helper may run ahead
 constexpr std::size_t kHelpedSize = 8 * kSlice;  // below this the helper costs more than it saves

@@ -5,12 +5,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 namespace platform {
 namespace {
@@ -117,7 +117,9 @@ AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {
     tempPath_ = pattern;
 }
 
-AtomicFile::~AtomicFile() { Discard(); }
+AtomicFile::~AtomicFile() {
+    Discard();
+}
 
 void AtomicFile::Write(const void* data, std::size_t size) {
     const auto* p = static_cast<const char*>(data);
@@ -161,7 +163,8 @@ void AtomicFile::Commit() {
     tempPath_.clear();
     // Make the rename itself durable.
     const std::filesystem::path folder = std::filesystem::path(target_).parent_path();
-    const int dirFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);
@@ -179,8 +182,12 @@ void AtomicFile::Discard() {
     }
 }
 
-bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+bool IsTerminal(std::FILE* stream) {
+    return ::isatty(::fileno(stream)) == 1;
+}
 
-std::string LastErrorText() { return std::strerror(errno); }
+std::string LastErrorText() {
+    return std::strerror(errno);
+}
 
 } // namespace platform

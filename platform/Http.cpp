@@ -41,8 +41,8 @@ void GlobalInit() {
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
     const std::size_t length = size * count;
-    const bool blank = (length == 2 && data[0] == '\r' && data[1] == '\n') ||
-                       (length == 1 && data[0] == '\n');
+    const bool blank =
+        (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
     if (!blank || t->opened)
         return length;
     long code = 0;

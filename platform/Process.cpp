@@ -1,11 +1,11 @@
 #include "Process.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -20,7 +20,9 @@ std::string ExecutablePath() {
     return error ? std::string() : path.string();
 }
 
-long ProcessId() { return static_cast<long>(::getpid()); }
+long ProcessId() {
+    return static_cast<long>(::getpid());
+}
 
 bool StartDetached(const std::string& program, const std::vector<std::string>& arguments,
                    const std::string& folder) {
@@ -88,9 +90,13 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
     return got == 0;
 }
 
-bool IsAccessibleFolder(const std::string& folder) { return ::access(folder.c_str(), X_OK) == 0; }
+bool IsAccessibleFolder(const std::string& folder) {
+    return ::access(folder.c_str(), X_OK) == 0;
+}
 
-std::string DefaultHostsFolder() { return "/etc"; }
+std::string DefaultHostsFolder() {
+    return "/etc";
+}
 
 bool IsIpAddressLiteral(const std::string& text) {
     unsigned char buffer[sizeof(in6_addr)];

@@ -38,7 +38,8 @@ protected:
 } // namespace
 
 TEST_F(UnpackTest, RestoresWhatTheSystemBzip2CompressedAndDeletesTheCopy) {
-    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{65536}, std::size_t{700001}}) {
+    for (std::size_t size :
+         {std::size_t{0}, std::size_t{1}, std::size_t{65536}, std::size_t{700001}}) {
         const std::string data = SampleData(size, static_cast<std::uint32_t>(size));
         UnpackBytes(Bzip2(data));
         EXPECT_EQ(ReadFile(dir_ / "out.dat"), data) << size;
@@ -142,7 +143,8 @@ TEST_F(BZStreamTest, PositionCountsProducedBytesAndSeeksForwardOrToTheStart) {
     EXPECT_EQ(stream_->Seek(0, TSeekOrigin::soBeginning), 0);
     EXPECT_EQ(ReadN(100), data_.substr(0, 100));
     // A forward move past the end stops at the end.
-    EXPECT_EQ(stream_->Seek(10'000'000, TSeekOrigin::soBeginning), static_cast<std::int64_t>(data_.size()));
+    EXPECT_EQ(stream_->Seek(10'000'000, TSeekOrigin::soBeginning),
+              static_cast<std::int64_t>(data_.size()));
 }
 
 TEST_F(BZStreamTest, RefusesBackwardSeeksAndWrites) {

@@ -40,10 +40,10 @@ TEST_F(DownloadTest, ReportsRunningTotalsPerBlockThenTheTotalAgainThenZero) {
     TestHttpServer server(Reply(reply));
     ASSERT_TRUE(Fetch(server.Url("/f.bz2")));
     EXPECT_EQ(ReadFile(target()), reply.body);
-    EXPECT_EQ(target_.Events(), (std::vector<std::string>{
-                                    "SetFileProgress:1024", "SetFileProgress:2048",
-                                    "SetFileProgress:3000", "SetFileProgress:3000",
-                                    "SetFileProgress:0"}));
+    EXPECT_EQ(target_.Events(),
+              (std::vector<std::string>{"SetFileProgress:1024", "SetFileProgress:2048",
+                                        "SetFileProgress:3000", "SetFileProgress:3000",
+                                        "SetFileProgress:0"}));
 }
 
 TEST_F(DownloadTest, LargeBodyArrivesWholeInBlocksOf1024) {
@@ -135,9 +135,10 @@ TEST_F(DownloadTest, AddressesThatCannotBeOpenedGiveFalseAndNoFile) {
     TestHttpServer closing(Reply(close));
     const std::string closedPort =
         "http://127.0.0.1:" + std::to_string(TestHttpServer::ClosedPort()) + "/f.bz2";
-    for (const std::string& url : {closedPort, stalling.Url("/f.bz2"), closing.Url("/f.bz2"),
-                                   std::string("http://host.invalid/f.bz2"),
-                                   std::string("not an address"), std::string("ftp://127.0.0.1/x")}) {
+    for (const std::string& url :
+         {closedPort, stalling.Url("/f.bz2"), closing.Url("/f.bz2"),
+          std::string("http://host.invalid/f.bz2"), std::string("not an address"),
+          std::string("ftp://127.0.0.1/x")}) {
         const auto started = std::chrono::steady_clock::now();
         EXPECT_FALSE(Fetch(url)) << url;
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << url;

@@ -21,8 +21,9 @@ const std::string kNew = "the new content of a.dat";
 
 struct HostileCase {
     std::string name;
-    std::string entryPath;                    // manifest path of the bad entry
-    std::function<HttpReply(const std::string& good)> reply; // answer for its copy; empty: served as is
+    std::string entryPath; // manifest path of the bad entry
+    std::function<HttpReply(const std::string& good)>
+        reply; // answer for its copy; empty: served as is
 };
 
 class HostileServerTest : public ::testing::TestWithParam<HostileCase> {
@@ -40,8 +41,8 @@ protected:
     // Every file below `top` but those below `skip`, with its content.
     static std::map<std::string, std::string> Snapshot(const fs::path& top, const fs::path& skip) {
         std::map<std::string, std::string> files;
-        for (auto it = fs::recursive_directory_iterator(top); it != fs::recursive_directory_iterator();
-             ++it) {
+        for (auto it = fs::recursive_directory_iterator(top);
+             it != fs::recursive_directory_iterator(); ++it) {
             if (it->path() == skip || it->path() == top / "root/server") {
                 it.disable_recursion_pending();
                 continue;
@@ -61,12 +62,14 @@ protected:
 TEST_P(HostileServerTest, InstallationAndSurroundingsStayIntact) {
     const HostileCase& c = GetParam();
     const std::string compressed = Bzip2(kNew);
-    const std::string localCopy = "root/server/" + std::string(c.entryPath == "data\\a.dat" ? "data/a.dat" : "bad") + ".bz2";
+    const std::string localCopy =
+        "root/server/" + std::string(c.entryPath == "data\\a.dat" ? "data/a.dat" : "bad") + ".bz2";
     WriteFile(dir_ / localCopy, compressed);
-    const std::string entry = c.entryPath + "|" + Md5Hex(kNew) + "|" + std::to_string(compressed.size());
+    const std::string entry =
+        c.entryPath + "|" + Md5Hex(kNew) + "|" + std::to_string(compressed.size());
     WriteFile(dir_ / "root/server/files.lst.bz2",
-              Bzip2("[settings]\r\nRev|2\r\nModHosts|0\r\n[/settings]\r\n[files_normal]\r\n" + entry +
-                    "\r\n[/files_normal]\r\n"));
+              Bzip2("[settings]\r\nRev|2\r\nModHosts|0\r\n[/settings]\r\n[files_normal]\r\n" +
+                    entry + "\r\n[/files_normal]\r\n"));
 
     const std::string serverRoot = (dir_.path() / "root/server").string();
     const auto folder = TestHttpServer::Folder(serverRoot);
@@ -132,10 +135,13 @@ const HostileCase kCases[] = {
     {"Colon", "a:b", nullptr},
     {"Nul", std::string("a\0b", 3), nullptr},
     {"ControlCharacter", "data\\a\x07.dat", nullptr},
-    {"WrongContent", "data\\a.dat", [](const std::string&) { return Body(Bzip2("something else")); }},
-    {"Truncated", "data\\a.dat", [](const std::string& good) { return Body(good.substr(0, good.size() - 8)); }},
+    {"WrongContent", "data\\a.dat",
+     [](const std::string&) { return Body(Bzip2("something else")); }},
+    {"Truncated", "data\\a.dat",
+     [](const std::string& good) { return Body(good.substr(0, good.size() - 8)); }},
     {"FlippedByte", "data\\a.dat", [](const std::string& good) { return Body(Flip(good)); }},
-    {"Html404", "data\\a.dat", [](const std::string&) { return Body("<html>404 Not Found</html>", 404); }},
+    {"Html404", "data\\a.dat",
+     [](const std::string&) { return Body("<html>404 Not Found</html>", 404); }},
     {"Empty200", "data\\a.dat", [](const std::string&) { return Body(""); }},
     {"CutConnection", "data\\a.dat",
      [](const std::string& good) { return Faulty(good, Fault::CutBody, good.size() / 2); }},
@@ -148,4 +154,6 @@ const HostileCase kCases[] = {
 } // namespace
 
 INSTANTIATE_TEST_SUITE_P(Hostile, HostileServerTest, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<HostileCase>& p) { return p.param.name; });
+                         [](const ::testing::TestParamInfo<HostileCase>& p) {
+                             return p.param.name;
+                         });

@@ -36,16 +36,17 @@ protected:
 } // namespace
 
 TEST_F(HostsTest, MappingPresentWithTabOrBlankWritesNothing) {
-    for (const std::string hosts : {"127.0.0.1 localhost\r\n  10.1.2.3\tlogin.quenmor.example  \r\n",
-                                    "10.1.2.3 login.quenmor.example\n"}) {
+    for (const std::string hosts :
+         {"127.0.0.1 localhost\r\n  10.1.2.3\tlogin.quenmor.example  \r\n",
+          "10.1.2.3 login.quenmor.example\n"}) {
         EXPECT_EQ(Apply(hosts, {"10.1.2.3|login.quenmor.example"}), hosts);
         EXPECT_TRUE(target_.Events().empty());
     }
 }
 
 TEST_F(HostsTest, OtherAddressIsCommentedAndTheMappingAppended) {
-    const std::string result =
-        Apply("127.0.0.1 localhost\n9.9.9.9 login.quenmor.example\n", {"10.1.2.3|login.quenmor.example"});
+    const std::string result = Apply("127.0.0.1 localhost\n9.9.9.9 login.quenmor.example\n",
+                                     {"10.1.2.3|login.quenmor.example"});
     EXPECT_EQ(result, "127.0.0.1 localhost\n#9.9.9.9 login.quenmor.example\n" + kOpen +
                           "10.1.2.3\tlogin.quenmor.example\n" + kClose);
     EXPECT_EQ(target_.Events(), (Events{kApplying, kChanged}));
@@ -53,13 +54,15 @@ TEST_F(HostsTest, OtherAddressIsCommentedAndTheMappingAppended) {
 
 TEST_F(HostsTest, MappingOnlyInACommentIsAddedAndTheCommentKept) {
     EXPECT_EQ(Apply("# 10.1.2.3 login.quenmor.example\n", {"10.1.2.3|login.quenmor.example"}),
-              "# 10.1.2.3 login.quenmor.example\n" + kOpen + "10.1.2.3\tlogin.quenmor.example\n" + kClose);
+              "# 10.1.2.3 login.quenmor.example\n" + kOpen + "10.1.2.3\tlogin.quenmor.example\n" +
+                  kClose);
 }
 
 TEST_F(HostsTest, OneOfTwoPresentAddsOneLineAndStripsEveryLine) {
     const std::string result = Apply("  127.0.0.1   localhost  \r\n\r\n\t10.0.0.1 a.example\r\n",
                                      {"10.0.0.1|a.example", "10.0.0.2|b.example"});
-    EXPECT_EQ(result, "127.0.0.1   localhost\n\n10.0.0.1 a.example\n" + kOpen + "10.0.0.2\tb.example\n" + kClose);
+    EXPECT_EQ(result, "127.0.0.1   localhost\n\n10.0.0.1 a.example\n" + kOpen +
+                          "10.0.0.2\tb.example\n" + kClose);
 }
 
 TEST_F(HostsTest, HostsMsnBesideHostsWins) {
@@ -69,7 +72,8 @@ TEST_F(HostsTest, HostsMsnBesideHostsWins) {
 }
 
 TEST_F(HostsTest, SecondRunWithTheSameEntriesWritesNothing) {
-    const std::string first = Apply("127.0.0.1 localhost\n", {"10.0.0.1|a.example", "::1|b.example"});
+    const std::string first =
+        Apply("127.0.0.1 localhost\n", {"10.0.0.1|a.example", "::1|b.example"});
     const std::size_t before = target_.Events().size();
     thread_.UpdateHosts({"10.0.0.1|a.example", "::1|b.example"});
     EXPECT_EQ(ReadFile(dir_ / "hosts"), first);
@@ -80,14 +84,16 @@ TEST_F(HostsTest, LinesAfterCtrlZAreKept) {
     // A Ctrl-Z is a control character like any other: stripped at the ends of
     // its line, and no end of the file.
     EXPECT_EQ(Apply("127.0.0.1 localhost\n\x1a\n10.9.9.9 tail.example\n", {"10.0.0.1|a.example"}),
-              "127.0.0.1 localhost\n\n10.9.9.9 tail.example\n" + kOpen + "10.0.0.1\ta.example\n" + kClose);
+              "127.0.0.1 localhost\n\n10.9.9.9 tail.example\n" + kOpen + "10.0.0.1\ta.example\n" +
+                  kClose);
 }
 
 TEST_F(HostsTest, EntriesThatAreNotAnAddressAndAHostNameAreSkipped) {
     const std::string hosts = "127.0.0.1 localhost\n";
-    EXPECT_EQ(Apply(hosts, {"FAIL", "10.0.0.1|evil.example\n127.0.0.1 bank.example", "999.1.1.1|x.example",
-                            "10.0.0.1|a b", "10.0.0.1|#x", "10.0.0.2|ok.example"}),
-              hosts + kOpen + "10.0.0.2\tok.example\n" + kClose);
+    EXPECT_EQ(
+        Apply(hosts, {"FAIL", "10.0.0.1|evil.example\n127.0.0.1 bank.example",
+                      "999.1.1.1|x.example", "10.0.0.1|a b", "10.0.0.1|#x", "10.0.0.2|ok.example"}),
+        hosts + kOpen + "10.0.0.2\tok.example\n" + kClose);
 }
 
 TEST_F(HostsTest, KeepsThePermissionBitsAndWritesThroughALink) {
@@ -97,7 +103,8 @@ TEST_F(HostsTest, KeepsThePermissionBitsAndWritesThroughALink) {
     fs::create_symlink(dir_.path() / "real/hosts", dir_.path() / "hosts");
     thread_.UpdateHosts({"10.0.0.1|a.example"});
     EXPECT_TRUE(fs::is_symlink(dir_.path() / "hosts"));
-    EXPECT_EQ(ReadFile(dir_ / "real/hosts"), "127.0.0.1 localhost\n" + kOpen + "10.0.0.1\ta.example\n" + kClose);
+    EXPECT_EQ(ReadFile(dir_ / "real/hosts"),
+              "127.0.0.1 localhost\n" + kOpen + "10.0.0.1\ta.example\n" + kClose);
     EXPECT_EQ(fs::status(dir_ / "real/hosts").permissions() & fs::perms::mask, fs::perms(0644));
 }
 

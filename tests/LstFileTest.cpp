@@ -1,5 +1,5 @@
-#include "Errors.h"
 #include "LstFile.h"
+#include "Errors.h"
 #include "Misc.h"
 #include "TestSupport.h"
 
@@ -41,7 +41,8 @@ TEST_F(LstFileTest, EmptyAndMissingSectionsGiveTheFailMarker) {
 }
 
 TEST_F(LstFileTest, BlankLinesSkippedCommentsAndOtherBracketsAreEntries) {
-    const auto list = Manifest("text before\n[s]\n\n# note\n  \t\n[other]\n x|y \n[/s]\ntext after\n");
+    const auto list =
+        Manifest("text before\n[s]\n\n# note\n  \t\n[other]\n x|y \n[/s]\ntext after\n");
     EXPECT_EQ(list.GetSection("s"), (Lines{"# note", "[other]", "x|y"}));
 }
 

@@ -1,5 +1,5 @@
-#include "TestSupport.h"
 #include "md5.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +26,8 @@ TEST(FileDigestText, UnreadableFilesHaveTheDigestOfEmptyInput) {
 TEST(FileDigestText, LargeFilesDigestTheWholeContent) {
     // Sizes around the slices of the large-file path, and an odd tail.
     TempDir dir;
-    for (std::size_t size : {std::size_t{8} << 20, (std::size_t{9} << 20) + 12345,
-                             std::size_t{41} << 20}) {
+    for (std::size_t size :
+         {std::size_t{8} << 20, (std::size_t{9} << 20) + 12345, std::size_t{41} << 20}) {
         const std::string data = SampleData(size, static_cast<std::uint32_t>(size));
         WriteFile(dir / "big", data);
         EXPECT_EQ(FileDigestText(dir / "big"), Md5Hex(data)) << size;

@@ -1,5 +1,5 @@
-#include "Errors.h"
 #include "Misc.h"
+#include "Errors.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -50,7 +50,8 @@ TEST(StrToInt, RefusesEverythingElseWithTheOffendingText) {
             StrToInt(bad);
             ADD_FAILURE() << "accepted '" << bad << "'";
         } catch (const EConvertError& e) {
-            EXPECT_EQ(std::string(e.what()), "'" + std::string(bad) + "' is not a valid integer value");
+            EXPECT_EQ(std::string(e.what()),
+                      "'" + std::string(bad) + "' is not a valid integer value");
         }
     }
 }
@@ -62,9 +63,9 @@ TEST(IsSafeRelativePath, AcceptsPlainRelativePaths) {
 }
 
 TEST(IsSafeRelativePath, RefusesPathsThatCouldLeaveTheInstallation) {
-    for (const char* bad : {"", "\\abs", "/abs", "C:\\x", "c:x", "\\\\server\\share\\x", "..\\x",
-                            "a\\..\\..\\x", ".\\x", "a\\.", "a\\", "a\\\\b", "a/../x",
-                            "nul:", "a\tb", "a\x01"})
+    for (const char* bad :
+         {"", "\\abs", "/abs", "C:\\x", "c:x", "\\\\server\\share\\x", "..\\x", "a\\..\\..\\x",
+          ".\\x", "a\\.", "a\\", "a\\\\b", "a/../x", "nul:", "a\tb", "a\x01"})
         EXPECT_FALSE(IsSafeRelativePath(bad)) << bad;
 }
 
@@ -88,11 +89,10 @@ TEST(DeleteFolder, RemovesALinkWithoutFollowingIt) {
 
 TEST(FindFrom, AgreesWithAPlainSearch) {
     const std::string text = "127.0.0.1\tlogin.quenmor.example # 10.0.0.1 quenmor.example";
-    for (const char* pattern : {"quenmor.example", "127.0.0.1\t", "10.0.0.1 ", "e", "#", "x", "example",
-                                "127.0.0.1 ", "quenmor.example.com", "a"}) {
+    for (const char* pattern : {"quenmor.example", "127.0.0.1\t", "10.0.0.1 ", "e", "#", "x",
+                                "example", "127.0.0.1 ", "quenmor.example.com", "a"}) {
         const std::size_t expected = text.find(pattern);
-        EXPECT_EQ(FindFrom(1, text, pattern),
-                  expected == std::string::npos ? 0 : expected + 1)
+        EXPECT_EQ(FindFrom(1, text, pattern), expected == std::string::npos ? 0 : expected + 1)
             << pattern;
     }
     EXPECT_EQ(FindFrom(12, text, "quenmor"), text.find("quenmor", 11) + 1);
@@ -104,8 +104,8 @@ TEST(FindFrom, AgreesWithAPlainSearch) {
 TEST(IsPlainHostName, AcceptsDnsNamesOnly) {
     for (const char* good : {"localhost", "login.quenmor.example", "a-b.c1", "X"})
         EXPECT_TRUE(IsPlainHostName(good)) << good;
-    for (const char* bad : {"", ".", "a..b", "-a.b", "a-.b", "a b", "a\tb", "a_b", "a.b.", "ё.рф",
-                            "a\nb", "a#b"})
+    for (const char* bad :
+         {"", ".", "a..b", "-a.b", "a-.b", "a b", "a\tb", "a_b", "a.b.", "ё.рф", "a\nb", "a#b"})
         EXPECT_FALSE(IsPlainHostName(bad)) << bad;
     EXPECT_FALSE(IsPlainHostName(std::string(64, 'a')));
     EXPECT_TRUE(IsPlainHostName(std::string(63, 'a')));
@@ -130,16 +130,17 @@ TEST(UpdateScript, BatchFileLinesForAWindowsInstallation) {
 }
 
 TEST(UpdateScript, ShellScriptQuotesEveryPathAndEndsTheProcessById) {
-    EXPECT_EQ(UpdateShellText("/home/p/My 'Games'", "Quenmor", true, 4242),
-              "#!/bin/sh\n"
-              "kill -9 4242 2>/dev/null\n"
-              "sleep 1\n"
-              "rm -f '/home/p/My '\\''Games'\\''/files.lst'\n"
-              "mv -f '/home/p/My '\\''Games'\\''/Quenmor.New' '/home/p/My '\\''Games'\\''/Quenmor'\n"
-              "chmod +x '/home/p/My '\\''Games'\\''/Quenmor'\n"
-              "cd '/home/p/My '\\''Games'\\''' && setsid '/home/p/My '\\''Games'\\''/Quenmor' "
-              "</dev/null >/dev/null 2>&1 &\n"
-              "rm -f '/home/p/My '\\''Games'\\''/Update.sh'\n");
+    EXPECT_EQ(
+        UpdateShellText("/home/p/My 'Games'", "Quenmor", true, 4242),
+        "#!/bin/sh\n"
+        "kill -9 4242 2>/dev/null\n"
+        "sleep 1\n"
+        "rm -f '/home/p/My '\\''Games'\\''/files.lst'\n"
+        "mv -f '/home/p/My '\\''Games'\\''/Quenmor.New' '/home/p/My '\\''Games'\\''/Quenmor'\n"
+        "chmod +x '/home/p/My '\\''Games'\\''/Quenmor'\n"
+        "cd '/home/p/My '\\''Games'\\''' && setsid '/home/p/My '\\''Games'\\''/Quenmor' "
+        "</dev/null >/dev/null 2>&1 &\n"
+        "rm -f '/home/p/My '\\''Games'\\''/Update.sh'\n");
     EXPECT_EQ(UpdateShellText("/g", "Quenmor", false, 7),
               "#!/bin/sh\n"
               "kill -9 7 2>/dev/null\n"
@@ -153,10 +154,12 @@ TEST(UpdateScript, WrittenIntoTheCurrentFolderWithTheMoveOnlyWhenANewBuildExists
     testing_support::ScopedCurrentDir cwd(dir.path());
     const std::string script = WriteUpdateScript("Quenmor", 99);
     EXPECT_EQ(script, dir / "Update.sh");
-    EXPECT_EQ(testing_support::ReadFile(script), UpdateShellText(dir.path().string(), "Quenmor", false, 99));
+    EXPECT_EQ(testing_support::ReadFile(script),
+              UpdateShellText(dir.path().string(), "Quenmor", false, 99));
     WriteFile(dir / "Quenmor.New", "new build");
     WriteUpdateScript("Quenmor", 99);
-    EXPECT_EQ(testing_support::ReadFile(script), UpdateShellText(dir.path().string(), "Quenmor", true, 99));
+    EXPECT_EQ(testing_support::ReadFile(script),
+              UpdateShellText(dir.path().string(), "Quenmor", true, 99));
 }
 
 TEST(SplitCommandLine, TakesTheShortestPrefixThatNamesAFile) {

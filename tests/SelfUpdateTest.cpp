@@ -92,7 +92,8 @@ TEST(UpdateScriptRun, EndsTheLauncherSwapsTheBuildAndStartsIt) {
                         std::chrono::seconds(10)));
     EXPECT_EQ(ReadFile((folder / "started-in.txt").string()), folder.string() + "\n");
     EXPECT_EQ(ReadFile((folder / "Quenmor").string()), kNewBuild);
-    EXPECT_TRUE((fs::status(folder / "Quenmor").permissions() & fs::perms::owner_exec) != fs::perms::none);
+    EXPECT_TRUE((fs::status(folder / "Quenmor").permissions() & fs::perms::owner_exec) !=
+                fs::perms::none);
     EXPECT_FALSE(Exists((folder / "Quenmor.New").string()));
     EXPECT_FALSE(Exists((folder / "files.lst").string()));
 }
@@ -101,7 +102,8 @@ TEST(RunInOwnFolder, StartsTheProgramInItsOwnFolder) {
     TempDir dir;
     WriteFile(dir / "sub folder/tool.sh", "#!/bin/sh\npwd > where.txt\necho \"$1\" > arg.txt\n");
     RunInOwnFolder(dir / "sub folder/tool.sh" + " first");
-    ASSERT_TRUE(WaitFor([&] { return Exists(dir / "sub folder/arg.txt"); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(
+        WaitFor([&] { return Exists(dir / "sub folder/arg.txt"); }, std::chrono::seconds(10)));
     EXPECT_TRUE(WaitFor([&] { return ReadFile(dir / "sub folder/arg.txt") == "first\n"; },
                         std::chrono::seconds(5)));
     EXPECT_EQ(ReadFile(dir / "sub folder/where.txt"), dir / "sub folder" + "\n");
@@ -131,8 +133,8 @@ protected:
     }
 
     void PublishManifest(const std::string& self) {
-        const std::string text = "[settings]\r\nRev|1\r\nModHosts|0\r\n[/settings]\r\n[self]\r\n" + self +
-                                 "\r\n[/self]\r\n";
+        const std::string text = "[settings]\r\nRev|1\r\nModHosts|0\r\n[/settings]\r\n[self]\r\n" +
+                                 self + "\r\n[/self]\r\n";
         WriteFile(dir_ / "server/files.lst.bz2", Bzip2(text));
     }
     std::string PublishBuild(const std::string& name, const std::string& content) {
@@ -169,7 +171,8 @@ TEST_F(SelfUpdateTest, NewerBuildReplacesTheLauncher) {
     PublishManifest(PublishBuild("Quenmor", kNewBuild));
     Run();
     EXPECT_TRUE(launcher_.KilledWithin(std::chrono::seconds(10)));
-    ASSERT_TRUE(WaitFor([&] { return Exists(Install("started-in.txt")); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(
+        WaitFor([&] { return Exists(Install("started-in.txt")); }, std::chrono::seconds(10)));
     EXPECT_TRUE(WaitFor([&] { return !Exists(Install("Update.sh")); }, std::chrono::seconds(10)));
     EXPECT_EQ(ReadFile(Install("Quenmor")), kNewBuild);
     EXPECT_EQ(ReadFile(Install("started-in.txt")), dir_ / "install" + "\n");

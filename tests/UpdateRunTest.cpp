@@ -215,7 +215,8 @@ TEST_F(UpdateRunTest, DamagedManifestFails) {
     WriteFile(dir_ / "server/files.lst.bz2", "<html>404</html>");
     Install("files.lst", "stale manifest of a killed run");
     Run(1);
-    EXPECT_EQ(Status(), (Events{"LockCommands", kFetch, kEmpty, kFailed, kFailed, "UnlockCommands"}));
+    EXPECT_EQ(Status(),
+              (Events{"LockCommands", kFetch, kEmpty, kFailed, kFailed, "UnlockCommands"}));
     EXPECT_FALSE(IsInstalled("files.lst"));
     EXPECT_FALSE(IsInstalled("files.lst.bz2"));
 }

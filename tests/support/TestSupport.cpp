@@ -78,22 +78,25 @@ std::string SampleData(std::size_t size, std::uint32_t seed) {
     while (data.size() < size) {
         switch (random() % 3) {
         case 0:
-            data += "item " + std::to_string(record++) + " = { name = \"sword\"; level = " +
-                    std::to_string(random() % 100) + "; }\n";
+            data += "item " + std::to_string(record++) +
+                    " = { name = \"sword\"; level = " + std::to_string(random() % 100) + "; }\n";
             break;
         case 1:
             for (int i = 0; i < 16; ++i)
                 data += static_cast<char>(random() & 0xFF);
             break;
         default:
-            data.append(static_cast<std::size_t>(random() % 32), static_cast<char>('a' + random() % 4));
+            data.append(static_cast<std::size_t>(random() % 32),
+                        static_cast<char>('a' + random() % 4));
         }
     }
     data.resize(size);
     return data;
 }
 
-std::string Md5Hex(const std::string& data) { return DigestText(data.data(), data.size()); }
+std::string Md5Hex(const std::string& data) {
+    return DigestText(data.data(), data.size());
+}
 
 void RecordingTarget::Add(std::string event) {
     std::lock_guard lock(mutex_);

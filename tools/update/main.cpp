@@ -51,7 +51,8 @@ std::string Megabytes(double bytes) {
 }
 
 std::string Bar(std::int64_t value, std::int64_t max, int width) {
-    const int filled = max > 0 ? static_cast<int>(width * std::clamp<std::int64_t>(value, 0, max) / max) : 0;
+    const int filled =
+        max > 0 ? static_cast<int>(width * std::clamp<std::int64_t>(value, 0, max) / max) : 0;
     return std::string(static_cast<std::size_t>(filled), '#') +
            std::string(static_cast<std::size_t>(width - filled), '-');
 }
@@ -112,7 +113,8 @@ private:
             return;
         drawn_ = now;
         const double seconds = std::chrono::duration<double>(now - speedFrom_).count();
-        const double speed = seconds > 0.2 ? static_cast<double>(fileValue_ - speedBase_) / seconds : 0.0;
+        const double speed =
+            seconds > 0.2 ? static_cast<double>(fileValue_ - speedBase_) / seconds : 0.0;
         std::string line = "file [" + Bar(fileValue_, fileMax_, 20) + "] " +
                            Megabytes(static_cast<double>(fileValue_)) + " / " +
                            Megabytes(static_cast<double>(fileMax_)) + "  total [" +
@@ -176,7 +178,8 @@ int main(int argc, char** argv) {
     try {
         run.UpdateUrl = platform::GetProfileString(settings, "main", "UpdatesUrl", "");
         run.FullCheck = fullCheck;
-        run.CreateBackup = StrToInt(platform::GetProfileString(settings, "main", "CreateBackup", "0"));
+        run.CreateBackup =
+            StrToInt(platform::GetProfileString(settings, "main", "CreateBackup", "0"));
         run.AtRevision = StrToInt(platform::GetProfileString(settings, "main", "AtRevision", "0"));
         run.HostsFolder = hostsFolder;
         // This program stands in for the launcher: a "self" entry that names
