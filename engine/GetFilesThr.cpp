@@ -247,6 +247,10 @@ std::string GFilesThread::LocalFile(const std::string& manifestPath) const {
     return platform::ResolveCaseInsensitive(BaseDir, platform::ManifestPathToLocal(manifestPath));
 }
 
+bool GFilesThread::IsListed(const std::string& manifestPath) const {
+    return listed_.count(platform::FoldCase(platform::ManifestPathToLocal(manifestPath))) > 0;
+}
+
 std::string GFilesThread::BackupFile(const std::string& manifestPath) const {
     return platform::ResolveCaseInsensitive(
         BaseDir, "backup/" + platform::ManifestPathToLocal(manifestPath));
@@ -261,21 +265,21 @@ std::string GFilesThread::ServerCopy(const std::string& manifestPath) const {
 // ".bz2") and its own temporary files behind. Nothing else is touched: a
 // ".bz2" file that the manifest lists itself is a file of the game.
 void GFilesThread::RemoveLeftovers(const std::vector<std::vector<std::string>>& sections) {
-    std::set<std::string> listed;
+    listed_.clear();
     std::vector<std::string> paths;
     for (const auto& section : sections) {
         for (const std::string& entry : section) {
             const std::vector<std::string> fields = SplitFromEnd(entry, "|");
             if (fields.size() < 3 || !IsSafeRelativePath(fields[2]))
                 continue;
-            listed.insert(fields[2]);
+            listed_.insert(platform::FoldCase(platform::ManifestPathToLocal(fields[2])));
             paths.push_back(fields[2]);
         }
     }
     std::set<std::string> folders;
     for (const std::string& path : paths) {
         const std::string local = LocalFile(path);
-        if (!listed.count(path + ".bz2") && IsFile(local + ".bz2"))
+        if (!IsListed(path + ".bz2") && IsFile(local + ".bz2"))
             RemoveFile(local + ".bz2");
         folders.insert(fs::path(local).parent_path().string());
         folders.insert(fs::path(BackupFile(path)).parent_path().string());
@@ -441,14 +445,18 @@ void GFilesThread::InstallPending() {
         const FileEntry entry = SplitFileEntry(PendingFiles[i]);
         const std::string local = LocalFile(entry.path);
         const std::string shown = platform::AnsiToUtf8(entry.path);
-        const std::string downloaded = local + ".bz2";
         Show(status::kDownloading + shown);
         GaugeSelector = 0;
         ProgressValue = SizeField(entry);
         Synchronize(&GFilesThread::SetGaugeMax);
         std::error_code ignored;
         fs::create_directories(fs::path(local).parent_path(), ignored);
+        // The copy is fetched beside the file as its name + ".bz2", unless a
+        // file of that name is listed itself: then under a name of our own.
+        const std::string downloaded =
+            IsListed(entry.path + ".bz2") ? platform::NewTempFileBeside(local) : local + ".bz2";
         if (!Download(ServerCopy(entry.path), downloaded, true)) {
+            RemoveFile(downloaded);
             StatusText = status::kFailed;
             failed = true;
             break;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -115,6 +116,7 @@ private:
     void ProcessManifest();
     void RemoveLeftovers(const std::vector<std::vector<std::string>>& sections);
     std::string LocalFile(const std::string& manifestPath) const;
+    bool IsListed(const std::string& manifestPath) const;
     std::string BackupFile(const std::string& manifestPath) const;
     std::string ServerCopy(const std::string& manifestPath) const;
 
@@ -132,6 +134,8 @@ private:
     // A part of this run failed (an entry, the hosts file, the self-update)
     // without ending it: its final status is the failure text.
     bool runFailed_ = false;
+    // The local paths the manifest lists (letter case folded).
+    std::set<std::string> listed_;
 
     std::atomic<bool> terminated_{false};
     std::thread thread_;

@@ -107,14 +107,30 @@ MappedFile::~MappedFile() {
         ::munmap(const_cast<unsigned char*>(data_), size_);
 }
 
-AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {
-    const std::filesystem::path folder = std::filesystem::path(target_).parent_path();
+namespace {
+
+// Creates a temporary file in the folder of `path`; returns its descriptor.
+int CreateTempBeside(const std::string& path, std::string& tempPath) {
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     std::string pattern = (folder.empty() ? std::string(".") : folder.string()) + "/" +
                           std::string(kTempPrefix) + std::string(kTempPattern);
-    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd_ < 0)
-        throw EInOutError(ErrorFor("Cannot create a temporary file for", target_, errno));
-    tempPath_ = pattern;
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0)
+        throw EInOutError(ErrorFor("Cannot create a temporary file for", path, errno));
+    tempPath = pattern;
+    return fd;
+}
+
+} // namespace
+
+std::string NewTempFileBeside(const std::string& path) {
+    std::string tempPath;
+    ::close(CreateTempBeside(path, tempPath));
+    return tempPath;
+}
+
+AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {
+    fd_ = CreateTempBeside(target_, tempPath_);
 }
 
 AtomicFile::~AtomicFile() {

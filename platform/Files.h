@@ -21,6 +21,11 @@ std::string CurrentFolder();
 // Windows; the part that matches nothing is kept as given.
 std::string ResolveCaseInsensitive(const std::string& base, const std::string& relative);
 
+// Creates an empty file of the kind AtomicFile uses (removed by a later run's
+// clean-up when left behind) in the folder of `path` and returns its path.
+// Raises EInOutError when it cannot be created.
+std::string NewTempFileBeside(const std::string& path);
+
 // Whether a file name is one of the temporary files that AtomicFile makes.
 bool IsOwnTempFileName(std::string_view fileName);
 

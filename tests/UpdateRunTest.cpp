@@ -359,3 +359,26 @@ TEST_F(UpdateRunTest, EverythingCurrentFetchesOnlyTheManifest) {
     EXPECT_FALSE(IsInstalled("files.lst.bz2"));
     EXPECT_GT(dispatched_, 0);
 }
+
+TEST_F(UpdateRunTest, ListedBz2FileSurvivesTheDownloadOfItsNamesake) {
+    const std::string music = Publish("music", "new music");
+    const std::string musicBz2 = Publish("music.bz2", "a game file that is bzip2 data");
+    PublishManifest("Rev|2\r\nModHosts|0\r\n", {musicBz2, music}, {});
+    Install("music", "old music");
+    Install("music.bz2", "a game file that is bzip2 data");
+    Run(1);
+    EXPECT_EQ(Installed("music"), "new music");
+    EXPECT_EQ(Installed("music.bz2"), "a game file that is bzip2 data");
+    EXPECT_EQ(Status().end()[-2], kAllUpdated);
+    for (const auto& e : fs::directory_iterator(dir_.path() / "install"))
+        EXPECT_EQ(e.path().filename().string().find(".quenmor-tmp-"), std::string::npos);
+}
+
+TEST_F(UpdateRunTest, FilesInstalledWithAnotherLetterCaseAreNotFetchedAgain) {
+    const std::string a = Publish("system/zentyr.exe", "game");
+    PublishManifest("Rev|1\r\nModHosts|0\r\n", {a}, {});
+    Install("System/Zentyr.EXE", "game");
+    Run(1);
+    EXPECT_EQ(server_.Requests().size(), 1u);
+    EXPECT_FALSE(IsInstalled("system/zentyr.exe"));
+}
