@@ -5,6 +5,7 @@
 #include "Process.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <system_error>
@@ -109,6 +110,30 @@ std::int32_t StrToInt(std::string_view text) {
     if (negative)
         bits = ~bits + 1u;
     return static_cast<std::int32_t>(bits);
+}
+
+bool StrToBool(std::string_view text) {
+    try {
+        return StrToInt(text) != 0;
+    } catch (const EConvertError&) {
+    }
+    // A decimal fraction is a number too.
+    const std::string copy(text);
+    char* end = nullptr;
+    if (!copy.empty() && copy.find_first_of("xXnN") == std::string::npos) {
+        const double number = std::strtod(copy.c_str(), &end);
+        if (end == copy.c_str() + copy.size())
+            return number != 0.0;
+    }
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    if (lower == "true")
+        return true;
+    if (lower == "false")
+        return false;
+    throw EConvertError(FormatMessage("'%s' is not a valid boolean value", std::string(text)));
 }
 
 bool IsSafeRelativePath(std::string_view path) {

@@ -29,6 +29,11 @@ bool DeleteFolder(const std::string& path);
 // "$", "0x" or "0X". Raises EConvertError "'%s' is not a valid integer value".
 std::int32_t StrToInt(std::string_view text);
 
+// Boolean text as the game's options write it: a number is true when it is
+// not zero; otherwise "true" or "false" in any letter case. Raises
+// EConvertError "'%s' is not a valid boolean value" for anything else.
+bool StrToBool(std::string_view text);
+
 // Whether a path taken from the manifest may be used inside the installation:
 // relative, without drive letter, ":" or control characters, and without
 // empty, "." or ".." components ("\" and "/" both separate folders).

@@ -177,3 +177,22 @@ TEST(SplitCommandLine, TakesTheShortestPrefixThatNamesAFile) {
     EXPECT_EQ(line.program, dir / "missing.exe -x");
     EXPECT_TRUE(line.arguments.empty());
 }
+
+TEST(StrToBool, NumbersTrueAndFalseInAnyCase) {
+    EXPECT_TRUE(StrToBool("1"));
+    EXPECT_TRUE(StrToBool("-5"));
+    EXPECT_TRUE(StrToBool("$10"));
+    EXPECT_FALSE(StrToBool("0"));
+    EXPECT_TRUE(StrToBool("0.5"));
+    EXPECT_FALSE(StrToBool("0.0"));
+    EXPECT_TRUE(StrToBool("TRUE"));
+    EXPECT_FALSE(StrToBool("False"));
+    for (const char* bad : {"", "yes", "on", " true", "truee", "inf", "nan", "1e"}) {
+        try {
+            StrToBool(bad);
+            ADD_FAILURE() << "accepted '" << bad << "'";
+        } catch (const EConvertError& e) {
+            EXPECT_EQ(std::string(e.what()), "'" + std::string(bad) + "' is not a valid boolean value");
+        }
+    }
+}
