@@ -1,0 +1,24 @@
+// The launcher: started in the game client's root folder, normally through the
+// shortcut it makes on its first start.
+#include "Application.h"
+#include "Frm2.h"
+#include "UnitMain.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+int main(int argc, char** argv) {
+    TApplication application(argc, argv);
+
+    TFMain FMain;
+    Guarded([&] { FMain.FormCreate(); });
+    TForm1 Form1(&FMain, FMain.LauncherSettings);
+    Guarded([&] { Form1.FormCreate(); });
+    if (FMain.Terminating)
+        return 0;
+
+    const QRect desktop = QGuiApplication::primaryScreen()->availableGeometry();
+    FMain.move(desktop.center() - QPoint(FMain.width() / 2, FMain.height() / 2));
+    FMain.show();
+    return application.exec();
+}
