@@ -152,15 +152,10 @@ void GFilesThread::Show(const std::string& text) {
 // The run.
 
 void GFilesThread::Execute() {
-    const std::string manifest = [] {
-        try {
-            return platform::CurrentFolder() + "files.lst";
-        } catch (...) {
-            return std::string();
-        }
-    }();
+    std::string manifest; // known once the base folder is
     try {
         BaseDir = platform::CurrentFolder();
+        manifest = BaseDir + "files.lst";
         Synchronize(&GFilesThread::LockCommands);
         Show(status::kFetchingList);
         // An empty address names no server: the list cannot be fetched.
@@ -172,16 +167,16 @@ void GFilesThread::Execute() {
         }
         if (!fetched) {
             StatusText = status::kFailed;
-            RemoveFile(BaseDir + "files.lst");
+            RemoveFile(manifest);
         } else {
             Show("");
             try {
-                Unpack(BaseDir + "files.lst.bz2", BaseDir + "files.lst");
+                Unpack(BaseDir + "files.lst.bz2", manifest);
             } catch (const std::exception&) {
                 Show(status::kFailed);
-                RemoveFile(BaseDir + "files.lst");
+                RemoveFile(manifest);
             }
-            if (IsFile(BaseDir + "files.lst"))
+            if (IsFile(manifest))
                 ProcessManifest();
         }
         Synchronize(&GFilesThread::ShowStatus);
