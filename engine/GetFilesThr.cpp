@@ -272,12 +272,18 @@ void GFilesThread::RemoveLeftovers(const std::vector<std::vector<std::string>>& 
         }
     }
     std::set<std::string> folders;
+    // Backup copies are written the same way: their folders are looked at
+    // only when there is a backup folder at all.
+    std::error_code noBackups;
+    const bool backups =
+        fs::is_directory(platform::ResolveCaseInsensitive(BaseDir, "backup"), noBackups);
     for (const std::string& path : paths) {
         const std::string local = LocalFile(path);
         if (!IsListed(path + ".bz2") && IsFile(local + ".bz2"))
             RemoveFile(local + ".bz2");
         folders.insert(fs::path(local).parent_path().string());
-        folders.insert(fs::path(BackupFile(path)).parent_path().string());
+        if (backups)
+            folders.insert(fs::path(BackupFile(path)).parent_path().string());
     }
     folders.insert(fs::path(BaseDir + "files.lst").parent_path().string());
     for (const std::string& folder : folders) {
