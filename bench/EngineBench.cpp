@@ -1,39 +1,68 @@
-// Times the engine's decompression, file digests and downloads against the
-// standard tools doing the same work on the same data (bzip2 -d, md5sum and
-// curl), and prints the throughput of each side and their ratio: the tool's
+// Times the engine against the standard tools doing the same work on the same
+// data, and prints the throughput of each side and their ratio: the tool's
 // time over ours, so 1.00 means as fast as the tool and more means faster.
 //
-//   quenmor-bench [--dir FOLDER] [--url BASE] [--size-mb N] [--runs N]
+//   unpack    Unpack of one bzip2 file            against bzip2 -d
+//   md5       FileDigestText of one file          against md5sum
+//   download  Download of one file over HTTP      against curl
+//   check     the file check of an update run over a whole up-to-date client
+//             installation (GFilesThread::CheckFiles)  against md5sum of all
+//             its files in one process
+//   install   quenmor-update installing a client from scratch from the update
+//             server (a tree that quenmor-publish made)  against a shell loop
+//             running curl and bzip2 -d for each file
+//
+//   quenmor-bench [--dir FOLDER] [--url BASE] [--only NAME,...] [--runs N]
+//                 [--size-mb N] [--check-mb N] [--check-files N]
+//                 [--install-mb N] [--install-files N] [--install-runs N]
+//                 [--publish PROGRAM] [--update PROGRAM]
 //
 // The data, a client-like mix of incompressible media, binary tables, mesh
 // data and text, is generated in FOLDER (a fresh temporary folder, removed at
-// the end, when none is given); every file made there is removed at the end.
-// BASE is the address under which a web server serves FOLDER: the download
-// benchmark needs it and is skipped without it. Figures are the best and the
-// median of the runs, which alternate between our side and the tool's. A result
-// that differs from the tool's ends the program with exit status 1.
+// the end, when none is given); everything made there is removed at the end.
+// BASE is the address under which a web server serves FOLDER: the download and
+// install benchmarks need it and are skipped without it; install also needs
+// the quenmor-publish and quenmor-update programs. --size-mb sizes the single
+// file of unpack, md5 and download; --check-mb/--check-files and --install-mb/
+// --install-files size the client trees (MiB and number of files). --runs is
+// the number of runs of each side (at least 5 for md5, download and check),
+// --install-runs that of install (2 by default: its loop takes minutes).
+// Figures are the best and the median of the runs, which alternate between our
+// side and the tool's. A result that differs from the tool's ends the program
+// with exit status 1.
 
 #include "Files.h"
 #include "GetFilesThr.h"
+#include "Text.h"
 #include "md5.h"
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,17 +75,54 @@ constexpr std::size_t kMiB = 1024 * 1024;
 // ---------------------------------------------------------------------------
 // Helpers.
 
+const std::array<const char*, 5> kBenchmarks = {"unpack", "md5", "download", "check", "install"};
+
 struct Options {
     std::string dir;
     std::string url;
+    std::set<std::string> only{kBenchmarks.begin(), kBenchmarks.end()};
     std::size_t sizeMiB = 100;
+    std::size_t checkMiB = 1024;
+    std::size_t checkFiles = 2500;
+    std::size_t installMiB = 300;
+    std::size_t installFiles = 2000;
+    std::string publish;
+    std::string update;
     int runs = 3;
+    int installRuns = 2; // the loop of the install benchmark takes minutes
+
+    bool Selected(const std::string& name) const { return only.count(name) > 0; }
 };
 
 [[noreturn]] void Usage() {
-    std::fprintf(stderr, "usage: quenmor-bench [--dir FOLDER] [--url BASE] [--size-mb N] "
-                         "[--runs N]\n");
+    std::fprintf(stderr,
+                 "usage: quenmor-bench [--dir FOLDER] [--url BASE] [--only NAME,...] [--runs N]\n"
+                 "                     [--size-mb N] [--check-mb N] [--check-files N]\n"
+                 "                     [--install-mb N] [--install-files N] [--install-runs N]\n"
+                 "                     [--publish PROGRAM] [--update PROGRAM]\n"
+                 "benchmarks: unpack, md5, download, check, install (all by default)\n");
     std::exit(2);
+}
+
+std::size_t Number(const std::string& value, std::size_t low, std::size_t high) {
+    char* end = nullptr;
+    const unsigned long long number = std::strtoull(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || number < low || number > high)
+        Usage();
+    return static_cast<std::size_t>(number);
+}
+
+std::set<std::string> BenchmarkList(const std::string& value) {
+    std::set<std::string> names;
+    std::stringstream list(value);
+    for (std::string name; std::getline(list, name, ',');) {
+        if (std::find(kBenchmarks.begin(), kBenchmarks.end(), name) == kBenchmarks.end())
+            Usage();
+        names.insert(name);
+    }
+    if (names.empty())
+        Usage();
+    return names;
 }
 
 Options ParseOptions(int argc, char** argv) {
@@ -72,14 +138,26 @@ Options ParseOptions(int argc, char** argv) {
             options.url = value;
             if (!options.url.empty() && options.url.back() != '/')
                 options.url += '/';
+        } else if (name == "--only") {
+            options.only = BenchmarkList(value);
         } else if (name == "--size-mb") {
-            options.sizeMiB = std::strtoul(value.c_str(), nullptr, 10);
-            if (options.sizeMiB == 0 || options.sizeMiB > 4096)
-                Usage();
+            options.sizeMiB = Number(value, 1, 4096);
+        } else if (name == "--check-mb") {
+            options.checkMiB = Number(value, 1, 65536);
+        } else if (name == "--check-files") {
+            options.checkFiles = Number(value, 10, 20000);
+        } else if (name == "--install-mb") {
+            options.installMiB = Number(value, 1, 16384);
+        } else if (name == "--install-files") {
+            options.installFiles = Number(value, 10, 20000);
+        } else if (name == "--publish") {
+            options.publish = value;
+        } else if (name == "--update") {
+            options.update = value;
+        } else if (name == "--install-runs") {
+            options.installRuns = static_cast<int>(Number(value, 1, 20));
         } else if (name == "--runs") {
-            options.runs = std::atoi(value.c_str());
-            if (options.runs < 1 || options.runs > 20)
-                Usage();
+            options.runs = static_cast<int>(Number(value, 1, 20));
         } else {
             Usage();
         }
@@ -97,23 +175,56 @@ double MBps(std::uint64_t bytes, double seconds) {
     return static_cast<double>(bytes) / 1e6 / seconds;
 }
 
+double MB(std::uint64_t bytes) {
+    return static_cast<double>(bytes) / 1e6;
+}
+
 void Check(bool condition, const std::string& what) {
     if (!condition)
         throw std::runtime_error(what);
 }
 
-// Runs a program to its end, with its standard output sent to `output` when
-// one is given; fails unless it exits with status 0.
-void RunTool(const std::vector<std::string>& args, const std::string& output = {}) {
+// Processor time (user and system) used so far by this process, all its
+// threads, or by the children it has waited for and theirs.
+double CpuSeconds(int who) {
+    rusage usage{};
+    ::getrusage(who, &usage);
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The last lines of a small text file, for error messages.
+std::string Tail(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    return text.size() > 600 ? "..." + text.substr(text.size() - 600) : text;
+}
+
+struct Spawn {
+    std::string output; // the standard output goes to this file when given
+    std::string errors; // and the standard error to this one
+    std::string folder; // the program runs in this folder when given
+};
+
+// Runs a program to its end and returns its exit status (-1: killed).
+int RunToolStatus(const std::vector<std::string>& args, const Spawn& spawn) {
     std::vector<char*> argv;
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (!output.empty())
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+    if (!spawn.output.empty())
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, spawn.output.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!spawn.errors.empty())
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, spawn.errors.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!spawn.folder.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, spawn.folder.c_str());
     pid_t pid = 0;
     const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -121,12 +232,23 @@ void RunTool(const std::vector<std::string>& args, const std::string& output = {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0)
         Check(errno == EINTR, "cannot wait for " + args[0] + ": " + std::strerror(errno));
-    Check(WIFEXITED(status) && WEXITSTATUS(status) == 0, args[0] + " failed");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs a program to its end, with its standard output sent to `output` when
+// one is given; fails unless it exits with status 0.
+void RunTool(const std::vector<std::string>& args, const std::string& output = {}) {
+    Check(RunToolStatus(args, {output, {}, {}}) == 0, args[0] + " failed");
 }
 
 void RemoveFile(const std::string& path) {
     std::error_code ignored;
     fs::remove(path, ignored);
+}
+
+void RemoveFolder(const std::string& path) {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
 }
 
 std::uint64_t FileSize(const std::string& path) {
@@ -155,6 +277,13 @@ void Settle() {
     ::sync();
 }
 
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.close();
+    Check(file.good(), "cannot write " + path);
+}
+
 // The working folder and the files made in it, removed at the end.
 class Workspace {
 public:
@@ -169,6 +298,8 @@ public:
             dir_ = dir;
             Check(fs::is_directory(dir_), dir_ + " is not a folder");
         }
+        // The tools run in folders of their own and are given absolute paths.
+        dir_ = fs::absolute(dir_).string();
     }
     ~Workspace() {
         std::error_code ignored;
@@ -176,17 +307,19 @@ public:
             fs::remove_all(dir_, ignored);
         else
             for (const std::string& path : made_)
-                fs::remove(path, ignored);
+                fs::remove_all(path, ignored);
     }
     Workspace(const Workspace&) = delete;
     Workspace& operator=(const Workspace&) = delete;
 
-    // The path of a file of the workspace, removed at the end.
+    // The path of a file or folder of the workspace, removed at the end.
     std::string File(const std::string& name) {
         std::string path = dir_ + "/" + name;
         made_.push_back(path);
         return path;
     }
+
+    const std::string& Dir() const { return dir_; }
 
 private:
     std::string dir_;
@@ -220,7 +353,7 @@ struct Result {
     std::string name;
     std::string tool;
     std::uint64_t bytes = 0;
-    double target = 0;
+    double target = 0; // none when 0
     std::vector<double> ours;
     std::vector<double> theirs;
     std::vector<std::string> notes;
@@ -238,7 +371,7 @@ double Median(std::vector<double> times) {
 
 void PrintRun(const Result& result, int run) {
     const auto i = static_cast<std::size_t>(run);
-    std::printf("  %-9s run %d: ours %7.3f s, %-9s %7.3f s\n", result.name.c_str(), run + 1,
+    std::printf("  %-9s run %d: ours %7.3f s, %-10s %7.3f s\n", result.name.c_str(), run + 1,
                 result.ours[i], result.tool.c_str(), result.theirs[i]);
     std::fflush(stdout);
 }
@@ -247,14 +380,27 @@ void PrintResult(const Result& r) {
     const double ours = Best(r.ours);
     const double theirs = Best(r.theirs);
     const double ratio = theirs / ours;
-    std::printf("%-9s ours %7.1f MB/s  %-9s %7.1f MB/s  ratio %.2f (target >= %.2f)%s\n",
-                r.name.c_str(), MBps(r.bytes, ours), r.tool.c_str(), MBps(r.bytes, theirs), ratio,
-                r.target, ratio < r.target ? "  BELOW TARGET" : "");
-    std::printf("          median: ours %7.1f MB/s  %-9s %7.1f MB/s  ratio %.2f\n",
+    char target[64] = "(no target)";
+    if (r.target > 0)
+        std::snprintf(target, sizeof target, "(target >= %.2f)%s", r.target,
+                      ratio < r.target ? "  BELOW TARGET" : "");
+    std::printf("%-9s ours %7.1f MB/s  %-10s %7.1f MB/s  ratio %.2f %s\n", r.name.c_str(),
+                MBps(r.bytes, ours), r.tool.c_str(), MBps(r.bytes, theirs), ratio, target);
+    std::printf("          median: ours %7.1f MB/s  %-10s %7.1f MB/s  ratio %.2f\n",
                 MBps(r.bytes, Median(r.ours)), r.tool.c_str(), MBps(r.bytes, Median(r.theirs)),
                 Median(r.theirs) / Median(r.ours));
     for (const std::string& note : r.notes)
         std::printf("          %s\n", note.c_str());
+}
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
 }
 
 // ---------------------------------------------------------------------------
@@ -271,6 +417,7 @@ public:
         return z ^ (z >> 31);
     }
     std::uint32_t Below(std::uint32_t n) { return static_cast<std::uint32_t>(Next() % n); }
+    double Unit() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; } // [0, 1)
     template <std::size_t N> const char* Pick(const std::array<const char*, N>& words) {
         return words[Below(static_cast<std::uint32_t>(N))];
     }
@@ -376,6 +523,31 @@ void AppendText(std::string& out, std::size_t size, Random& random) {
     out.resize(end);
 }
 
+// One piece of an archive: media, mesh data, a table or text.
+void AppendPiece(std::string& out, std::size_t size, Random& random) {
+    const std::uint32_t kind = random.Below(100);
+    if (kind < 30)
+        AppendMedia(out, size, random);
+    else if (kind < 50)
+        AppendMesh(out, size, random);
+    else if (kind < 75)
+        AppendRecords(out, size, random);
+    else
+        AppendText(out, size, random);
+}
+
+// Archive content: pieces of every kind, padded to sector boundaries.
+void AppendArchive(std::string& out, std::size_t size, Random& random) {
+    const std::size_t end = out.size() + size;
+    while (out.size() < end) {
+        const std::size_t left = end - out.size();
+        const std::size_t piece =
+            std::min<std::size_t>(left, 256 * 1024 + random.Below(4 * 1024 * 1024));
+        AppendPiece(out, piece, random);
+        out.append(std::min<std::size_t>(left - piece, random.Below(4096)), '\0');
+    }
+}
+
 void GenerateClientData(const std::string& path, std::size_t total) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     Check(file != nullptr, "cannot create " + path);
@@ -386,15 +558,7 @@ void GenerateClientData(const std::string& path, std::size_t total) {
         const std::size_t size =
             std::min<std::size_t>(total - written, 256 * 1024 + random.Below(4 * 1024 * 1024));
         piece.clear();
-        const std::uint32_t kind = random.Below(100);
-        if (kind < 30)
-            AppendMedia(piece, size, random);
-        else if (kind < 50)
-            AppendMesh(piece, size, random);
-        else if (kind < 75)
-            AppendRecords(piece, size, random);
-        else
-            AppendText(piece, size, random);
+        AppendPiece(piece, size, random);
         // Files of archives are padded to sector boundaries.
         const std::size_t padding =
             std::min<std::size_t>(total - written - size, random.Below(4096));
@@ -404,6 +568,318 @@ void GenerateClientData(const std::string& path, std::size_t total) {
         written += piece.size();
     }
     Check(std::fclose(file) == 0, "cannot write " + path);
+}
+// ---------------------------------------------------------------------------
+// A client installation: nested folders of files of every size.
+
+enum class Content { Media, Mesh, Records, Text, Archive };
+
+void AppendContent(std::string& out, Content content, std::size_t size, Random& random) {
+    switch (content) {
+    case Content::Media:
+        AppendMedia(out, size, random);
+        break;
+    case Content::Mesh:
+        AppendMesh(out, size, random);
+        break;
+    case Content::Records:
+        AppendRecords(out, size, random);
+        break;
+    case Content::Text:
+        AppendText(out, size, random);
+        break;
+    case Content::Archive:
+        AppendArchive(out, size, random);
+        break;
+    }
+}
+
+struct FolderKind {
+    std::string path;
+    std::string extension;
+    Content content;
+    std::uint32_t weight; // how often a small file lands here
+};
+
+// Where a client keeps its small and middle-sized files, and what they hold.
+std::vector<FolderKind> ClientFolders() {
+    std::vector<FolderKind> folders = {
+        {"bin", ".dll", Content::Archive, 2},
+        {"bin/plugins", ".dll", Content::Archive, 1},
+        {"data/items", ".dat", Content::Records, 3},
+        {"data/items", ".ini", Content::Text, 3},
+        {"data/textures/ui", ".png", Content::Media, 4},
+        {"sound/fx", ".wav", Content::Media, 4},
+        {"sound/music", ".ogg", Content::Media, 1},
+        {"sound/voice/en", ".ogg", Content::Media, 2},
+        {"sound/voice/ru", ".ogg", Content::Media, 2},
+        {"scripts/ai", ".lua", Content::Text, 2},
+        {"scripts/quests", ".lua", Content::Text, 2},
+        {"Мир данных/карты", ".txt", Content::Text, 1},
+    };
+    for (const char* region : {"north", "south", "east", "west", "islands", "Северные земли"}) {
+        folders.push_back({std::string("data/maps/") + region, ".map", Content::Mesh, 2});
+        folders.push_back({std::string("data/maps/") + region, ".txt", Content::Text, 1});
+    }
+    for (const char* kind : kClasses) {
+        folders.push_back({std::string("data/models/") + kind, ".mdl", Content::Mesh, 3});
+        folders.push_back({std::string("data/textures/") + kind, ".dds", Content::Media, 4});
+    }
+    return folders;
+}
+
+struct ClientFile {
+    std::string path; // relative, "/" between folders, UTF-8
+    std::uint64_t size = 0;
+    std::string digest;
+};
+
+struct ClientTree {
+    std::string root;
+    std::vector<ClientFile> files; // sorted by path
+    std::size_t folders = 0;
+    std::uint64_t bytes = 0;
+
+    std::string Describe() const {
+        std::size_t small = 0, middle = 0, large = 0;
+        std::uint64_t largest = 0, largeBytes = 0;
+        for (const ClientFile& file : files) {
+            largest = std::max(largest, file.size);
+            if (file.size < 64 * 1024) {
+                ++small;
+            } else if (file.size < 8 * kMiB) {
+                ++middle;
+            } else {
+                ++large;
+                largeBytes += file.size;
+            }
+        }
+        return Format("%zu files in %zu folders, %.1f MB (%zu MiB): %zu under 64 KiB, %zu from "
+                      "64 KiB to 8 MiB, %zu of 8 MiB or more holding %.0f%% of the bytes "
+                      "(largest %.1f MB)",
+                      files.size(), folders, MB(bytes), static_cast<std::size_t>(bytes / kMiB),
+                      small, middle, large,
+                      100.0 * static_cast<double>(largeBytes) / static_cast<double>(bytes),
+                      MB(largest));
+    }
+};
+
+double LogUniform(Random& random, double low, double high) {
+    return std::exp(std::log(low) + random.Unit() * (std::log(high) - std::log(low)));
+}
+
+// The sizes of a client's files, the `large` large ones first. Most files are
+// small (settings, scripts, icons, sounds), some take a few hundred kilobytes
+// to a few megabytes (textures, models, music), and a few archives and videos
+// hold most of the bytes. One file is empty.
+std::vector<std::uint64_t> ClientFileSizes(std::uint64_t total, std::size_t count,
+                                           std::size_t large, Random& random) {
+    std::vector<double> small(count - large);
+    double smallTotal = 0;
+    for (double& size : small) {
+        size = random.Below(100) < 85 ? LogUniform(random, 200, 256 * 1024)
+                                      : LogUniform(random, 256 * 1024, 4 * kMiB);
+        smallTotal += size;
+    }
+    // The large files keep at least 40% of the bytes.
+    const double smallShare = 0.6 * static_cast<double>(total);
+    const double scale = smallTotal > smallShare ? smallShare / smallTotal : 1.0;
+    std::vector<std::uint64_t> sizes(count);
+    std::uint64_t used = 0;
+    for (std::size_t i = 0; i < small.size(); ++i) {
+        const auto size = static_cast<std::uint64_t>(small[i] * scale);
+        sizes[large + i] = i == 0 ? 0 : std::max<std::uint64_t>(1, size);
+        used += sizes[large + i];
+    }
+    Check(used < total, "too many files for so few bytes");
+    std::vector<double> weights(large);
+    double weightTotal = 0;
+    for (double& weight : weights) {
+        weight = 0.4 + 1.2 * random.Unit();
+        weightTotal += weight;
+    }
+    const std::uint64_t rest = total - used;
+    std::uint64_t given = 0;
+    for (std::size_t i = 0; i + 1 < large; ++i) {
+        sizes[i] = static_cast<std::uint64_t>(static_cast<double>(rest) * weights[i] / weightTotal);
+        given += sizes[i];
+    }
+    sizes[large - 1] = rest - given;
+    return sizes;
+}
+
+// Writes one file in large blocks and returns the digest of its content.
+std::string WriteClientFile(const std::string& path, Content content, std::uint64_t size,
+                            Random& random, std::string& buffer) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    Check(fd >= 0, "cannot create " + path + ": " + std::strerror(errno));
+    TMD5 md5;
+    for (std::uint64_t done = 0; done < size;) {
+        const auto block = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 8 * kMiB));
+        buffer.clear();
+        AppendContent(buffer, content, block, random);
+        md5.Update(buffer.data(), block);
+        for (std::size_t at = 0; at < block;) {
+            const ssize_t n = ::write(fd, buffer.data() + at, block - at);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                const int error = errno;
+                ::close(fd);
+                throw std::runtime_error("cannot write " + path + ": " + std::strerror(error));
+            }
+            at += static_cast<std::size_t>(n);
+        }
+        done += block;
+    }
+    Check(::close(fd) == 0, "cannot write " + path);
+    return md5.FinalText();
+}
+
+// Makes a client of `count` files and `total` bytes in `root`, a folder that
+// does not exist yet.
+ClientTree GenerateClientTree(const std::string& root, std::uint64_t total, std::size_t count,
+                              std::uint64_t seed) {
+    Random random(seed);
+    const std::vector<FolderKind> folders = ClientFolders();
+    std::uint32_t weights = 0;
+    for (const FolderKind& folder : folders)
+        weights += folder.weight;
+    const FolderKind packs{"packs", ".pak", Content::Archive, 0};
+    const FolderKind video{"video", ".bik", Content::Media, 0};
+    const std::size_t large = std::max<std::size_t>(1, count / 100);
+    const std::vector<std::uint64_t> sizes = ClientFileSizes(total, count, large, random);
+
+    ClientTree tree;
+    tree.root = root;
+    std::set<std::string> made;
+    std::string buffer;
+    for (std::size_t i = 0; i < count; ++i) {
+        const FolderKind* folder = nullptr;
+        if (i < large) {
+            folder = random.Below(10) < 7 ? &packs : &video;
+        } else {
+            std::uint32_t pick = random.Below(weights);
+            for (const FolderKind& candidate : folders) {
+                if (pick < candidate.weight) {
+                    folder = &candidate;
+                    break;
+                }
+                pick -= candidate.weight;
+            }
+        }
+        std::string name;
+        if (folder->path.starts_with("Мир"))
+            name = Format("карта %05zu", i);
+        else
+            name = Format("%s_%s_%05zu", random.Pick(kAdjectives), random.Pick(kNouns), i);
+        // A few names as Windows programs write them: capitals and blanks.
+        if (i % 37 == 0 && name[0] >= 'a' && name[0] <= 'z')
+            name[0] = static_cast<char>(name[0] - 'a' + 'A');
+        if (i % 53 == 0)
+            std::replace(name.begin(), name.end(), '_', ' ');
+        ClientFile file{folder->path + "/" + name + folder->extension, sizes[i], {}};
+        if (made.insert(folder->path).second) {
+            fs::create_directories(root + "/" + folder->path);
+            for (fs::path parent(folder->path); !parent.empty(); parent = parent.parent_path())
+                made.insert(parent.string());
+        }
+        file.digest =
+            WriteClientFile(root + "/" + file.path, folder->content, file.size, random, buffer);
+        tree.bytes += file.size;
+        tree.files.push_back(std::move(file));
+    }
+    tree.folders = made.size();
+    std::sort(tree.files.begin(), tree.files.end(),
+              [](const ClientFile& a, const ClientFile& b) { return a.path < b.path; });
+    return tree;
+}
+
+void WarmTree(const ClientTree& tree, const std::string& root) {
+    for (const ClientFile& file : tree.files)
+        WarmCache(root + "/" + file.path);
+}
+
+// The manifest's entries for the files: "path|digest|size", the path with
+// "\" between folders, in Windows-1251.
+std::vector<std::string> ManifestEntries(const ClientTree& tree) {
+    std::vector<std::string> entries;
+    for (const ClientFile& file : tree.files) {
+        const std::optional<std::string> path = platform::LocalPathToManifest(file.path);
+        Check(path.has_value(), "the manifest cannot name " + file.path);
+        entries.push_back(*path + "|" + file.digest + "|" + std::to_string(file.size));
+    }
+    return entries;
+}
+
+// md5sum with every path of the tree, relative to the folder it runs in.
+std::vector<std::string> Md5sumCommand(const ClientTree& tree) {
+    std::vector<std::string> command{"md5sum", "--"};
+    for (const ClientFile& file : tree.files)
+        command.push_back(file.path);
+    return command;
+}
+
+void CheckMd5sumOutput(const ClientTree& tree, const std::string& output) {
+    std::ifstream in(output, std::ios::binary);
+    std::map<std::string, std::string> digests;
+    for (std::string line; std::getline(in, line);) {
+        Check(line.size() > 34 && line[32] == ' ' && line[33] == ' ',
+              "unexpected output of md5sum: " + line);
+        digests[line.substr(34)] = line.substr(0, 32);
+    }
+    Check(digests.size() == tree.files.size(), "md5sum gave " + std::to_string(digests.size()) +
+                                                   " digests for " +
+                                                   std::to_string(tree.files.size()) + " files");
+    for (const ClientFile& file : tree.files) {
+        const auto found = digests.find(file.path);
+        Check(found != digests.end() && found->second == file.digest,
+              "md5sum's digest of " + file.path + " differs from the manifest's");
+    }
+}
+
+std::string LastLine(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string last;
+    for (std::string line; std::getline(in, line);)
+        last = line;
+    return last;
+}
+
+// The files a run's output says it checked.
+std::size_t CheckedFiles(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::size_t count = 0;
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with(status::kCheckingFile) && line != status::kChecking)
+            ++count;
+    return count;
+}
+
+// Percent-encodes a relative path for an address, keeping "/".
+std::string UrlPath(const std::string& path) {
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : path) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (std::isalnum(b) && b < 128)
+            out += ch;
+        else if (ch == '/' || ch == '-' || ch == '.' || ch == '_' || ch == '~')
+            out += ch;
+        else
+            out += {'%', kHex[b >> 4], kHex[b & 0x0F]};
+    }
+    return out;
+}
+
+// Fails unless the installation holds exactly the client's files (its
+// settings file aside).
+void CheckSameTree(const std::string& client, const std::string& installation,
+                   const std::string& who, const std::string& output) {
+    const int status = RunToolStatus(
+        {"diff", "-r", "-q", "--exclude=Quenmor.ini", client, installation}, {output, output, {}});
+    Check(status == 0,
+          "the installation made by " + who + " differs from the client:\n" + Tail(output));
 }
 
 // ---------------------------------------------------------------------------
@@ -523,34 +999,292 @@ Result BenchDownload(Workspace& work, const std::string& data, const std::string
     return result;
 }
 
+// The file check of an update run over a whole installation that is current,
+// against md5sum reading the same files.
+Result BenchCheck(Workspace& work, const Options& options) {
+    const std::string root = work.File("check-client");
+    const std::string output = work.File("check-md5sum.out");
+    std::printf("generating a client of %zu files, %zu MiB to check ... ", options.checkFiles,
+                options.checkMiB);
+    std::fflush(stdout);
+    ClientTree tree;
+    const double making = Seconds([&] {
+        tree = GenerateClientTree(root, options.checkMiB * kMiB, options.checkFiles, 0xC4EC7ULL);
+        Settle();
+    });
+    std::printf("%.1f s\n", making);
+    Result result{"check", "md5sum", tree.bytes, 1.00, {}, {}, {}};
+    result.notes.push_back(tree.Describe());
+
+    const std::vector<std::string> entries = ManifestEntries(tree);
+    const std::vector<std::string> md5sum = Md5sumCommand(tree);
+    CountingTarget target;
+    std::vector<double> oursCpu, theirsCpu;
+    WarmTree(tree, root);
+    for (int run = 0; run < std::max(options.runs, 5); ++run) {
+        target.Reset();
+        GFilesThread thread(target);
+        thread.BaseDir = root + "/";
+        double cpu = CpuSeconds(RUSAGE_SELF);
+        result.ours.push_back(Seconds([&] { thread.CheckFiles(entries); }));
+        oursCpu.push_back(CpuSeconds(RUSAGE_SELF) - cpu);
+        Check(thread.PendingFiles.empty(),
+              std::to_string(thread.PendingFiles.size()) + " files found out of date, the first: " +
+                  (thread.PendingFiles.empty() ? "" : thread.PendingFiles.front()));
+
+        int code = 0;
+        cpu = CpuSeconds(RUSAGE_CHILDREN);
+        result.theirs.push_back(Seconds([&] { code = RunToolStatus(md5sum, {output, {}, root}); }));
+        theirsCpu.push_back(CpuSeconds(RUSAGE_CHILDREN) - cpu);
+        Check(code == 0, "md5sum failed");
+        PrintRun(result, run);
+        if (run == 0) {
+            CheckMd5sumOutput(tree, output);
+            result.notes.push_back("every file found current in every run; md5sum's digests "
+                                   "equal the manifest's; " +
+                                   std::to_string(target.total) + " notifications per run");
+        }
+    }
+    result.notes.push_back(
+        "ours: CheckFiles on one thread (plus FileDigestText's page-touching helper for files of "
+        "8 MiB or more); md5sum: one process given all " +
+        std::to_string(tree.files.size()) + " paths, one core");
+    result.notes.push_back(Format("processor time per run (median): ours %.3f s, md5sum %.3f s",
+                                  Median(oursCpu), Median(theirsCpu)));
+    RemoveFolder(root);
+    RemoveFile(output);
+    return result;
+}
+
+// Fetches and unpacks every file of a list, one curl and one bzip2 each: the
+// list holds the path of each file and its address under BASE, tab between.
+constexpr const char* kInstallLoop = R"(set -u
+cd "$1" || exit 1
+base=$2
+made=
+while IFS=$'\t' read -r path url; do
+    folder=${path%/*}
+    if [ "$folder" != "$path" ] && [ "$folder" != "$made" ]; then
+        mkdir -p -- "$folder" || exit 1
+        made=$folder
+    fi
+    curl -s -f --max-time 300 -o "$path.bz2" "$base$url" && bzip2 -d -f -- "$path.bz2" || exit 1
+done <"$3"
+)";
+
+// A fresh installation from the update server: quenmor-update against the
+// same files fetched with curl and unpacked with bzip2 -d one by one.
+Result BenchInstall(Workspace& work, const Options& options) {
+    const std::string client = work.File("install-client");
+    const std::string www = work.File("install-www"); // served under BASE/install-www/
+    const std::string ours = work.File("install-ours");
+    const std::string loop = work.File("install-loop");
+    const std::string hosts = work.File("install-hosts");
+    const std::string log = work.File("install.log");
+    const std::string errors = work.File("install.err");
+    const std::string script = work.File("install-loop.sh");
+    const std::string list = work.File("install-loop.lst");
+    const std::string sums = work.File("install-md5sum.out");
+    const std::string base = options.url + "install-www/";
+
+    std::printf("generating a client of %zu files, %zu MiB to install ... ", options.installFiles,
+                options.installMiB);
+    std::fflush(stdout);
+    ClientTree tree;
+    std::printf("%.1f s\n", Seconds([&] {
+                    tree = GenerateClientTree(client, options.installMiB * kMiB,
+                                              options.installFiles, 0x1257A11ULL);
+                }));
+    std::printf("publishing it with quenmor-publish ... ");
+    std::fflush(stdout);
+    int code = 0;
+    const double publishing = Seconds([&] {
+        code = RunToolStatus({options.publish, client, www, "--rev", "1", "--critical", "bin/**"},
+                             {log, errors, {}});
+    });
+    Check(code == 0, "quenmor-publish failed:\n" + Tail(errors));
+    std::uint64_t copies = 0;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(www)) {
+        if (!entry.is_regular_file())
+            continue;
+        WarmCache(entry.path().string());
+        if (entry.path().filename() != "files.lst.bz2")
+            copies += entry.file_size();
+    }
+    std::printf("%.1f s, %.1f MB of compressed copies (%.0f%% of the client)\n", publishing,
+                MB(copies), 100.0 * static_cast<double>(copies) / static_cast<double>(tree.bytes));
+    Settle();
+
+    Result result{"install", "curl+bzip2", tree.bytes, 0, {}, {}, {}};
+    result.notes.push_back(tree.Describe());
+    if (options.installMiB < options.checkMiB && options.Selected("check"))
+        result.notes.push_back("a smaller client than the check's, so that publishing it "
+                               "stays within the benchmark's time");
+    WriteText(script, kInstallLoop);
+    std::string lines;
+    for (const ClientFile& file : tree.files)
+        lines += file.path + "\t" + UrlPath(file.path) + ".bz2\n";
+    WriteText(list, lines);
+    fs::create_directories(hosts); // the manifest leaves the hosts file alone
+    const std::string settings = "[main]\r\nUpdatesUrl=" + base + "\r\nAtRevision=0\r\n";
+
+    std::vector<double> oursCpu, theirsCpu, flushes;
+    for (int run = 0; run < options.installRuns; ++run) {
+        RemoveFolder(ours);
+        fs::create_directories(ours);
+        WriteText(ours + "/Quenmor.ini", settings);
+        Settle();
+        double cpu = CpuSeconds(RUSAGE_CHILDREN);
+        result.ours.push_back(Seconds([&] {
+            code = RunToolStatus({options.update, "--hosts-dir", hosts}, {log, errors, ours});
+        }));
+        oursCpu.push_back(CpuSeconds(RUSAGE_CHILDREN) - cpu);
+        Check(code == 0 && LastLine(log) == status::kAllUpdated,
+              "quenmor-update exited with status " + std::to_string(code) + ":\n" + Tail(log) +
+                  Tail(errors));
+
+        RemoveFolder(loop);
+        fs::create_directories(loop);
+        Settle();
+        cpu = CpuSeconds(RUSAGE_CHILDREN);
+        result.theirs.push_back(Seconds([&] {
+            code = RunToolStatus({"bash", script, loop, base, list}, {{}, errors, {}});
+        }));
+        theirsCpu.push_back(CpuSeconds(RUSAGE_CHILDREN) - cpu);
+        Check(code == 0, "the curl and bzip2 loop failed:\n" + Tail(errors));
+        flushes.push_back(Seconds(Settle));
+        PrintRun(result, run);
+        if (run == 0) {
+            CheckSameTree(client, ours, "quenmor-update", errors);
+            CheckSameTree(client, loop, "the curl and bzip2 loop", errors);
+            result.notes.push_back("both installations equal the client (diff -r)");
+        }
+    }
+    result.notes.push_back(Format(
+        "compressed copies %.1f MB served by nginx on 127.0.0.1; ours: quenmor-update, one "
+        "process, flushes each file to disk (fsync) before renaming it into place; the loop: "
+        "one curl and one bzip2 -d process per file, no flush (the sync after its run took "
+        "%.2f s, median)",
+        MB(copies), Median(flushes)));
+    result.notes.push_back(
+        Format("processor time per run (median): ours %.2f s, curl+bzip2 loop %.2f s",
+               Median(oursCpu), Median(theirsCpu)));
+
+    // The runner over the installation it made, which is current now: with
+    // --full-check it digests every file and fetches nothing.
+    RemoveFolder(loop);
+    WarmTree(tree, ours);
+    const std::vector<std::string> md5sum = Md5sumCommand(tree);
+    std::vector<double> runner, tool;
+    for (int run = 0; run < 3; ++run) {
+        runner.push_back(Seconds([&] {
+            code = RunToolStatus({options.update, "--full-check", "--hosts-dir", hosts},
+                                 {log, errors, ours});
+        }));
+        Check(code == 0 && LastLine(log).empty() && CheckedFiles(log) == tree.files.size(),
+              "quenmor-update --full-check did not find every file current:\n" + Tail(log));
+        tool.push_back(Seconds([&] { code = RunToolStatus(md5sum, {sums, {}, ours}); }));
+        Check(code == 0, "md5sum failed");
+    }
+    CheckMd5sumOutput(tree, sums);
+    result.notes.push_back(
+        Format("then quenmor-update --full-check of that installation (manifest from nginx, every "
+               "file digested, nothing fetched): %.3f s, md5sum of its files %.3f s, ratio %.2f",
+               Best(runner), Best(tool), Best(tool) / Best(runner)));
+
+    for (const std::string& folder : {client, www, ours, loop})
+        RemoveFolder(folder);
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+
+std::uint64_t AvailableMemory() {
+    std::ifstream in("/proc/meminfo");
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with("MemAvailable:"))
+            return std::strtoull(line.c_str() + 13, nullptr, 10) * 1024;
+    return 0;
+}
+
+void CheckFreeSpace(const std::string& dir, const Options& options) {
+    std::uint64_t need = 64 * kMiB;
+    if (options.Selected("unpack") || options.Selected("md5") || options.Selected("download"))
+        need += 4 * options.sizeMiB * kMiB; // the data, its compressed copy, two outputs
+    std::uint64_t trees = 0;
+    if (options.Selected("check"))
+        trees = options.checkMiB * kMiB;
+    if (options.Selected("install")) // client, copies, two installations
+        trees = std::max<std::uint64_t>(trees, 4 * options.installMiB * kMiB);
+    need += trees;
+    struct statvfs disk {};
+    Check(::statvfs(dir.c_str(), &disk) == 0, "cannot query the free space of " + dir);
+    const std::uint64_t free = static_cast<std::uint64_t>(disk.f_bavail) * disk.f_frsize;
+    if (free < need)
+        throw std::runtime_error(Format(
+            "not enough free space in %s: these benchmarks need about %.0f MB and only %.0f MB "
+            "are free. Point TMPDIR at a larger disk or make the data smaller (--size-mb, "
+            "--check-mb, --install-mb).",
+            dir.c_str(), MB(need), MB(free)));
+    std::printf("working in %s: about %.0f MB needed, %.0f MB free\n", dir.c_str(), MB(need),
+                MB(free));
+    const std::uint64_t memory = AvailableMemory();
+    if (options.Selected("check") && memory > 0 && options.checkMiB * kMiB > memory / 10 * 8)
+        std::printf("warning: the client to check (%zu MiB) hardly fits in the %.0f MB of "
+                    "available memory; its timings will include disk reads\n",
+                    options.checkMiB, MB(memory));
+}
+
 int Run(const Options& options) {
     Workspace work(options.dir);
-    const std::string data = work.File("client.dat");
-    const std::string packed = work.File("client.dat.bz2");
-
-    const std::size_t total = options.sizeMiB * kMiB;
-    std::printf("generating %zu MiB of client-like data ... ", options.sizeMiB);
-    std::fflush(stdout);
-    std::printf("%.1f s\n", Seconds([&] { GenerateClientData(data, total); }));
-    std::printf("compressing it with bzip2 ... ");
-    std::fflush(stdout);
-    const double packing = Seconds([&] { RunTool({"bzip2", "-kf", data}); });
-    std::printf("%.1f s, %llu bytes (%.0f%% of the data)\n", packing,
-                static_cast<unsigned long long>(FileSize(packed)),
-                100.0 * static_cast<double>(FileSize(packed)) / static_cast<double>(total));
-
+    CheckFreeSpace(work.Dir(), options);
     std::vector<Result> results;
-    results.push_back(BenchUnpack(work, data, packed, options.runs));
-    results.push_back(BenchDigest(work, data, std::max(options.runs, 5)));
-    if (!options.url.empty())
-        results.push_back(
-            BenchDownload(work, data, options.url + "client.dat", std::max(options.runs, 5)));
+    std::vector<std::string> skipped;
+
+    if (options.Selected("unpack") || options.Selected("md5") || options.Selected("download")) {
+        const std::string data = work.File("client.dat");
+        const std::string packed = work.File("client.dat.bz2");
+        const std::size_t total = options.sizeMiB * kMiB;
+        std::printf("generating %zu MiB of client-like data ... ", options.sizeMiB);
+        std::fflush(stdout);
+        std::printf("%.1f s\n", Seconds([&] { GenerateClientData(data, total); }));
+        if (options.Selected("unpack")) {
+            std::printf("compressing it with bzip2 ... ");
+            std::fflush(stdout);
+            const double packing = Seconds([&] { RunTool({"bzip2", "-kf", data}); });
+            std::printf("%.1f s, %llu bytes (%.0f%% of the data)\n", packing,
+                        static_cast<unsigned long long>(FileSize(packed)),
+                        100.0 * static_cast<double>(FileSize(packed)) / static_cast<double>(total));
+            results.push_back(BenchUnpack(work, data, packed, options.runs));
+        }
+        if (options.Selected("md5"))
+            results.push_back(BenchDigest(work, data, std::max(options.runs, 5)));
+        if (options.Selected("download")) {
+            if (options.url.empty())
+                skipped.push_back("download  skipped: no --url given");
+            else
+                results.push_back(BenchDownload(work, data, options.url + "client.dat",
+                                                std::max(options.runs, 5)));
+        }
+        RemoveFile(data);
+        RemoveFile(packed);
+    }
+    if (options.Selected("check"))
+        results.push_back(BenchCheck(work, options));
+    if (options.Selected("install")) {
+        if (options.url.empty())
+            skipped.push_back("install   skipped: no --url given");
+        else if (options.publish.empty() || options.update.empty())
+            skipped.push_back("install   skipped: no --publish and --update programs given");
+        else
+            results.push_back(BenchInstall(work, options));
+    }
 
     std::printf("\nresults (best of the runs; MB = 10^6 bytes; ratio = tool's time / ours)\n");
     for (const Result& result : results)
         PrintResult(result);
-    if (options.url.empty())
-        std::printf("download  skipped: no --url given\n");
+    for (const std::string& line : skipped)
+        std::printf("%s\n", line.c_str());
     return 0;
 }
 
