@@ -295,13 +295,6 @@ void RunInOwnFolder(const std::string& commandLine) {
     const std::size_t cut = command.program.find_last_of(platform::kPathSeparator);
     const std::string folder =
         cut == std::string::npos ? platform::CurrentFolder() : command.program.substr(0, cut + 1);
-    std::error_code error;
-    const auto status = std::filesystem::status(folder, error);
-    if (!std::filesystem::exists(status))
-        throw EInOutError("File not found");
-    if (!std::filesystem::is_directory(status))
-        throw EInOutError("Invalid filename");
-    if (!platform::IsAccessibleFolder(folder))
-        throw EInOutError("File access denied");
-    platform::StartDetached(command.program, command.arguments, folder);
+    platform::CheckWorkingFolder(folder);
+    platform::StartProgram(command.program, command.arguments, folder);
 }

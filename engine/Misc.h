@@ -76,7 +76,9 @@ struct CommandLine {
 CommandLine SplitCommandLine(const std::string& commandLine);
 
 // Starts a command line with the program's folder (everything up to its last
-// separator) as its working folder, detached, without waiting. Raises
-// EInOutError when that folder cannot be used; whether the program itself
-// started is not examined.
+// separator) as its working folder, detached, without waiting; a Windows
+// program or batch file runs through Wine where that is needed (see
+// platform::StartProgram). Raises EInOutError when that folder cannot be used
+// (platform::CheckWorkingFolder), Exception when Wine is needed and missing;
+// whether the program itself started is not examined.
 void RunInOwnFolder(const std::string& commandLine);

@@ -1,5 +1,8 @@
 #include "Process.h"
 
+#include "Errors.h"
+#include "Files.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -8,7 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 
 extern char** environ;
 
@@ -90,8 +95,102 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
     return got == 0;
 }
 
-bool IsAccessibleFolder(const std::string& folder) {
-    return ::access(folder.c_str(), X_OK) == 0;
+void CheckWorkingFolder(const std::string& folder) {
+    int error = 0;
+    const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+    } else {
+        ::close(fd);
+        if (::access(folder.c_str(), X_OK) != 0)
+            error = errno;
+    }
+    switch (error) {
+    case 0:
+        return;
+    case ENOENT:
+        throw EInOutError("File not found");
+    case ENOTDIR:
+        throw EInOutError("Invalid filename");
+    case EMFILE:
+    case ENFILE:
+        throw EInOutError("Too many open files");
+    case EACCES:
+    case EPERM:
+        throw EInOutError("File access denied");
+    default:
+        throw EInOutError(FormatMessage("I/O error %d", std::to_string(error)));
+    }
+}
+
+namespace {
+
+bool EndsWithNoCase(const std::string& text, const std::string& ending) {
+    if (text.size() < ending.size())
+        return false;
+    for (std::size_t i = 0; i < ending.size(); ++i) {
+        char c = text[text.size() - ending.size() + i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != ending[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool IsWindowsProgram(const std::string& program) {
+    return EndsWithNoCase(program, ".exe") || EndsWithNoCase(program, ".bat") ||
+           EndsWithNoCase(program, ".cmd");
+}
+
+std::string FindOnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    if (!path)
+        return {};
+    const std::string list = path;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find(':', start);
+        if (end == std::string::npos)
+            end = list.size();
+        // An empty entry is the current folder.
+        const std::string folder = end > start ? list.substr(start, end - start) : ".";
+        const std::string candidate = folder + "/" + name;
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+bool StartProgram(const std::string& program, const std::vector<std::string>& arguments,
+                  const std::string& folder) {
+    if (!IsWindowsProgram(program))
+        return StartDetached(program, arguments, folder);
+    const std::string wine = FindOnPath("wine");
+    if (wine.empty()) {
+        // Named as the player knows it: below the installation folder.
+        std::string shown = program;
+        const std::string current = CurrentFolder();
+        if (shown.compare(0, current.size(), current) == 0)
+            shown.erase(0, current.size());
+        throw Exception("Wine is needed to start " + shown + "; install the package \"wine\"");
+    }
+    std::vector<std::string> line;
+    if (EndsWithNoCase(program, ".exe")) {
+        std::error_code error;
+        const auto absolute = std::filesystem::absolute(program, error);
+        line.push_back(error ? program : absolute.string());
+    } else {
+        const std::size_t cut = program.find_last_of('/');
+        line = {"cmd", "/c", cut == std::string::npos ? program : program.substr(cut + 1)};
+    }
+    line.insert(line.end(), arguments.begin(), arguments.end());
+    return StartDetached(wine, line, folder);
 }
 
 std::string DefaultHostsFolder() {

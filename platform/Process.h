@@ -20,8 +20,28 @@ long ProcessId();
 bool StartDetached(const std::string& program, const std::vector<std::string>& arguments,
                    const std::string& folder);
 
-// Whether this process may enter the folder.
-bool IsAccessibleFolder(const std::string& folder);
+// Raises EInOutError with the text the Windows build shows (Delphi's run-time
+// texts) when the folder cannot be used as a working folder: "File not found"
+// (it does not exist), "Invalid filename" (it, or a part of its path, is not a
+// folder), "Too many open files", "File access denied", or "I/O error %d" with
+// the system's error code for anything else.
+void CheckWorkingFolder(const std::string& folder);
+
+// Whether `program` is a Windows program or batch file: its name ends with
+// ".exe", ".bat" or ".cmd" in any letter case.
+bool IsWindowsProgram(const std::string& program);
+
+// The path of the program `name` on the search path (PATH), or empty text.
+std::string FindOnPath(const std::string& name);
+
+// Starts a program as StartDetached does, in `folder`. A Windows program or
+// batch file runs through Wine, found on the search path: "wine PROGRAM ARGS"
+// (PROGRAM as an absolute path), or "wine cmd /c SCRIPT ARGS" with the batch
+// file's name, which cmd finds in its working folder. Raises Exception when
+// Wine is needed and not installed. Returns whether the program (or Wine)
+// could be started.
+bool StartProgram(const std::string& program, const std::vector<std::string>& arguments,
+                  const std::string& folder);
 
 // The update script of this system, and whether it is a Windows batch file.
 inline constexpr const char* kUpdateScriptName = "Update.sh";
