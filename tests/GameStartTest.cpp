@@ -212,6 +212,10 @@ TEST(GameStart, FolderErrorsAreReportedAsTheWindowsBuildDoes) {
 }
 
 TEST(GameStart, TooManyOpenFiles) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' own run-time needs descriptors to report anything.
+    GTEST_SKIP() << "not with every descriptor taken under the sanitizers";
+#endif
     TempDir base;
     WriteFile(base / "system/zentyr.exe", "MZ");
     const std::string line = base / "system/zentyr.exe";
