@@ -9,26 +9,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "TestFiles.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
-
-namespace {
-
-std::string Read(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void Write(const QString& path, const std::string& text) {
-    QDir().mkpath(QFileInfo(path).path());
-    std::ofstream(path.toStdString(), std::ios::binary) << text;
-}
-
-} // namespace
 
 class LauncherTest : public QObject {
     Q_OBJECT

@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "TestFiles.h"
+
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -22,18 +24,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-std::string Read(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void Write(const QString& path, const std::string& text) {
-    QDir().mkpath(QFileInfo(path).path());
-    std::ofstream(path.toStdString(), std::ios::binary) << text;
-}
 
 // What `action` raised: the class's name as this test knows it and the text.
 std::string Raised(const std::function<void()>& action) {

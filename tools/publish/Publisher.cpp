@@ -21,6 +21,7 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -286,8 +287,10 @@ struct ContentInfo {
     std::uint64_t size = 0;
 };
 
-ContentInfo DigestFile(const fs::path& path, const std::atomic<bool>* cancel,
-                       const std::atomic<bool>& failed) {
+// Reads a whole file, digesting it and handing each block to `consume`.
+ContentInfo ReadContent(const fs::path& path, const std::atomic<bool>* cancel,
+                        const std::atomic<bool>& failed,
+                        const std::function<void(const char*, std::size_t)>& consume) {
     InputFile in(path);
     std::unique_ptr<char[]> buffer(new char[kBlockSize]);
     TMD5 md5;
@@ -295,31 +298,29 @@ ContentInfo DigestFile(const fs::path& path, const std::atomic<bool>* cancel,
     while (const std::size_t n = in.Read(buffer.get(), kBlockSize)) {
         CheckStop(cancel, failed);
         md5.Update(buffer.get(), n);
+        if (consume)
+            consume(buffer.get(), n);
         info.size += n;
     }
     info.digest = md5.FinalText();
     return info;
 }
 
+ContentInfo DigestFile(const fs::path& path, const std::atomic<bool>* cancel,
+                       const std::atomic<bool>& failed) {
+    return ReadContent(path, cancel, failed, {});
+}
+
 // Compresses `source` into the new file `target`, digesting the content on the
 // way; returns the content's digest and size.
 ContentInfo CompressFile(const fs::path& source, const fs::path& target,
                          const std::atomic<bool>* cancel, const std::atomic<bool>& failed) {
-    InputFile in(source);
     OutputFile out(target);
     Compressor bz(out);
-    std::unique_ptr<char[]> buffer(new char[kBlockSize]);
-    TMD5 md5;
-    ContentInfo info;
-    while (const std::size_t n = in.Read(buffer.get(), kBlockSize)) {
-        CheckStop(cancel, failed);
-        md5.Update(buffer.get(), n);
-        bz.Add(buffer.get(), n);
-        info.size += n;
-    }
+    const ContentInfo info = ReadContent(source, cancel, failed,
+                                         [&](const char* data, std::size_t n) { bz.Add(data, n); });
     bz.Finish();
     out.Finish();
-    info.digest = md5.FinalText();
     return info;
 }
 
