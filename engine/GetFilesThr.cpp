@@ -111,10 +111,77 @@ bool GFilesThread::WaitFor(std::chrono::milliseconds timeout) {
 // the worker set before sending it.
 
 void GFilesThread::Synchronize(Notification notification) {
+    if (CoalesceProgress) {
+        if (notification == &GFilesThread::SetFileProgress && SkipProgress(0))
+            return;
+        if (notification == &GFilesThread::SetTotalProgress && SkipProgress(1))
+            return;
+        if (notification == &GFilesThread::SetGaugeMax && (GaugeSelector == 0 || GaugeSelector == 1))
+            FlushProgress(GaugeSelector);
+        if (notification == &GFilesThread::UnlockCommands) {
+            FlushProgress(0);
+            FlushProgress(1);
+        }
+    }
+    Dispatch(notification);
+    if (CoalesceProgress && notification == &GFilesThread::SetGaugeMax &&
+        (GaugeSelector == 0 || GaugeSelector == 1))
+        gauges_[GaugeSelector].max = ProgressValue;
+}
+
+void GFilesThread::Dispatch(Notification notification) {
     if (dispatcher_)
         dispatcher_([this, notification] { (this->*notification)(); });
     else
         (this->*notification)();
+}
+
+namespace {
+
+// The whole percentage a gauge with this maximum shows for the value.
+std::int64_t Percent(std::int64_t value, std::int64_t max) {
+    if (max <= 0)
+        return 0;
+    return std::clamp<std::int64_t>(value, 0, max) * 100 / max;
+}
+
+} // namespace
+
+bool GFilesThread::SkipProgress(int gauge) {
+    GaugeShadow& shadow = gauges_[gauge];
+    const std::int64_t value = ProgressValue;
+    // Until this run has set the gauge's maximum, what it shows is unknown.
+    if (shadow.max >= 0 && shadow.shown >= 0 &&
+        Percent(value, shadow.max) == Percent(shadow.shown, shadow.max)) {
+        shadow.pending = true;
+        shadow.pendingValue = ProgressValue;
+        return true;
+    }
+    shadow.shown = value;
+    shadow.pending = false;
+    return false;
+}
+
+void GFilesThread::FlushProgress(int gauge) {
+    GaugeShadow& shadow = gauges_[gauge];
+    if (!shadow.pending)
+        return;
+    shadow.pending = false;
+    shadow.shown = shadow.pendingValue;
+    const std::int32_t current = ProgressValue;
+    ProgressValue = shadow.pendingValue;
+    try {
+        Dispatch(gauge == 0 ? &GFilesThread::SetFileProgress : &GFilesThread::SetTotalProgress);
+    } catch (...) {
+        ProgressValue = current;
+        throw;
+    }
+    ProgressValue = current;
+}
+
+void GFilesThread::CheckAborted() const {
+    if (aborted_)
+        throw Exception("The update was stopped");
 }
 
 void GFilesThread::LockCommands() {
@@ -201,6 +268,7 @@ void GFilesThread::Execute() {
 void GFilesThread::ProcessManifest() {
     PendingFiles.clear();
     runFailed_ = false;
+    stopped_ = false;
     std::int32_t revision = 0;
     {
         const TListFile list(BaseDir + "files.lst");
@@ -232,7 +300,9 @@ void GFilesThread::ProcessManifest() {
     }
     PendingFiles.clear();
     RemoveFile(BaseDir + "files.lst");
-    if (AtRevision < revision) {
+    // A run stopped on request has not brought the installation to the
+    // revision.
+    if (AtRevision < revision && !stopped_) {
         AtRevision = revision;
         Synchronize(&GFilesThread::StoreRevision);
     }
@@ -335,7 +405,17 @@ bool GFilesThread::Download(const std::string& url, const std::string& target, b
                 handOn();
         }
     };
-    const bool opened = platform::HttpGet(url, options, handlers);
+    options.cancelled = [this] { return Aborted(); };
+    bool opened = false;
+    try {
+        opened = platform::HttpGet(url, options, handlers);
+    } catch (...) {
+        // Nothing of a transfer that broke off this way is kept.
+        file.reset();
+        if (!target.empty())
+            RemoveFile(target);
+        throw;
+    }
     if (opened) {
         if (filled > 0)
             handOn();
@@ -375,6 +455,7 @@ void GFilesThread::Unpack(const std::string& compressed, const std::string& targ
         TMD5 digest;
         std::unique_ptr<char[]> buffer(new char[kUnpackBlock]);
         while (const std::size_t n = stream.Read(buffer.get(), kUnpackBlock)) {
+            CheckAborted();
             output->Write(buffer.get(), n);
             if (!expectedDigest.empty())
                 digest.Update(buffer.get(), n);
@@ -414,6 +495,11 @@ void GFilesThread::CheckFiles(const std::vector<std::string>& entries) {
     ProgressValue = ClampToInt32(static_cast<std::int64_t>(entries.size()) - 1);
     Synchronize(&GFilesThread::SetGaugeMax);
     for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (Terminated()) {
+            // What is left unchecked is not known to be current.
+            stopped_ = runFailed_ = true;
+            break;
+        }
         ProgressValue = ClampToInt32(static_cast<std::int64_t>(i));
         Synchronize(&GFilesThread::SetTotalProgress);
         const FileEntry entry = SplitFileEntry(entries[i]);
@@ -442,7 +528,8 @@ void GFilesThread::InstallPending() {
     ProgressValue = ClampToInt32(static_cast<std::int64_t>(PendingFiles.size()) - 1);
     Synchronize(&GFilesThread::SetGaugeMax);
     bool failed = false;
-    for (std::size_t i = 0; i < PendingFiles.size() && !Terminated(); ++i) {
+    std::size_t i = 0;
+    for (; i < PendingFiles.size() && !Terminated(); ++i) {
         const FileEntry entry = SplitFileEntry(PendingFiles[i]);
         const std::string local = LocalFile(entry.path);
         const std::string shown = platform::AnsiToUtf8(entry.path);
@@ -480,9 +567,11 @@ void GFilesThread::InstallPending() {
         ProgressValue = ClampToInt32(static_cast<std::int64_t>(i) + 1);
         Synchronize(&GFilesThread::SetTotalProgress);
     }
+    if (i < PendingFiles.size() && !failed)
+        stopped_ = true; // a stop request left files out
     ProgressValue = 0;
     Synchronize(&GFilesThread::SetTotalProgress);
-    StatusText = (failed || runFailed_) ? status::kFailed : status::kAllUpdated;
+    StatusText = (failed || runFailed_ || stopped_) ? status::kFailed : status::kAllUpdated;
 }
 
 // ---------------------------------------------------------------------------

@@ -60,8 +60,19 @@ public:
 
     // Thread control. Inputs are set before Start.
     void Start();
-    void Terminate() { terminated_ = true; } // a stop request
+    // A stop request: the entry being installed is finished, the rest are
+    // skipped, and the run ends with the failure text without recording a
+    // revision (the installation is not yet at it).
+    void Terminate() { terminated_ = true; }
     bool Terminated() const { return terminated_; }
+    // A stop request that does not wait for the current entry: its transfer
+    // is cut and its unpacking abandoned (the installed file stays as it
+    // was). Implies Terminate.
+    void Abort() {
+        terminated_ = true;
+        aborted_ = true;
+    }
+    bool Aborted() const { return aborted_; }
     bool Finished() const;
     void WaitFor();
     bool WaitFor(std::chrono::milliseconds timeout); // whether the run has ended
@@ -92,6 +103,14 @@ public:
     long ConnectTimeoutS = 15;
     long StallTimeoutS = 30;
 
+    // Leaves out a progress notification that would not change the whole
+    // percentage its gauge shows (the window's gauges redraw only on such a
+    // change), so that per-block progress costs next to nothing. The value
+    // left out is sent before the gauge's next maximum and before the run's
+    // end, so a gauge ends with the values it would have had. Off: every
+    // value is sent.
+    bool CoalesceProgress = false;
+
     // The body of the run.
     void Execute();
 
@@ -111,6 +130,11 @@ private:
     using Notification = void (GFilesThread::*)();
 
     void Synchronize(Notification notification);
+    // The coalescing of progress notifications: whether this one is left out.
+    void Dispatch(Notification notification);
+    bool SkipProgress(int gauge);
+    void FlushProgress(int gauge);
+    void CheckAborted() const;
     void Show(const std::string& text);
     void OnUnpackProgress();
     void ProcessManifest();
@@ -134,10 +158,23 @@ private:
     // A part of this run failed (an entry, the hosts file, the self-update)
     // without ending it: its final status is the failure text.
     bool runFailed_ = false;
+    // A stop request ended the run before it was through.
+    bool stopped_ = false;
     // The local paths the manifest lists (letter case folded).
     std::set<std::string> listed_;
 
+    // What the coalescing knows of each gauge (0 file, 1 total): its maximum
+    // (-1 until this run set it), the value it shows, and a value left out.
+    struct GaugeShadow {
+        std::int64_t max = -1;
+        std::int64_t shown = -1;
+        bool pending = false;
+        std::int32_t pendingValue = 0;
+    };
+    GaugeShadow gauges_[2];
+
     std::atomic<bool> terminated_{false};
+    std::atomic<bool> aborted_{false};
     std::thread thread_;
     mutable std::mutex mutex_;
     std::condition_variable ended_;

@@ -1,5 +1,7 @@
 #include "Http.h"
 
+#include "Errors.h"
+
 #include <curl/curl.h>
 
 #include <chrono>
@@ -15,6 +17,7 @@ using Clock = std::chrono::steady_clock;
 struct Transfer {
     CURL* curl = nullptr;
     std::chrono::seconds stallLimit{30};
+    const std::function<bool()>* cancelled = nullptr;
     curl_off_t lastReceived = -1;
     Clock::time_point lastProgress = Clock::now();
     const HttpHandlers* handlers = nullptr;
@@ -64,6 +67,10 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
 // after the response headers.
 int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
     auto* t = static_cast<Transfer*>(user);
+    if (*t->cancelled && (*t->cancelled)()) {
+        t->error = std::make_exception_ptr(Exception("The transfer was cancelled"));
+        return 1;
+    }
     const auto now = Clock::now();
     if (received != t->lastReceived) {
         t->lastReceived = received;
@@ -97,6 +104,7 @@ bool HttpGet(const std::string& url, const HttpOptions& options, const HttpHandl
     Transfer t;
     t.curl = curl.get();
     t.handlers = &handlers;
+    t.cancelled = &options.cancelled;
     CURL* c = curl.get();
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_USERAGENT, options.agent.c_str());

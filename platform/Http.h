@@ -11,6 +11,9 @@ struct HttpOptions {
     std::string agent;         // the User-Agent header; no other header of ours is sent
     long connectTimeoutS = 15; // a connection not made by then is a failure
     long stallTimeoutS = 30;   // a transfer that delivers nothing for so long is broken
+    // Asked several times a second during the transfer; true stops it, and
+    // HttpGet raises Exception ("The transfer was cancelled").
+    std::function<bool()> cancelled;
 };
 
 struct HttpHandlers {

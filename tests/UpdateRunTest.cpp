@@ -101,6 +101,17 @@ Events CheckedCurrent(const std::vector<std::string>& paths) {
     return e;
 }
 
+// Content that bzip2 cannot shrink much.
+std::string Noise(std::size_t size) {
+    std::string text(size, '\0');
+    std::uint32_t state = 12345;
+    for (char& c : text) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 24);
+    }
+    return text;
+}
+
 Events Concat(std::initializer_list<Events> parts) {
     Events all;
     for (const auto& p : parts)
@@ -309,7 +320,155 @@ TEST_F(UpdateRunTest, StopRequestFinishesTheCurrentEntryAndSkipsTheRest) {
     EXPECT_TRUE(IsInstalled("1.dat"));
     EXPECT_FALSE(IsInstalled("2.dat"));
     EXPECT_FALSE(IsInstalled("3.dat"));
-    EXPECT_EQ(Status().back(), "UnlockCommands");
+    // Not through: no success claimed and no revision recorded.
+    const Events status = Status();
+    ASSERT_GE(status.size(), 2u);
+    EXPECT_EQ(status[status.size() - 2], kFailed);
+    EXPECT_EQ(status.back(), "UnlockCommands");
+    for (const auto& event : status)
+        EXPECT_NE(event.rfind("StoreRevision", 0), 0u) << event;
+}
+
+TEST_F(UpdateRunTest, StopRequestDuringTheCheckInstallsNothing) {
+    Events entries;
+    for (const char* name : {"1.dat", "2.dat", "3.dat"})
+        entries.push_back(Publish(name, name));
+    PublishManifest("Rev|1\r\nModHosts|0\r\n", entries, {});
+    onNotify_ = [](GFilesThread& thread) {
+        if (thread.StatusText == "Проверка 2.dat")
+            thread.Terminate();
+    };
+    Run(1);
+    for (const char* name : {"1.dat", "2.dat", "3.dat"})
+        EXPECT_FALSE(IsInstalled(name)) << name;
+    EXPECT_EQ(Status()[Status().size() - 2], kFailed);
+    EXPECT_FALSE(IsInstalled("files.lst"));
+}
+
+// A stop that does not wait cuts a transfer that is going nowhere: the run ends
+// long before the stall limit, the installed file untouched, nothing left.
+TEST_F(UpdateRunTest, AbortCutsAStalledTransferAndKeepsTheOldFile) {
+    const std::string entry = Publish("data/a.dat", Noise(100000));
+    PublishManifest("Rev|2\r\nModHosts|0\r\n", {entry}, {});
+    Install("data/a.dat", "old");
+    const std::string root = (dir_.path() / "server").string();
+    TestHttpServer stalling([files = TestHttpServer::Folder(root)](const HttpRequest& request) {
+        HttpReply reply = files(request);
+        if (request.target.find("a.dat") != std::string::npos) {
+            reply.fault = HttpReply::Fault::StallInBody;
+            reply.cutAt = 5000;
+        }
+        return reply;
+    });
+    GFilesThread* running = nullptr;
+    GFilesThread thread(target_, [&](const std::function<void()>& notification) {
+        notification();
+        if (!target_.Values("SetFileProgress").empty() &&
+            target_.Values("SetFileProgress").back() >= 4096)
+            running->Abort();
+    });
+    running = &thread;
+    thread.UpdateUrl = stalling.Url("/");
+    thread.AtRevision = 1;
+    thread.StallTimeoutS = 30;
+    const auto started = std::chrono::steady_clock::now();
+    thread.Start();
+    ASSERT_TRUE(thread.WaitFor(std::chrono::seconds(20)));
+    thread.WaitFor();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_TRUE(Installed("data/a.dat") == "old");
+    EXPECT_FALSE(IsInstalled("data/a.dat.bz2"));
+    EXPECT_FALSE(IsInstalled("files.lst"));
+    const Events status = Status();
+    EXPECT_EQ(status[status.size() - 2], kFailed);
+    EXPECT_EQ(status.back(), "UnlockCommands");
+}
+
+namespace {
+
+// What a window gauge shows as the run's notifications reach it: the
+// percentages it draws, in order, and its final maximum and progress.
+struct ShownGauge {
+    std::int64_t max = 100, progress = 0;
+    std::vector<std::int64_t> drawn;
+
+    std::int64_t Percent() const { return max > 0 ? progress * 100 / max : 0; }
+    void SetMax(std::int64_t value) {
+        max = value;
+        progress = std::min(progress, max);
+        drawn.push_back(Percent());
+    }
+    void SetProgress(std::int64_t value) {
+        const std::int64_t before = Percent();
+        progress = std::clamp<std::int64_t>(value, 0, max);
+        if (Percent() != before)
+            drawn.push_back(Percent());
+    }
+};
+
+ShownGauge Replay(const Events& events, const std::string& maxKind,
+                  const std::string& progressKind) {
+    ShownGauge gauge;
+    for (const auto& event : events) {
+        const std::size_t colon = event.find(':');
+        const std::string kind = event.substr(0, colon);
+        if (kind == maxKind)
+            gauge.SetMax(std::stoll(event.substr(colon + 1)));
+        else if (kind == progressKind)
+            gauge.SetProgress(std::stoll(event.substr(colon + 1)));
+    }
+    return gauge;
+}
+
+} // namespace
+
+// Leaving out progress that changes no percentage shows the player exactly
+// the same gauges with a fraction of the notifications.
+TEST_F(UpdateRunTest, CoalescedProgressShowsTheSameGauges) {
+    const std::string big = Noise(1500000);
+    Events entries;
+    for (int i = 0; i < 5; ++i)
+        entries.push_back(Publish("f" + std::to_string(i) + ".dat", std::to_string(i)));
+    entries.push_back(Publish("big.dat", big));
+    PublishManifest("Rev|1\r\nModHosts|0\r\n", entries, {});
+
+    const auto runOnce = [&](bool coalesce) {
+        for (const auto& file : fs::directory_iterator(dir_ / "install"))
+            fs::remove_all(file.path());
+        RecordingTarget target;
+        GFilesThread thread(target, [](const std::function<void()>& n) { n(); });
+        thread.UpdateUrl = server_.Url("/");
+        thread.CoalesceProgress = coalesce;
+        thread.Start();
+        EXPECT_TRUE(thread.WaitFor(std::chrono::seconds(60)));
+        thread.WaitFor();
+        return target.Events();
+    };
+    const Events every = runOnce(false);
+    const Events coalesced = runOnce(true);
+    EXPECT_TRUE(Installed("big.dat") == big);
+
+    for (const auto& [maxKind, progressKind] :
+         {std::pair<std::string, std::string>{"SetFileGaugeMax", "SetFileProgress"},
+          {"SetTotalGaugeMax", "SetTotalProgress"}}) {
+        const ShownGauge a = Replay(every, maxKind, progressKind);
+        const ShownGauge b = Replay(coalesced, maxKind, progressKind);
+        EXPECT_EQ(a.drawn, b.drawn) << progressKind;
+        EXPECT_EQ(a.max, b.max) << progressKind;
+        EXPECT_EQ(a.progress, b.progress) << progressKind;
+    }
+    const auto count = [](const Events& events, const std::string& kind) {
+        return std::count_if(events.begin(), events.end(),
+                             [&](const std::string& e) { return e.rfind(kind + ":", 0) == 0; });
+    };
+    EXPECT_GT(count(every, "SetFileProgress"), 1000);
+    EXPECT_LT(count(coalesced, "SetFileProgress"), count(every, "SetFileProgress") / 3);
+    // Everything but progress is sent as before.
+    const auto withoutProgress = [](Events events) {
+        std::erase_if(events, [](const std::string& e) { return e.find("Progress:") != e.npos; });
+        return events;
+    };
+    EXPECT_EQ(withoutProgress(every), withoutProgress(coalesced));
 }
 
 TEST_F(UpdateRunTest, LeftoversOfAKilledRunAreRemovedButGameFilesAreNot) {
