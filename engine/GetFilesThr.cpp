@@ -116,7 +116,8 @@ void GFilesThread::Synchronize(Notification notification) {
             return;
         if (notification == &GFilesThread::SetTotalProgress && SkipProgress(1))
             return;
-        if (notification == &GFilesThread::SetGaugeMax && (GaugeSelector == 0 || GaugeSelector == 1))
+        if (notification == &GFilesThread::SetGaugeMax &&
+            (GaugeSelector == 0 || GaugeSelector == 1))
             FlushProgress(GaugeSelector);
         if (notification == &GFilesThread::UnlockCommands) {
             FlushProgress(0);

@@ -1,8 +1,24 @@
 #include "Application.h"
 
+#include "Process.h"
+
+#include <QLoggingCategory>
 #include <QMessageBox>
 
 namespace {
+
+// What must be settled before the application object exists: the news
+// browser shares its drawing contexts with the windows, and its sandbox
+// refuses to run with the administrator's rights, where it is left off.
+int& BeforeApplication(int& argc) {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (platform::RunningAsAdministrator() &&
+        !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // The browser's start-up report is for its developers, not for players.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+    return argc;
+}
 
 void ShowErrorBox(const QString& text) {
     QMessageBox::critical(nullptr, QApplication::applicationDisplayName(), text);
@@ -12,7 +28,7 @@ void ShowErrorBox(const QString& text) {
 
 std::function<void(const QString& text)> PresentError = &ShowErrorBox;
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+TApplication::TApplication(int& argc, char** argv) : QApplication(BeforeApplication(argc), argv) {
     setApplicationName(QStringLiteral("Quenmor"));
     setApplicationDisplayName(QStringLiteral("Quenmor"));
 }

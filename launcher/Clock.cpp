@@ -106,7 +106,7 @@ QString ProjectSiteName() {
 }
 
 QString NoticeText(const QDate& today) {
-    return QStringLiteral("%1-%2 © Quenmor, %3")
+    return QStringLiteral("%1-%2 © %3")
         .arg(kNoticeFirstYear)
         .arg(today.year(), 4, 10, QLatin1Char('0'))
         .arg(ProjectSiteName());

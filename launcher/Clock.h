@@ -22,7 +22,7 @@ QString DateText(const QDateTime& moment, const QLocale& locale);
 // zone (Russian: "09:05:03", US English: "9:05:03 AM").
 QString TimeText(const QDateTime& moment, const QLocale& locale);
 
-// "2009-<year of today> © Quenmor, <host of kProjectSite>".
+// "2009-<year of today> © <host of kProjectSite>" (it fits the notice line).
 QString NoticeText(const QDate& today);
 
 // The host part of kProjectSite ("quenmor.example").

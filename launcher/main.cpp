@@ -7,6 +7,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <cstdlib>
+
 int main(int argc, char** argv) {
     TApplication application(argc, argv);
 
@@ -14,11 +16,17 @@ int main(int argc, char** argv) {
     Guarded([&] { FMain.FormCreate(); });
     TForm1 Form1(&FMain, FMain.LauncherSettings);
     Guarded([&] { Form1.FormCreate(); });
+    FMain.Form1 = &Form1;
     if (FMain.Terminating)
         return 0;
 
     const QRect desktop = QGuiApplication::primaryScreen()->availableGeometry();
     FMain.move(desktop.center() - QPoint(FMain.width() / 2, FMain.height() / 2));
     FMain.show();
-    return application.exec();
+    const int code = application.exec();
+    // A run that would not stop in time must not hold the program up: its
+    // files are installed whole or not at all.
+    if (FMain.RunAbandoned())
+        std::quick_exit(code);
+    return code;
 }

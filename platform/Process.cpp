@@ -203,4 +203,16 @@ bool IsIpAddressLiteral(const std::string& text) {
            inet_pton(AF_INET6, text.c_str(), buffer) == 1;
 }
 
+bool RunningAsAdministrator() {
+    return ::geteuid() == 0;
+}
+
+std::string CommandLineToLocal(const std::string& commandLine) {
+    std::string local = commandLine;
+    for (char& c : local)
+        if (c == '\\')
+            c = kPathSeparator;
+    return local;
+}
+
 } // namespace platform

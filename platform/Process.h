@@ -43,6 +43,14 @@ std::string FindOnPath(const std::string& name);
 bool StartProgram(const std::string& program, const std::vector<std::string>& arguments,
                   const std::string& folder);
 
+// Whether this process runs with the system administrator's rights (the
+// embedded browser's sandbox refuses to start then).
+bool RunningAsAdministrator();
+
+// A command line written for Windows made usable here: its "\" separators
+// become this system's.
+std::string CommandLineToLocal(const std::string& commandLine);
+
 // The update script of this system, and whether it is a Windows batch file.
 inline constexpr const char* kUpdateScriptName = "Update.sh";
 inline constexpr bool kUpdateScriptIsBatch = false;
