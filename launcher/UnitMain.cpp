@@ -30,6 +30,7 @@
 #include <QTimer>
 #include <QWebEngineView>
 
+#include <cstdio>
 #include <filesystem>
 
 namespace {
@@ -109,6 +110,29 @@ QFrame* MakePanel(QWidget* parent, QRect geometry) {
     panel->setGeometry(geometry);
     panel->hide();
     return panel;
+}
+
+// With QUENMOR_TRACE set, the window reports its first paint and every
+// notification of a run on standard error, one line each, stamped with the
+// wall clock in microseconds: "quenmor-trace <us> <event> [<value>]". The
+// end-to-end tests and the benchmarks read it.
+bool Tracing() {
+    static const bool on = qEnvironmentVariableIsSet("QUENMOR_TRACE");
+    return on;
+}
+
+void Trace(const char* event, const std::string& value = {}) {
+    if (!Tracing())
+        return;
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    std::string line = "quenmor-trace " + std::to_string(now) + " " + event;
+    if (!value.empty())
+        line += " " + value;
+    line += "\n";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
 }
 
 void ShowMessageBox(const QString& text) {
@@ -249,6 +273,11 @@ void TFMain::CreateControls() {
     connect(Timer1, &QTimer::timeout, this, &TFMain::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TFMain::Timer2Timer);
 
+    frame_ = new QTimer(this);
+    frame_->setSingleShot(true);
+    frame_->setInterval(FrameInterval);
+    connect(frame_, &QTimer::timeout, this, &TFMain::EndFrame);
+
     poll_ = new QTimer(this);
     poll_->setInterval(50);
     connect(poll_, &QTimer::timeout, this, &TFMain::PollRun);
@@ -315,6 +344,7 @@ void TFMain::Timer1Timer() {
 }
 
 void TFMain::WebBrowser1NavigateComplete2() {
+    Trace("news");
     Panel1->show();
     Panel2->show();
 }
@@ -438,37 +468,65 @@ void TFMain::StopRun() {
         lock_.reset();
 }
 
+void TFMain::BeginFrame() {
+    if (frame_->isActive())
+        return;
+    for (QWidget* control : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Gauge1),
+                             static_cast<QWidget*>(Gauge2)})
+        control->setUpdatesEnabled(false);
+    frame_->start();
+}
+
+void TFMain::EndFrame() {
+    for (QWidget* control : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Gauge1),
+                             static_cast<QWidget*>(Gauge2)})
+        control->setUpdatesEnabled(true); // repaints what changed in the frame
+}
+
 void TFMain::LockCommands() {
+    Trace("lock");
     ImgBtn1->hide();
     ImgBtn2->hide();
     ImgBtn5->setEnabled(false);
 }
 
 void TFMain::ShowStatus(const std::string& text) {
+    Trace("status", text);
+    BeginFrame();
     Label3->setText(QString::fromStdString(text));
 }
 
 void TFMain::SetFileGaugeMax(std::int32_t value) {
+    Trace("gauge1-max", std::to_string(value));
+    BeginFrame();
     Gauge1->SetMaxValue(value);
 }
 
 void TFMain::SetTotalGaugeMax(std::int32_t value) {
+    Trace("gauge2-max", std::to_string(value));
+    BeginFrame();
     Gauge2->SetMaxValue(value);
 }
 
 void TFMain::SetFileProgress(std::int32_t value) {
+    Trace("gauge1", std::to_string(value));
+    BeginFrame();
     Gauge1->SetProgress(value);
 }
 
 void TFMain::SetTotalProgress(std::int32_t value) {
+    Trace("gauge2", std::to_string(value));
+    BeginFrame();
     Gauge2->SetProgress(value);
 }
 
 void TFMain::StoreRevision(const std::string& revision) {
+    Trace("revision", revision);
     UpdateRevision(revision);
 }
 
 void TFMain::UnlockCommands() {
+    Trace("unlock");
     ImgBtn1->show();
     ImgBtn2->show();
     ImgBtn5->setEnabled(true);
@@ -536,8 +594,17 @@ void TFMain::closeEvent(QCloseEvent* event) {
         FormClose();
         hide();
         StopRun();
+        Trace("closed");
     }
     event->accept();
+}
+
+void TFMain::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (!painted_) {
+        painted_ = true;
+        Trace("paint");
+    }
 }
 
 void TFMain::mousePressEvent(QMouseEvent* event) {

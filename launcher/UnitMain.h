@@ -137,12 +137,17 @@ public:
     // long to stop once its transfer is cut.
     std::chrono::milliseconds CloseWait{3000};
     std::chrono::milliseconds AbortWait{2000};
+    // The status line and the gauges are redrawn at most this often during a
+    // run: a redraw of a window that holds the news browser costs far more
+    // than a notification.
+    static constexpr std::chrono::milliseconds FrameInterval{50};
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     std::string SettingsFile() const;
@@ -157,6 +162,9 @@ private:
     bool WaitForRun(std::chrono::milliseconds limit);
     // Starts the installation's "Rename.bat", if it has one.
     void StartRenameBatch() const;
+    // Holds back redraws of the run's controls until the frame ends.
+    void BeginFrame();
+    void EndFrame();
 
     TSkinDrag drag_;
     std::string baseFolder_; // kept for revisions recorded after FormClose
@@ -164,7 +172,9 @@ private:
     std::unique_ptr<GFilesThread> pending_; // prepared, waiting for the lock
     std::unique_ptr<GFilesThread> run_;     // started, not yet cleaned up
     std::unique_ptr<platform::InstallLock> lock_;
-    QTimer* poll_ = nullptr; // watches the run and the lock
+    QTimer* poll_ = nullptr;  // watches the run and the lock
+    QTimer* frame_ = nullptr; // ends the current frame of redraws
     bool closing_ = false;
     bool abandoned_ = false;
+    bool painted_ = false;
 };
