@@ -603,7 +603,8 @@ void TFMain::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);
     if (!painted_) {
         painted_ = true;
-        Trace("paint");
+        const QPoint origin = mapToGlobal(QPoint(0, 0));
+        Trace("paint", std::to_string(origin.x()) + "," + std::to_string(origin.y()));
     }
 }
 
