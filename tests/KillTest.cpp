@@ -5,6 +5,7 @@
 // changes, and the revision is recorded only once everything is current. A
 // run left alone afterwards finishes the update and removes what the killed
 // runs left behind.
+#include "InstallLock.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "Text.h"
@@ -386,7 +387,8 @@ protected:
                 continue;
             const bool user = std::any_of(kUserFiles.begin(), kUserFiles.end(),
                                           [&](const auto& f) { return f.first == name; });
-            if (user || listed.count(name) || name == "Quenmor.ini")
+            if (user || listed.count(name) || name == "Quenmor.ini" ||
+                name == platform::kInstallLockName)
                 continue;
             if (name == "files.lst" || name == "files.lst.bz2") {
                 state.manifest = true;

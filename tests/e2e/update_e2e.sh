@@ -38,7 +38,10 @@ publish_rev() { "$publish" "$client" "$server" --rev "$1" --critical 'system/*' 
 update() { (cd "$install" && "$update" "$@") >"$work/out"; }
 final() { tail -n 1 "$work/out"; }
 setting() { sed -n "s/^$1=\(.*\)\r\$/\1/p" "$install/Quenmor.ini"; }
-same_as_client() { diff -r --exclude=Quenmor.ini --exclude=backup --exclude=Quenmor "$client" "$install" >/dev/null; }
+same_as_client() {
+    diff -r --exclude=Quenmor.ini --exclude=backup --exclude=Quenmor --exclude=.quenmor-launcher.lock \
+        "$client" "$install" >/dev/null
+}
 
 publish_rev 1
 mkdir -p "$install"
@@ -51,6 +54,14 @@ check "status after first run" [ "$(final)" = "Все файлы были обн
 check "installation equals the client" same_as_client
 check "revision recorded" [ "$(setting AtRevision)" = 1 ]
 check "no manifest left" [ ! -e "$install/files.lst" ] && [ ! -e "$install/files.lst.bz2" ]
+
+echo "-- an installation another launcher works in is left alone"
+set +e
+flock "$install/.quenmor-launcher.lock" bash -c 'cd "$1" && "$2" >/dev/null 2>"$3"' _ "$install" "$update" "$work/err"
+code=$?
+set -e
+check "exit 2 while the installation is busy" [ "$code" = 2 ]
+check "busy reported" grep -q "busy" "$work/err"
 
 echo "-- a second run finds everything current"
 update || fail "second run exited $?"

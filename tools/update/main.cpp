@@ -8,6 +8,7 @@
 #include "Errors.h"
 #include "Files.h"
 #include "GetFilesThr.h"
+#include "InstallLock.h"
 #include "Misc.h"
 #include "Process.h"
 #include "Profile.h"
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 
 namespace {
@@ -32,7 +34,8 @@ constexpr const char* kUsage =
     "  --full-check     check every file, not only the critical ones\n"
     "  --hosts-dir DIR  folder holding the \"hosts\" file to maintain (default /etc)\n"
     "\n"
-    "Exit status: 0 updated or current, 1 the run failed, 2 it could not start.\n";
+    "Exit status: 0 updated or current, 1 the run failed, 2 it could not start\n"
+    "(also when a launcher or another update is working in the installation).\n";
 
 using Clock = std::chrono::steady_clock;
 
@@ -171,6 +174,19 @@ int main(int argc, char** argv) {
     const std::string settings = platform::CurrentFolder() + "Quenmor.ini";
     if (!std::filesystem::exists(settings, error)) {
         std::cerr << "ОШИБКА: Quenmor.ini не найден !\n";
+        return 2;
+    }
+    // One run per installation, also against a launcher window in it.
+    std::unique_ptr<platform::InstallLock> lock;
+    try {
+        lock = platform::InstallLock::TryAcquire(platform::CurrentFolder());
+    } catch (const Exception& e) {
+        std::cerr << "quenmor-update: " << e.what() << "\n";
+        return 2;
+    }
+    if (!lock) {
+        std::cerr << "quenmor-update: the installation is busy: a launcher or another update is "
+                     "working in it\n";
         return 2;
     }
     ConsoleTarget target(settings, platform::IsTerminal(stderr));
