@@ -88,11 +88,12 @@ check "run started about a second after start" wait_for lock 100
 check "run ended" wait_for unlock 600
 check "news shown" wait_for news 300
 
-check "status texts of the run" events status | grep -qx 'Скачивание списка обновлений'
-check "checking shown" events status | grep -qx 'Проверка файлов'
-check "downloads shown" events status | grep -qx 'Загружается data\\maps\\map7.txt'
-check "unpacking shown" events status | grep -qx 'Извлекается Мир\\глава 1.txt'
-check "final status" [ "$(events status | tail -n 1)" = "Все файлы были обновлены" ]
+events status >"$work/status"
+check "status texts of the run" grep -qx 'Скачивание списка обновлений' "$work/status"
+check "checking shown" grep -qx 'Проверка файлов' "$work/status"
+check "downloads shown" grep -qxF 'Загружается data\maps\map7.txt' "$work/status"
+check "unpacking shown" grep -qxF 'Извлекается Мир\глава 1.txt' "$work/status"
+check "final status" [ "$(tail -n 1 "$work/status")" = "Все файлы были обновлены" ]
 files=$(find "$client" -type f | wc -l)
 check "overall gauge covers the pending files" [ "$(events gauge2-max | tail -n 1)" = $((files - 1)) ]
 check "file gauge emptied at the end" [ "$(events gauge1 | tail -n 1)" = 0 ]
