@@ -260,18 +260,23 @@ void TFMain::CreateControls() {
     Timer2 = new QTimer(this);
     Timer2->setInterval(1000);
 
-    connect(ImgBtn1, &TImgBtn::clicked, this, &TFMain::ImgBtn1Click);
-    connect(ImgBtn2, &TImgBtn::clicked, this, &TFMain::ImgBtn2Click);
-    connect(ImgBtn3, &TImgBtn::clicked, this, &TFMain::ImgBtn3Click);
-    connect(ImgBtn4, &TImgBtn::clicked, this, &TFMain::ImgBtn4Click);
-    connect(ImgBtn5, &TImgBtn::clicked, this, &TFMain::ImgBtn5Click);
-    connect(ImgBtn6, &TImgBtn::clicked, this, &TFMain::ImgBtn6Click);
-    connect(ImgBtn7, &TImgBtn::clicked, this, &TFMain::ImgBtn7Click);
+    // What a handler raises is shown here, before it could unwind through
+    // the toolkit's event delivery.
+    const auto guarded = [this](void (TFMain::*handler)()) {
+        return [this, handler] { Guarded([this, handler] { (this->*handler)(); }); };
+    };
+    connect(ImgBtn1, &TImgBtn::clicked, this, guarded(&TFMain::ImgBtn1Click));
+    connect(ImgBtn2, &TImgBtn::clicked, this, guarded(&TFMain::ImgBtn2Click));
+    connect(ImgBtn3, &TImgBtn::clicked, this, guarded(&TFMain::ImgBtn3Click));
+    connect(ImgBtn4, &TImgBtn::clicked, this, guarded(&TFMain::ImgBtn4Click));
+    connect(ImgBtn5, &TImgBtn::clicked, this, guarded(&TFMain::ImgBtn5Click));
+    connect(ImgBtn6, &TImgBtn::clicked, this, guarded(&TFMain::ImgBtn6Click));
+    connect(ImgBtn7, &TImgBtn::clicked, this, guarded(&TFMain::ImgBtn7Click));
     // Success or not: the page is whatever the browser shows now.
     connect(WebBrowser1, &QWebEngineView::loadFinished, this,
-            &TFMain::WebBrowser1NavigateComplete2);
-    connect(Timer1, &QTimer::timeout, this, &TFMain::Timer1Timer);
-    connect(Timer2, &QTimer::timeout, this, &TFMain::Timer2Timer);
+            guarded(&TFMain::WebBrowser1NavigateComplete2));
+    connect(Timer1, &QTimer::timeout, this, guarded(&TFMain::Timer1Timer));
+    connect(Timer2, &QTimer::timeout, this, guarded(&TFMain::Timer2Timer));
 
     frame_ = new QTimer(this);
     frame_->setSingleShot(true);
