@@ -112,14 +112,15 @@ bool GFilesThread::WaitFor(std::chrono::milliseconds timeout) {
 
 void GFilesThread::Synchronize(Notification notification) {
     if (CoalesceProgress) {
-        if (notification == &GFilesThread::SetFileProgress && SkipProgress(0))
-            return;
-        if (notification == &GFilesThread::SetTotalProgress && SkipProgress(1))
-            return;
-        if (notification == &GFilesThread::SetGaugeMax &&
-            (GaugeSelector == 0 || GaugeSelector == 1))
-            FlushProgress(GaugeSelector);
-        if (notification == &GFilesThread::UnlockCommands) {
+        if (notification == &GFilesThread::SetFileProgress) {
+            if (SkipProgress(0))
+                return;
+        } else if (notification == &GFilesThread::SetTotalProgress) {
+            if (SkipProgress(1))
+                return;
+        } else {
+            // Whatever else the host shows, it shows beside the gauges as
+            // they really stand.
             FlushProgress(0);
             FlushProgress(1);
         }
@@ -151,14 +152,17 @@ std::int64_t Percent(std::int64_t value, std::int64_t max) {
 bool GFilesThread::SkipProgress(int gauge) {
     GaugeShadow& shadow = gauges_[gauge];
     const std::int64_t value = ProgressValue;
+    const auto now = std::chrono::steady_clock::now();
     // Until this run has set the gauge's maximum, what it shows is unknown.
     if (shadow.max >= 0 && shadow.shown >= 0 &&
-        Percent(value, shadow.max) == Percent(shadow.shown, shadow.max)) {
+        (Percent(value, shadow.max) == Percent(shadow.shown, shadow.max) ||
+         now - shadow.sentAt < kProgressInterval)) {
         shadow.pending = true;
         shadow.pendingValue = ProgressValue;
         return true;
     }
     shadow.shown = value;
+    shadow.sentAt = now;
     shadow.pending = false;
     return false;
 }
@@ -169,6 +173,7 @@ void GFilesThread::FlushProgress(int gauge) {
         return;
     shadow.pending = false;
     shadow.shown = shadow.pendingValue;
+    shadow.sentAt = std::chrono::steady_clock::now();
     const std::int32_t current = ProgressValue;
     ProgressValue = shadow.pendingValue;
     try {

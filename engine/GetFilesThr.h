@@ -105,11 +105,14 @@ public:
 
     // Leaves out a progress notification that would not change the whole
     // percentage its gauge shows (the window's gauges redraw only on such a
-    // change), so that per-block progress costs next to nothing. The value
-    // left out is sent before the gauge's next maximum and before the run's
-    // end, so a gauge ends with the values it would have had. Off: every
-    // value is sent.
+    // change), or that follows the last one sent for its gauge within
+    // kProgressInterval (the window redraws no more often than that), so
+    // that per-block progress costs next to nothing. A value left out is sent
+    // before any other notification, so the gauges stand as they would have
+    // whenever anything else is shown, and at the run's end. Off: every value
+    // is sent.
     bool CoalesceProgress = false;
+    static constexpr std::chrono::milliseconds kProgressInterval{50};
 
     // The body of the run.
     void Execute();
@@ -170,6 +173,7 @@ private:
         std::int64_t shown = -1;
         bool pending = false;
         std::int32_t pendingValue = 0;
+        std::chrono::steady_clock::time_point sentAt{};
     };
     GaugeShadow gauges_[2];
 

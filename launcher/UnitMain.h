@@ -138,9 +138,10 @@ public:
     std::chrono::milliseconds CloseWait{3000};
     std::chrono::milliseconds AbortWait{2000};
     // The status line and the gauges are redrawn at most this often during a
-    // run: a redraw of a window that holds the news browser costs far more
-    // than a notification.
-    static constexpr std::chrono::milliseconds FrameInterval{50};
+    // run: a window that holds the news browser is composited whole at every
+    // redraw, which costs far more than a notification (most of a core at 20
+    // redraws a second where the system renders in software).
+    static constexpr std::chrono::milliseconds FrameInterval{100};
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

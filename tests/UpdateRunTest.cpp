@@ -422,8 +422,9 @@ ShownGauge Replay(const Events& events, const std::string& maxKind,
 
 } // namespace
 
-// Leaving out progress that changes no percentage shows the player exactly
-// the same gauges with a fraction of the notifications.
+// Leaving out progress that changes no percentage, or comes too soon after
+// the last, shows the player the same gauges with a fraction of the
+// notifications.
 TEST_F(UpdateRunTest, CoalescedProgressShowsTheSameGauges) {
     const std::string big = Noise(1500000);
     Events entries;
@@ -453,7 +454,14 @@ TEST_F(UpdateRunTest, CoalescedProgressShowsTheSameGauges) {
           {"SetTotalGaugeMax", "SetTotalProgress"}}) {
         const ShownGauge a = Replay(every, maxKind, progressKind);
         const ShownGauge b = Replay(coalesced, maxKind, progressKind);
-        EXPECT_EQ(a.drawn, b.drawn) << progressKind;
+        // What the coalesced run draws is drawn by the full one too, in the
+        // same order (some steps less), and the gauges end alike.
+        auto next = a.drawn.begin();
+        for (const std::int64_t percent : b.drawn) {
+            next = std::find(next, a.drawn.end(), percent);
+            ASSERT_NE(next, a.drawn.end()) << progressKind << " drew " << percent;
+            ++next;
+        }
         EXPECT_EQ(a.max, b.max) << progressKind;
         EXPECT_EQ(a.progress, b.progress) << progressKind;
     }
