@@ -228,10 +228,9 @@ void TFMain::CreateControls() {
                          {752, 17, 16, 16});
 
     Panel1 = MakePanel(this, {7, 97, 786, 380});
-    WebBrowser1 = new QWebEngineView(Panel1);
-    WebBrowser1->setPage(new TNewsPage(WebBrowser1));
-    WebBrowser1->setGeometry(-2, -2, 790, 384);
-    WebBrowser1->setFocusPolicy(Qt::NoFocus);
+    // WebBrowser1 is made once the window has been painted (CreateBrowser):
+    // starting the browser's engine takes longer than everything else the
+    // window does before it appears.
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
@@ -272,9 +271,6 @@ void TFMain::CreateControls() {
     connect(ImgBtn5, &TImgBtn::clicked, this, guarded(&TFMain::ImgBtn5Click));
     connect(ImgBtn6, &TImgBtn::clicked, this, guarded(&TFMain::ImgBtn6Click));
     connect(ImgBtn7, &TImgBtn::clicked, this, guarded(&TFMain::ImgBtn7Click));
-    // Success or not: the page is whatever the browser shows now.
-    connect(WebBrowser1, &QWebEngineView::loadFinished, this,
-            guarded(&TFMain::WebBrowser1NavigateComplete2));
     connect(Timer1, &QTimer::timeout, this, guarded(&TFMain::Timer1Timer));
     connect(Timer2, &QTimer::timeout, this, guarded(&TFMain::Timer2Timer));
 
@@ -342,10 +338,24 @@ void TFMain::Timer1Timer() {
     // An address without a scheme is a web address ("www...") or a file of
     // the installation; an empty one shows an empty page.
     const QString address = QString::fromStdString(LauncherSettings[NewsUrl]);
+    CreateBrowser();
     WebBrowser1->load(address.isEmpty()
                           ? QUrl(QStringLiteral("about:blank"))
                           : QUrl::fromUserInput(address, QString::fromStdString(baseFolder_)));
     StartRun(false);
+}
+
+void TFMain::CreateBrowser() {
+    if (WebBrowser1 != nullptr)
+        return;
+    WebBrowser1 = new QWebEngineView(Panel1);
+    WebBrowser1->setPage(new TNewsPage(WebBrowser1));
+    WebBrowser1->setGeometry(-2, -2, 790, 384);
+    WebBrowser1->setFocusPolicy(Qt::NoFocus);
+    WebBrowser1->show(); // with its panel
+    // Success or not: the page is whatever the browser shows now.
+    connect(WebBrowser1, &QWebEngineView::loadFinished, this,
+            [this] { Guarded([this] { WebBrowser1NavigateComplete2(); }); });
 }
 
 void TFMain::WebBrowser1NavigateComplete2() {
@@ -610,6 +620,7 @@ void TFMain::paintEvent(QPaintEvent* event) {
         painted_ = true;
         const QPoint origin = mapToGlobal(QPoint(0, 0));
         Trace("paint", std::to_string(origin.x()) + "," + std::to_string(origin.y()));
+        QTimer::singleShot(0, this, [this] { CreateBrowser(); });
     }
 }
 

@@ -62,29 +62,29 @@ public:
 
     // The controls, in the order they are made (later ones lie over earlier
     // ones).
-    TGauge* Gauge1 = nullptr;   // the current download or unpacking
-    TGauge* Gauge2 = nullptr;   // the whole checking or installing pass
-    QImage Image1;              // the skin
-    QLabel* Label1 = nullptr;   // caption of Gauge1
-    QLabel* Label2 = nullptr;   // caption of Gauge2
-    QLabel* Label3 = nullptr;   // the status line
-    TImgBtn* ImgBtn1 = nullptr; // play
-    TImgBtn* ImgBtn2 = nullptr; // check
-    TImgBtn* ImgBtn3 = nullptr; // cancel
-    TImgBtn* ImgBtn4 = nullptr; // close
-    QFrame* Panel1 = nullptr;   // frame of the news page
-    QWebEngineView* WebBrowser1 = nullptr;
-    QLabel* Label4 = nullptr;   // the notice line
-    TImgBtn* ImgBtn5 = nullptr; // options
-    TImgBtn* ImgBtn6 = nullptr; // minimise
-    QTimer* Timer1 = nullptr;   // start: fires once
-    QFrame* Panel2 = nullptr;   // the top strip
-    QLabel* Image2 = nullptr;   // background of the strip
-    TImgBtn* ImgBtn7 = nullptr; // the project's site
-    QLabel* Label6 = nullptr;   // time
-    QLabel* Label5 = nullptr;   // date
-    QTimer* Timer2 = nullptr;   // the clock
-    QLabel* Image3 = nullptr;   // plate behind the strip's contents
+    TGauge* Gauge1 = nullptr;              // the current download or unpacking
+    TGauge* Gauge2 = nullptr;              // the whole checking or installing pass
+    QImage Image1;                         // the skin
+    QLabel* Label1 = nullptr;              // caption of Gauge1
+    QLabel* Label2 = nullptr;              // caption of Gauge2
+    QLabel* Label3 = nullptr;              // the status line
+    TImgBtn* ImgBtn1 = nullptr;            // play
+    TImgBtn* ImgBtn2 = nullptr;            // check
+    TImgBtn* ImgBtn3 = nullptr;            // cancel
+    TImgBtn* ImgBtn4 = nullptr;            // close
+    QFrame* Panel1 = nullptr;              // frame of the news page
+    QWebEngineView* WebBrowser1 = nullptr; // made after the first paint
+    QLabel* Label4 = nullptr;              // the notice line
+    TImgBtn* ImgBtn5 = nullptr;            // options
+    TImgBtn* ImgBtn6 = nullptr;            // minimise
+    QTimer* Timer1 = nullptr;              // start: fires once
+    QFrame* Panel2 = nullptr;              // the top strip
+    QLabel* Image2 = nullptr;              // background of the strip
+    TImgBtn* ImgBtn7 = nullptr;            // the project's site
+    QLabel* Label6 = nullptr;              // time
+    QLabel* Label5 = nullptr;              // date
+    QTimer* Timer2 = nullptr;              // the clock
+    QLabel* Image3 = nullptr;              // plate behind the strip's contents
 
     // The creation handler: loads the settings, makes the shortcut on the
     // first start, shapes the window. Raises what a refused write raises.
@@ -153,6 +153,8 @@ protected:
 private:
     std::string SettingsFile() const;
     void CreateControls();
+    // Makes the news browser, once.
+    void CreateBrowser();
     // Starts an update run (the automatic one or a full check).
     void StartRun(bool fullCheck);
     // Starts the prepared run once the installation is free.
