@@ -8,6 +8,7 @@
 #include "Gauge.h"
 #include "ImgBtn.h"
 #include "InstallLock.h"
+#include "NewsPage.h"
 #include "Publisher.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
@@ -16,6 +17,7 @@
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QWebEngineSettings>
 #include <QtTest>
 
 #include "TestFiles.h"
@@ -432,6 +434,30 @@ private slots:
         QCOMPARE(recorder.opened, QList<QUrl>{QUrl(QString::fromUtf8(kProjectSite))});
         QTest::mouseClick(window->ImgBtn6, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(window->windowState() & Qt::WindowMinimized, 2000);
+    }
+
+    // A window the news page opens goes to the player's browser, for web
+    // addresses only; nothing opens inside the launcher.
+    void newWindowsOfTheNewsGoToThePlayersBrowser() {
+        TNewsPage page;
+        page.settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
+        UrlRecorder recorder;
+        for (const char* scheme : {"https", "http", "file", "ftp"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &recorder, "open");
+        page.setHtml(QStringLiteral("<html><body><script>"
+                                    "window.open('ftp://127.0.0.1/x');"
+                                    "window.open('https://quenmor.example/news/7');"
+                                    "</script></body></html>"),
+                     QUrl(QStringLiteral("http://127.0.0.1/")));
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.opened.isEmpty(), 15000);
+        QTest::qWait(300);
+        for (const char* scheme : {"https", "http", "file", "ftp"})
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+        QCOMPARE(recorder.opened,
+                 QList<QUrl>{QUrl(QStringLiteral("https://quenmor.example/news/7"))});
+        QVERIFY(IsExternalAddress(QUrl(QStringLiteral("mailto:support@quenmor.example"))));
+        QVERIFY(!IsExternalAddress(QUrl(QStringLiteral("file:///etc/passwd"))));
+        QVERIFY(!IsExternalAddress(QUrl(QStringLiteral("javascript:alert(1)"))));
     }
 
     // Server texts never turn into markup in the status line.
