@@ -42,3 +42,14 @@ TNewsPage::TNewsPage(QObject* parent) : QWebEnginePage(parent) {}
 QWebEnginePage* TNewsPage::createWindow(WebWindowType) {
     return new TExternalPage(this);
 }
+
+bool TNewsPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool) {
+    static const QStringList shown = {QStringLiteral("http"), QStringLiteral("https"),
+                                      QStringLiteral("file"), QStringLiteral("about"),
+                                      QStringLiteral("data"), QStringLiteral("blob")};
+    if (shown.contains(url.scheme().toLower()))
+        return true;
+    if (type == NavigationTypeLinkClicked && IsExternalAddress(url))
+        QDesktopServices::openUrl(url);
+    return false;
+}

@@ -16,4 +16,8 @@ public:
 
 protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
+    // The page itself shows web pages (and local ones); other schemes, which
+    // the engine would hand to whatever program claims them, are refused,
+    // except a clicked mail address, which goes to the player's mail program.
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
 };

@@ -442,16 +442,18 @@ private slots:
         TNewsPage page;
         page.settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
         UrlRecorder recorder;
-        for (const char* scheme : {"https", "http", "file", "ftp"})
+        for (const char* scheme : {"https", "http", "file", "ftp", "quenmor-test"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &recorder, "open");
         page.setHtml(QStringLiteral("<html><body><script>"
                                     "window.open('ftp://127.0.0.1/x');"
+                                    "window.open('quenmor-test://a');"
+                                    "location.href = 'quenmor-test://b';"
                                     "window.open('https://quenmor.example/news/7');"
                                     "</script></body></html>"),
                      QUrl(QStringLiteral("http://127.0.0.1/")));
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.opened.isEmpty(), 15000);
         QTest::qWait(300);
-        for (const char* scheme : {"https", "http", "file", "ftp"})
+        for (const char* scheme : {"https", "http", "file", "ftp", "quenmor-test"})
             QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
         QCOMPARE(recorder.opened,
                  QList<QUrl>{QUrl(QStringLiteral("https://quenmor.example/news/7"))});
