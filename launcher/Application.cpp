@@ -15,6 +15,14 @@ int& BeforeApplication(int& argc) {
     if (platform::RunningAsAdministrator() &&
         !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // The news page is drawn in software into the window like any other
+    // control. Drawn through OpenGL, the whole window would be composited at
+    // every redraw of a label or gauge: most of a core during an update run
+    // where the system renders OpenGL in software (virtual machines, remote
+    // desktops), and a common source of blank pages with some drivers.
+    // QT_QUICK_BACKEND set by the user still decides.
+    if (!qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
+        qputenv("QT_QUICK_BACKEND", "software");
     // The browser's start-up report is for its developers, not for players.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     return argc;
