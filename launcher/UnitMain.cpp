@@ -497,16 +497,17 @@ void TFMain::StopRun() {
 void TFMain::BeginFrame() {
     if (frame_->isActive())
         return;
-    for (QWidget* control : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Gauge1),
-                             static_cast<QWidget*>(Gauge2)})
-        control->setUpdatesEnabled(false);
+    SetRunControlUpdates(false);
     frame_->start();
 }
 
 void TFMain::EndFrame() {
-    for (QWidget* control : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Gauge1),
-                             static_cast<QWidget*>(Gauge2)})
-        control->setUpdatesEnabled(true); // repaints what changed in the frame
+    SetRunControlUpdates(true); // repaints what changed in the frame
+}
+
+void TFMain::SetRunControlUpdates(bool enabled) {
+    for (QWidget* control : std::initializer_list<QWidget*>{Label3, Gauge1, Gauge2})
+        control->setUpdatesEnabled(enabled);
 }
 
 void TFMain::LockCommands() {
@@ -592,8 +593,7 @@ void TFMain::ImgBtn3Click() {
 }
 
 void TFMain::ImgBtn4Click() {
-    close();
-    StartRenameBatch();
+    ImgBtn3Click(); // the same command
 }
 
 void TFMain::ImgBtn5Click() {

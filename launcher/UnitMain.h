@@ -168,6 +168,8 @@ private:
     // Holds back redraws of the run's controls until the frame ends.
     void BeginFrame();
     void EndFrame();
+    // The status line and the gauges, which a run redraws.
+    void SetRunControlUpdates(bool enabled);
 
     TSkinDrag drag_;
     std::string baseFolder_; // kept for revisions recorded after FormClose
