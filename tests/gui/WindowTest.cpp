@@ -470,6 +470,10 @@ private slots:
         window->ShowStatus("Загружается <b>x</b>.dat");
         QCOMPARE(window->Label3->textFormat(), Qt::PlainText);
         QCOMPARE(window->Label3->text(), QStringLiteral("Загружается <b>x</b>.dat"));
+        // Redraws are held back for a frame only, then the line shows it.
+        QVERIFY(!window->Label3->updatesEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(window->Label3->updatesEnabled(), 1000);
+        QVERIFY(window->Gauge1->updatesEnabled());
         // Gauges: a maximum of 0 fills nothing, a maximum below the progress
         // lowers it.
         window->SetFileGaugeMax(100);
