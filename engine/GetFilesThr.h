@@ -102,6 +102,11 @@ public:
     // fails like a broken connection.
     long ConnectTimeoutS = 15;
     long StallTimeoutS = 30;
+    // Transfers that run at once to the update server (1 to kMaxConnections;
+    // 0: the default).
+    int Connections = 0;
+    static constexpr int kDefaultConnections = 8;
+    static constexpr int kMaxConnections = 16;
 
     // Leaves out a progress notification that would not change the whole
     // percentage its gauge shows (the window's gauges redraw only on such a

@@ -1,7 +1,7 @@
 // quenmor-update: one update run in the current folder, as the launcher
 // window starts it, with the status texts printed line by line.
 //
-//   quenmor-update [--full-check] [--hosts-dir DIR]
+//   quenmor-update [--full-check] [--hosts-dir DIR] [--connections N]
 //
 // Exit status: 0 when the run completed without failure, 1 when it ended with
 // the failure text, 2 when it could not start.
@@ -24,7 +24,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quenmor-update [--full-check] [--hosts-dir DIR]\n"
+    "usage: quenmor-update [--full-check] [--hosts-dir DIR] [--connections N]\n"
     "\n"
     "Brings the installation in the current folder up to date with its update\n"
     "server, as the launcher does, and prints every status text of the run.\n"
@@ -33,6 +33,7 @@ constexpr const char* kUsage =
     "\n"
     "  --full-check     check every file, not only the critical ones\n"
     "  --hosts-dir DIR  folder holding the \"hosts\" file to maintain (default /etc)\n"
+    "  --connections N  transfers at once to the update server, 1 to 16 (default 8)\n"
     "\n"
     "Exit status: 0 updated or current, 1 the run failed, 2 it could not start\n"
     "(also when a launcher or another update is working in the installation).\n";
@@ -150,6 +151,7 @@ private:
 
 int main(int argc, char** argv) {
     bool fullCheck = false;
+    int connections = 0;
     std::string hostsFolder = platform::DefaultHostsFolder();
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -157,6 +159,17 @@ int main(int argc, char** argv) {
             fullCheck = true;
         } else if (arg == "--hosts-dir" && i + 1 < argc) {
             hostsFolder = argv[++i];
+        } else if (arg == "--connections" && i + 1 < argc) {
+            const std::string value = argv[++i];
+            connections = value.size() <= 2 && !value.empty() &&
+                                  value.find_first_not_of("0123456789") == std::string::npos
+                              ? std::stoi(value)
+                              : 0;
+            if (connections < 1 || connections > GFilesThread::kMaxConnections) {
+                std::cerr << "quenmor-update: --connections takes a number from 1 to "
+                          << GFilesThread::kMaxConnections << ", not '" << value << "'\n";
+                return 2;
+            }
         } else if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
             return 0;
@@ -198,6 +211,7 @@ int main(int argc, char** argv) {
             StrToInt(platform::GetProfileString(settings, "main", "CreateBackup", "0"));
         run.AtRevision = StrToInt(platform::GetProfileString(settings, "main", "AtRevision", "0"));
         run.HostsFolder = hostsFolder;
+        run.Connections = connections;
         // This program stands in for the launcher: a "self" entry that names
         // its own file replaces it.
         run.LauncherFile = platform::ExecutablePath();
