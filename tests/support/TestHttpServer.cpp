@@ -5,21 +5,36 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
 #include <stdexcept>
+#include <system_error>
 
 namespace testing_support {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kRequestTimeout = std::chrono::seconds(5);
+using Fault = HttpReply::Fault;
+constexpr auto kIdleLimit = std::chrono::seconds(5); // to receive a whole request
 constexpr auto kLongestStall = std::chrono::seconds(40);
+constexpr int kPollStep = 100;               // ms; stopping ends a wait at once anyway
+constexpr std::size_t kMostConnections = 64; // served at once; more wait to be accepted
+constexpr int kMostRequestsPerConnection = 1000;
+constexpr std::size_t kLargestHead = 65536;
+constexpr std::size_t kLargestRequestBody = 16u << 20;
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -27,41 +42,223 @@ std::string Lower(std::string text) {
     return text;
 }
 
-bool SendAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+// True once the server is stopping; waits up to `ms` for that.
+bool Stopping(int wake, int ms = 0) {
+    pollfd p{wake, POLLIN, 0};
+    return ::poll(&p, 1, ms) > 0;
+}
+
+// Waits up to kPollStep for `events` on `fd`; false when they did not come or
+// the server is stopping.
+bool Await(int fd, short events, int wake) {
+    pollfd p[2] = {{fd, events, 0}, {wake, POLLIN, 0}};
+    return ::poll(p, 2, kPollStep) > 0 && p[1].revents == 0 && p[0].revents != 0;
+}
+
+// Sends all of `data` unless the server stops or the peer takes nothing for
+// the longest stall; bytes past `headSize` are added to `bodyBytes` as they go.
+bool Send(int fd, const std::string& data, std::size_t headSize,
+          std::atomic<std::uint64_t>& bodyBytes, int wake) {
+    std::size_t sent = 0;
+    auto progress = Clock::now();
+    while (sent < data.size()) {
+        if (Stopping(wake) || Clock::now() - progress > kLongestStall)
+            return false;
+        if (!Await(fd, POLLOUT, wake))
+            continue;
+        const ssize_t n =
+            ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            continue;
         if (n <= 0)
             return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
+        const std::size_t after = sent + static_cast<std::size_t>(n);
+        if (after > headSize)
+            bodyBytes += after - std::max(sent, headSize);
+        sent = after;
+        progress = Clock::now();
     }
     return true;
 }
 
 // Waits until the peer closes, the server stops, or the longest stall passed.
-void Stall(int fd, const std::atomic<bool>& stop) {
+void Stall(int fd, int wake) {
     const auto until = Clock::now() + kLongestStall;
     char scratch[256];
-    while (!stop && Clock::now() < until) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 50) > 0 && ::recv(fd, scratch, sizeof scratch, 0) <= 0)
+    while (!Stopping(wake) && Clock::now() < until)
+        if (Await(fd, POLLIN, wake) && ::recv(fd, scratch, sizeof scratch, 0) <= 0)
             return;
-    }
+}
+
+// Waits `delay`; false when the server stopped meanwhile.
+bool Pause(std::chrono::milliseconds delay, int wake) {
+    using std::chrono::milliseconds;
+    const auto until = Clock::now() + delay;
+    for (auto left = delay; left.count() > 0;
+         left = std::chrono::ceil<milliseconds>(until - Clock::now()))
+        if (Stopping(wake, static_cast<int>(std::min(left, milliseconds(kPollStep)).count())))
+            return false;
+    return true;
 }
 
 const char* Reason(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 302:
-        return "Found";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
+    static const std::map<int, const char*> kReasons = {
+        {200, "OK"},
+        {206, "Partial Content"},
+        {302, "Found"},
+        {404, "Not Found"},
+        {416, "Range Not Satisfiable"},
+        {429, "Too Many Requests"},
+        {500, "Internal Server Error"},
+        {503, "Service Unavailable"},
+    };
+    const auto known = kReasons.find(status);
+    return known == kReasons.end() ? "Status" : known->second;
+}
+
+// Reads what has arrived into `pending`; false when the peer closed, the
+// server stopped or `until` passed first.
+bool ReceiveMore(int fd, std::string& pending, Clock::time_point until, int wake) {
+    while (!Stopping(wake) && Clock::now() < until) {
+        if (!Await(fd, POLLIN, wake))
+            continue;
+        char buffer[16384];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return false;
+        pending.append(buffer, static_cast<std::size_t>(n));
+        return true;
     }
+    return false;
+}
+
+// Takes the next request, head and body, off the connection; bytes after it
+// stay in `pending` for the one after.
+bool ReadRequest(int fd, std::string& pending, HttpRequest& request, std::string& version,
+                 int wake) {
+    const auto until = Clock::now() + kIdleLimit;
+    std::size_t headEnd;
+    while ((headEnd = pending.find("\r\n\r\n")) == std::string::npos)
+        if (pending.size() > kLargestHead || !ReceiveMore(fd, pending, until, wake))
+            return false;
+    const std::size_t lineEnd = pending.find("\r\n");
+    const std::string first = pending.substr(0, lineEnd);
+    const std::size_t s1 = first.find(' '), s2 = first.rfind(' ');
+    if (s1 == std::string::npos || s2 == s1)
+        return false;
+    request.method = first.substr(0, s1);
+    request.target = first.substr(s1 + 1, s2 - s1 - 1);
+    version = first.substr(s2 + 1);
+    for (std::size_t at = lineEnd + 2; at < headEnd;) {
+        const std::size_t end = pending.find("\r\n", at);
+        const std::string line = pending.substr(at, end - at);
+        const std::size_t colon = line.find(':');
+        if (colon != std::string::npos) {
+            std::size_t v = colon + 1;
+            while (v < line.size() && line[v] == ' ')
+                ++v;
+            request.headers.emplace_back(line.substr(0, colon), line.substr(v));
+        }
+        at = end + 2;
+    }
+    const std::string length = request.Header("Content-Length");
+    std::size_t bodySize = 0;
+    std::from_chars(length.data(), length.data() + length.size(), bodySize);
+    if (bodySize > kLargestRequestBody)
+        return false;
+    const std::size_t wanted = headEnd + 4 + bodySize;
+    while (pending.size() < wanted)
+        if (!ReceiveMore(fd, pending, until, wake))
+            return false;
+    request.body = pending.substr(headEnd + 4, bodySize);
+    pending.erase(0, wanted);
+    return true;
+}
+
+bool WantsClose(const HttpRequest& request, const std::string& version) {
+    const std::string connection = Lower(request.Header("Connection"));
+    if (version == "HTTP/1.0")
+        return connection.find("keep-alive") == std::string::npos;
+    return connection.find("close") != std::string::npos;
+}
+
+std::string Unescape(const std::string& target) {
+    std::string path;
+    for (std::size_t i = 0; i < target.size(); ++i) {
+        if (target[i] == '%' && i + 2 < target.size()) {
+            path += static_cast<char>(std::stoi(target.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            path += target[i];
+        }
+    }
+    return path;
+}
+
+// The file's modification time as an HTTP date; empty when unknown.
+std::string HttpDate(const std::string& file) {
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    struct stat info {};
+    std::tm t{};
+    if (::stat(file.c_str(), &info) != 0 || !::gmtime_r(&info.st_mtime, &t))
+        return {};
+    char text[40];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[t.tm_wday % 7],
+                  t.tm_mday, kMonths[t.tm_mon % 12], t.tm_year + 1900, t.tm_hour, t.tm_min,
+                  t.tm_sec);
+    return text;
+}
+
+struct ByteRange {
+    std::uint64_t first = 0, last = UINT64_MAX; // `last` included; the maximum when open
+};
+
+// "bytes=N-" or "bytes=N-M"; other forms are not understood and so ignored.
+std::optional<ByteRange> ParseRange(const std::string& header) {
+    if (header.rfind("bytes=", 0) != 0)
+        return std::nullopt;
+    const char* end = header.data() + header.size();
+    ByteRange range;
+    const auto first = std::from_chars(header.data() + 6, end, range.first);
+    if (first.ec != std::errc() || first.ptr == end || *first.ptr != '-')
+        return std::nullopt;
+    if (first.ptr + 1 == end)
+        return range;
+    const auto last = std::from_chars(first.ptr + 1, end, range.last);
+    if (last.ec != std::errc() || last.ptr != end || range.last < range.first)
+        return std::nullopt;
+    return range;
+}
+
+// Where to cut a body of `size` bytes: inside it whenever it has 2 bytes.
+std::size_t CutPoint(std::size_t size, double fraction) {
+    if (size < 2)
+        return 0;
+    const auto at = static_cast<std::size_t>(static_cast<double>(size) * fraction);
+    return std::clamp<std::size_t>(at, 1, size - 1);
+}
+
+TestHttpServer::Handler FaultEachBodyOnce(TestHttpServer::Handler inner, Fault fault,
+                                          double fraction) {
+    struct State {
+        std::mutex mutex;
+        std::set<std::string> faulted;
+    };
+    return [inner = std::move(inner), fault, fraction,
+            state = std::make_shared<State>()](const HttpRequest& request) {
+        HttpReply reply = inner(request);
+        if (reply.fault != Fault::None || (reply.status != 200 && reply.status != 206) ||
+            reply.body.size() < 2)
+            return reply;
+        std::lock_guard lock(state->mutex);
+        if (state->faulted.insert(request.target).second) {
+            reply.fault = fault;
+            reply.cutAt = CutPoint(reply.body.size(), fraction);
+        }
+        return reply;
+    };
 }
 
 } // namespace
@@ -83,17 +280,26 @@ TestHttpServer::TestHttpServer(Handler handler) : handler_(std::move(handler)) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 16) != 0)
+        ::listen(listener_, 128) != 0) {
+        ::close(listener_);
         throw std::runtime_error("bind/listen failed");
+    }
     socklen_t length = sizeof address;
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
+    wake_ = ::eventfd(0, EFD_CLOEXEC);
+    if (wake_ < 0) {
+        ::close(listener_);
+        throw std::runtime_error("eventfd failed");
+    }
     thread_ = std::thread([this] { Loop(); });
 }
 
 TestHttpServer::~TestHttpServer() {
-    stop_ = true;
+    const std::uint64_t one = 1; // stays readable: every wait on it ends
+    [[maybe_unused]] const auto written = ::write(wake_, &one, sizeof one);
     thread_.join();
+    ::close(wake_);
     ::close(listener_);
 }
 
@@ -106,105 +312,219 @@ std::vector<HttpRequest> TestHttpServer::Requests() const {
     return requests_;
 }
 
+std::size_t TestHttpServer::MaxConcurrentRequests() const {
+    std::lock_guard lock(mutex_);
+    return mostAnswering_;
+}
+
 void TestHttpServer::Loop() {
-    while (!stop_) {
-        pollfd p{listener_, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0)
+    while (!Stopping(wake_)) {
+        workers_.remove_if([](Worker& worker) {
+            if (!worker.done)
+                return false;
+            worker.thread.join();
+            return true;
+        });
+        if (workers_.size() >= kMostConnections) {
+            Stopping(wake_, 10);
+            continue;
+        }
+        if (!Await(listener_, POLLIN, wake_))
             continue;
         const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)
             continue;
-        Serve(client);
-        ::close(client);
+        ++connections_;
+        Worker& worker = workers_.emplace_back();
+        try {
+            worker.thread = std::thread([this, client, &worker] {
+                Serve(client);
+                ::close(client);
+                worker.done = true;
+            });
+        } catch (const std::system_error&) { // out of threads: drop this connection
+            workers_.pop_back();
+            ::close(client);
+        }
     }
+    for (Worker& worker : workers_)
+        worker.thread.join();
+    workers_.clear();
 }
 
 void TestHttpServer::Serve(int client) {
-    // Read the request head, bounded in size and time.
-    std::string head;
-    const auto until = Clock::now() + kRequestTimeout;
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536 && !stop_) {
-        if (Clock::now() > until)
+    std::string pending; // received bytes that belong to the next request
+    for (int served = 0; served < kMostRequestsPerConnection; ++served) {
+        HttpRequest request;
+        std::string version;
+        if (!ReadRequest(client, pending, request, version, wake_))
             return;
-        pollfd p{client, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0)
-            continue;
-        char buffer[4096];
-        const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            return;
-        head.append(buffer, static_cast<std::size_t>(n));
-    }
-    HttpRequest request;
-    std::size_t lineEnd = head.find("\r\n");
-    const std::string first = head.substr(0, lineEnd);
-    const std::size_t s1 = first.find(' '), s2 = first.rfind(' ');
-    if (s1 == std::string::npos || s2 == s1)
-        return;
-    request.method = first.substr(0, s1);
-    request.target = first.substr(s1 + 1, s2 - s1 - 1);
-    for (std::size_t at = lineEnd + 2; at < head.size();) {
-        const std::size_t end = head.find("\r\n", at);
-        if (end == std::string::npos || end == at)
-            break;
-        const std::string line = head.substr(at, end - at);
-        const std::size_t colon = line.find(':');
-        if (colon != std::string::npos) {
-            std::size_t v = colon + 1;
-            while (v < line.size() && line[v] == ' ')
-                ++v;
-            request.headers.emplace_back(line.substr(0, colon), line.substr(v));
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back(request);
+            mostAnswering_ = std::max(mostAnswering_, ++answering_);
         }
-        at = end + 2;
+        const bool keep = Answer(client, request, WantsClose(request, version));
+        {
+            std::lock_guard lock(mutex_);
+            --answering_;
+        }
+        if (!keep)
+            return;
     }
-    {
-        std::lock_guard lock(mutex_);
-        requests_.push_back(request);
+}
+
+// Answers one request; true when the connection stays open for the next.
+bool TestHttpServer::Answer(int client, const HttpRequest& request, bool clientCloses) {
+    HttpReply reply;
+    try {
+        reply = handler_(request);
+    } catch (const std::exception& error) {
+        reply = HttpReply{};
+        reply.status = 500;
+        reply.body = error.what();
+        reply.close = true;
     }
-    const HttpReply reply = handler_(request);
-    using Fault = HttpReply::Fault;
     if (reply.fault == Fault::CloseBeforeHeaders)
-        return;
+        return false;
     if (reply.fault == Fault::StallBeforeHeaders) {
-        Stall(client, stop_);
-        return;
+        Stall(client, wake_);
+        return false;
     }
+    if (!Pause(reply.delay, wake_))
+        return false;
+    const bool keep = reply.fault == Fault::None && !reply.close && !clientCloses;
     std::string response = "HTTP/1.1 " + std::to_string(reply.status) + " " + Reason(reply.status) +
                            "\r\nContent-Length: " + std::to_string(reply.body.size()) +
-                           "\r\nConnection: close\r\n";
+                           "\r\nConnection: " + (keep ? "keep-alive" : "close") + "\r\n";
     for (const auto& [key, value] : reply.headers)
         response += key + ": " + value + "\r\n";
     response += "\r\n";
+    const std::size_t headSize = response.size();
     const bool partial = reply.fault == Fault::CutBody || reply.fault == Fault::StallInBody;
-    response += partial ? reply.body.substr(0, reply.cutAt) : reply.body;
-    if (!SendAll(client, response.data(), response.size()))
-        return;
+    if (request.method != "HEAD")
+        response.append(reply.body, 0, partial ? reply.cutAt : std::string::npos);
+    if (!Send(client, response, headSize, bodyBytes_, wake_))
+        return false;
     if (reply.fault == Fault::StallInBody)
-        Stall(client, stop_);
-    ::shutdown(client, SHUT_WR);
+        Stall(client, wake_);
+    if (!keep)
+        ::shutdown(client, SHUT_WR);
+    return keep;
 }
 
-TestHttpServer::Handler TestHttpServer::Folder(std::string root) {
-    return [root = std::move(root)](const HttpRequest& request) {
+std::string TestHttpServer::EntityTag(std::string_view content) {
+    std::uint64_t hash = 14695981039346656037ull; // 64-bit FNV-1a
+    for (const char c : content)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    char text[24];
+    std::snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+TestHttpServer::Handler TestHttpServer::Folder(std::string root, FolderOptions options) {
+    return [root = std::move(root), options](const HttpRequest& request) {
         HttpReply reply;
-        std::string path;
-        // Undo percent-encoding of the address.
-        for (std::size_t i = 0; i < request.target.size(); ++i) {
-            if (request.target[i] == '%' && i + 2 < request.target.size()) {
-                path += static_cast<char>(std::stoi(request.target.substr(i + 1, 2), nullptr, 16));
-                i += 2;
-            } else {
-                path += request.target[i];
-            }
-        }
+        const std::string path = Unescape(request.target);
         const std::string file = root + path;
         std::error_code error;
-        if (path.find("..") == std::string::npos && std::filesystem::is_regular_file(file, error)) {
-            reply.body = ReadFile(file);
-        } else {
+        if (path.find("..") != std::string::npos ||
+            !std::filesystem::is_regular_file(file, error)) {
             reply.status = 404;
             reply.body = "<html><body><h1>404 Not Found</h1></body></html>";
+            return reply;
         }
+        const std::string modified = options.lastModified ? HttpDate(file) : std::string();
+        std::string content = ReadFile(file);
+        const std::string tag = options.etag ? EntityTag(content) : std::string();
+        if (!tag.empty())
+            reply.headers.emplace_back("ETag", tag);
+        if (!modified.empty())
+            reply.headers.emplace_back("Last-Modified", modified);
+        const auto range = options.ranges ? ParseRange(request.Header("Range")) : std::nullopt;
+        if (options.ranges)
+            reply.headers.emplace_back("Accept-Ranges", "bytes");
+        const std::string ifRange = request.Header("If-Range");
+        const bool current = ifRange.empty() || (!tag.empty() && ifRange == tag) ||
+                             (!modified.empty() && ifRange == modified);
+        if (!range || !current) {
+            reply.body = std::move(content);
+            return reply;
+        }
+        const std::uint64_t size = content.size();
+        if (range->first >= size) {
+            reply.status = 416;
+            reply.headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
+            return reply;
+        }
+        const std::uint64_t last = std::min(range->last, size - 1);
+        reply.status = 206;
+        reply.headers.emplace_back("Content-Range", "bytes " + std::to_string(range->first) + "-" +
+                                                        std::to_string(last) + "/" +
+                                                        std::to_string(size));
+        reply.body = content.substr(range->first, last - range->first + 1);
+        return reply;
+    };
+}
+
+TestHttpServer::Handler TestHttpServer::CutEachBodyOnce(Handler inner, double fraction) {
+    return FaultEachBodyOnce(std::move(inner), Fault::CutBody, fraction);
+}
+
+TestHttpServer::Handler TestHttpServer::StallEachBodyOnce(Handler inner, double fraction) {
+    return FaultEachBodyOnce(std::move(inner), Fault::StallInBody, fraction);
+}
+
+TestHttpServer::Handler TestHttpServer::UnavailableFirst(Handler inner, int times,
+                                                         std::string retryAfter, int status) {
+    struct State {
+        std::mutex mutex;
+        std::map<std::string, int> refused;
+    };
+    return [inner = std::move(inner), times, retryAfter = std::move(retryAfter), status,
+            state = std::make_shared<State>()](const HttpRequest& request) {
+        {
+            std::lock_guard lock(state->mutex);
+            int& refused = state->refused[request.target];
+            if (refused >= times)
+                return inner(request);
+            ++refused;
+        }
+        HttpReply reply;
+        reply.status = status;
+        reply.body = "<html><body><h1>" + std::to_string(status) + " " + Reason(status) +
+                     "</h1></body></html>";
+        if (!retryAfter.empty())
+            reply.headers.emplace_back("Retry-After", retryAfter);
+        return reply;
+    };
+}
+
+TestHttpServer::Handler TestHttpServer::ChangesAfterCut(
+    Handler inner,
+    std::function<std::optional<std::string>(const std::string& target)> staleContent,
+    double fraction) {
+    struct State {
+        std::mutex mutex;
+        std::set<std::string> asked;
+    };
+    return [inner = std::move(inner), staleContent = std::move(staleContent), fraction,
+            state = std::make_shared<State>()](const HttpRequest& request) {
+        bool firstTime;
+        {
+            std::lock_guard lock(state->mutex);
+            firstTime = state->asked.insert(request.target).second;
+        }
+        std::optional<std::string> stale;
+        if (firstTime)
+            stale = staleContent(request.target);
+        if (!stale)
+            return inner(request);
+        HttpReply reply;
+        reply.headers = {{"ETag", EntityTag(*stale)}, {"Accept-Ranges", "bytes"}};
+        reply.fault = Fault::CutBody;
+        reply.cutAt = CutPoint(stale->size(), fraction);
+        reply.body = std::move(*stale);
         return reply;
     };
 }
