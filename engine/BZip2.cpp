@@ -1,5 +1,7 @@
 #include "BZip2.h"
 
+#include "md5.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -107,4 +109,24 @@ std::int64_t TBZDecompressionStream::Seek(std::int64_t offset, TSeekOrigin origi
             break;
     }
     return position();
+}
+
+void UnpackCopy(TStream& source, const std::function<void(const char*, std::size_t)>& write,
+                const std::string& expectedDigest, const std::string& name,
+                const std::function<void()>& onStep, const std::function<void()>& checkStop) {
+    TBZDecompressionStream stream(source);
+    stream.SetOnProgress(onStep);
+    TMD5 digest;
+    std::unique_ptr<char[]> buffer(new char[TBZDecompressionStream::kBufferSize]);
+    while (const std::size_t n = stream.Read(buffer.get(), TBZDecompressionStream::kBufferSize)) {
+        if (checkStop)
+            checkStop();
+        write(buffer.get(), n);
+        if (!expectedDigest.empty())
+            digest.Update(buffer.get(), n);
+    }
+    if (!stream.StreamEnded())
+        throw EBZCompressionError("error " + std::to_string(BZ_UNEXPECTED_EOF));
+    if (!expectedDigest.empty() && digest.FinalText() != expectedDigest)
+        throw EInOutError("The new content of \"" + name + "\" does not match its digest");
 }

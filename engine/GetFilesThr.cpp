@@ -4,19 +4,24 @@
 #include "Errors.h"
 #include "Files.h"
 #include "Http.h"
+#include "JobQueue.h"
 #include "LstFile.h"
 #include "Misc.h"
 #include "Process.h"
 #include "Text.h"
+#include "WorkAhead.h"
 #include "md5.h"
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <system_error>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -63,8 +68,8 @@ FileEntry SplitFileEntry(const std::string& entry) {
     return {fields[2], fields[1], fields[0]};
 }
 
-std::int32_t SizeField(const FileEntry& entry) {
-    const std::int32_t size = StrToInt(entry.size);
+std::int64_t SizeField(const FileEntry& entry) {
+    const std::int64_t size = StrToInt64(entry.size);
     if (size < 0)
         throw EConvertError(FormatMessage("'%s' is not a valid size", entry.size));
     return size;
@@ -174,7 +179,7 @@ void GFilesThread::FlushProgress(int gauge) {
     shadow.pending = false;
     shadow.shown = shadow.pendingValue;
     shadow.sentAt = std::chrono::steady_clock::now();
-    const std::int32_t current = ProgressValue;
+    const std::int64_t current = ProgressValue;
     ProgressValue = shadow.pendingValue;
     try {
         Dispatch(gauge == 0 ? &GFilesThread::SetFileProgress : &GFilesThread::SetTotalProgress);
@@ -197,10 +202,13 @@ void GFilesThread::ShowStatus() {
     target_.ShowStatus(StatusText);
 }
 void GFilesThread::SetFileProgress() {
-    target_.SetFileProgress(ProgressValue);
+    target_.SetFileProgress(ClampToInt32(ProgressValue >> gaugeShift_[0]));
 }
 void GFilesThread::SetTotalProgress() {
-    target_.SetTotalProgress(ProgressValue);
+    target_.SetTotalProgress(ClampToInt32(ProgressValue >> gaugeShift_[1]));
+}
+void GFilesThread::ShowRetry() {
+    target_.ShowRetry(retryText_);
 }
 void GFilesThread::StoreRevision() {
     target_.StoreRevision(std::to_string(AtRevision));
@@ -210,15 +218,47 @@ void GFilesThread::UnlockCommands() {
 }
 
 void GFilesThread::SetGaugeMax() {
+    if (GaugeSelector != 0 && GaugeSelector != 1)
+        return;
+    int shift = 0;
+    while ((ProgressValue >> shift) > std::numeric_limits<std::int32_t>::max())
+        ++shift;
+    gaugeShift_[GaugeSelector] = shift;
+    const std::int32_t max = ClampToInt32(ProgressValue >> shift);
     if (GaugeSelector == 0)
-        target_.SetFileGaugeMax(ProgressValue);
-    else if (GaugeSelector == 1)
-        target_.SetTotalGaugeMax(ProgressValue);
+        target_.SetFileGaugeMax(max);
+    else
+        target_.SetTotalGaugeMax(max);
+}
+
+void GFilesThread::SendGaugeMax(std::int32_t gauge, std::int64_t max) {
+    GaugeSelector = gauge;
+    ProgressValue = max;
+    Synchronize(&GFilesThread::SetGaugeMax);
 }
 
 void GFilesThread::Show(const std::string& text) {
     StatusText = text;
     Synchronize(&GFilesThread::ShowStatus);
+}
+
+void GFilesThread::ShowRetries(const std::vector<std::string>& notes) {
+    for (const std::string& note : notes) {
+        retryText_ = note;
+        Synchronize(&GFilesThread::ShowRetry);
+    }
+}
+
+platform::HttpOptions GFilesThread::TransferOptions() const {
+    platform::HttpOptions options;
+    options.agent = kAgentName;
+    options.connectTimeoutS = ConnectTimeoutS;
+    options.stallTimeoutS = StallTimeoutS;
+    return options;
+}
+
+unsigned GFilesThread::CoreCount() const {
+    return Cores > 0 ? Cores : std::max(1u, std::thread::hardware_concurrency());
 }
 
 // ---------------------------------------------------------------------------
@@ -377,16 +417,10 @@ void GFilesThread::RemoveLeftovers(const std::vector<std::vector<std::string>>& 
 
 bool GFilesThread::Download(const std::string& url, const std::string& target, bool progress) {
     ProgressValue = 0;
+    if (!connection_)
+        connection_ = std::make_unique<platform::HttpConnection>();
     std::unique_ptr<TFileStream> file;
     std::int64_t received = 0;
-    platform::HttpOptions options;
-    options.agent = kAgentName;
-    options.connectTimeoutS = ConnectTimeoutS;
-    options.stallTimeoutS = StallTimeoutS;
-    platform::HttpHandlers handlers;
-    handlers.opened = [&] {
-        file = std::make_unique<TFileStream>(target, TFileStream::Mode::fmCreate);
-    };
     // The body is handed on in whole blocks of 1024 bytes (the last one may
     // be shorter), whatever pieces the network delivers.
     char block[kDownloadBlock];
@@ -395,12 +429,24 @@ bool GFilesThread::Download(const std::string& url, const std::string& target, b
         file->Write(block, filled);
         if (progress) {
             received += static_cast<std::int64_t>(filled);
-            ProgressValue = ClampToInt32(received);
+            ProgressValue = received;
             Synchronize(&GFilesThread::SetFileProgress);
         }
         filled = 0;
     };
-    handlers.data = [&](const char* data, std::size_t size) {
+    TFetchSink sink;
+    sink.restart = [&] {
+        // A body from its start: what came before is dropped.
+        file.reset();
+        file = std::make_unique<TFileStream>(target, TFileStream::Mode::fmCreate);
+        filled = 0;
+        if (received > 0) {
+            received = 0;
+            ProgressValue = 0;
+            Synchronize(&GFilesThread::SetFileProgress);
+        }
+    };
+    sink.data = [&](const char* data, std::size_t size) {
         while (size > 0) {
             const std::size_t piece = std::min(size, kDownloadBlock - filled);
             std::memcpy(block + filled, data, piece);
@@ -411,10 +457,13 @@ bool GFilesThread::Download(const std::string& url, const std::string& target, b
                 handOn();
         }
     };
+    platform::HttpOptions options = TransferOptions();
     options.cancelled = [this] { return Aborted(); };
+    TFetch fetch(*connection_, options, Retry,
+                 [this](const std::string& note) { ShowRetries({note}); });
     bool opened = false;
     try {
-        opened = platform::HttpGet(url, options, handlers);
+        opened = fetch.Get(url, sink).opened;
     } catch (...) {
         // Nothing of a transfer that broke off this way is kept.
         file.reset();
@@ -422,12 +471,16 @@ bool GFilesThread::Download(const std::string& url, const std::string& target, b
             RemoveFile(target);
         throw;
     }
-    if (opened) {
+    if (opened && file) {
         if (filled > 0)
             handOn();
         if (progress) // the read that finds the end of the body
             Synchronize(&GFilesThread::SetFileProgress);
         file->Close();
+    } else {
+        file.reset();
+        RemoveFile(target); // a body of an answer that was then given up
+        opened = false;
     }
     ProgressValue = 0;
     Synchronize(&GFilesThread::SetFileProgress);
@@ -435,7 +488,7 @@ bool GFilesThread::Download(const std::string& url, const std::string& target, b
 }
 
 void GFilesThread::OnUnpackProgress() {
-    ProgressValue = ClampToInt32(SourceStream ? SourceStream->Position() : 0);
+    ProgressValue = SourceStream ? SourceStream->Position() : 0;
     Synchronize(&GFilesThread::SetFileProgress);
 }
 
@@ -451,25 +504,14 @@ void GFilesThread::Unpack(const std::string& compressed, const std::string& targ
         throw;
     }
     SourceStream = source.get();
-    ProgressValue = ClampToInt32(source->Size());
+    ProgressValue = source->Size();
     GaugeSelector = 0;
     std::exception_ptr error;
     try {
         Synchronize(&GFilesThread::SetGaugeMax);
-        TBZDecompressionStream stream(*source);
-        stream.SetOnProgress([this] { OnUnpackProgress(); });
-        TMD5 digest;
-        std::unique_ptr<char[]> buffer(new char[kUnpackBlock]);
-        while (const std::size_t n = stream.Read(buffer.get(), kUnpackBlock)) {
-            CheckAborted();
-            output->Write(buffer.get(), n);
-            if (!expectedDigest.empty())
-                digest.Update(buffer.get(), n);
-        }
-        if (!stream.StreamEnded())
-            throw EBZCompressionError("error " + std::to_string(BZ_UNEXPECTED_EOF));
-        if (!expectedDigest.empty() && digest.FinalText() != expectedDigest)
-            throw EInOutError("The new content of \"" + target + "\" does not match its digest");
+        UnpackCopy(
+            *source, [&](const char* data, std::size_t size) { output->Write(data, size); },
+            expectedDigest, target, [this] { OnUnpackProgress(); }, [this] { CheckAborted(); });
     } catch (...) {
         error = std::current_exception();
     }
@@ -498,15 +540,29 @@ void GFilesThread::CheckFiles(const std::vector<std::string>& entries) {
         return;
     Show(status::kChecking);
     GaugeSelector = 1;
-    ProgressValue = ClampToInt32(static_cast<std::int64_t>(entries.size()) - 1);
+    ProgressValue = static_cast<std::int64_t>(entries.size()) - 1;
     Synchronize(&GFilesThread::SetGaugeMax);
+    // The digests of the coming entries are computed ahead on every core;
+    // what each entry shows and what becomes of it still comes in order.
+    TJobQueue digesting(CoreCount());
+    TOrderedAhead<std::optional<std::string>> digests(
+        digesting, entries.size(), 4 * static_cast<std::size_t>(CoreCount()),
+        [&](std::size_t k) -> std::optional<std::string> {
+            const std::vector<std::string> fields = SplitFromEnd(entries[k], "|");
+            if (fields.size() < 3 || !IsSafeRelativePath(fields[2]))
+                return std::nullopt;
+            const std::string local = LocalFile(fields[2]);
+            if (!IsFile(local))
+                return std::nullopt;
+            return FileDigestText(local);
+        });
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (Terminated()) {
             // What is left unchecked is not known to be current.
             stopped_ = runFailed_ = true;
             break;
         }
-        ProgressValue = ClampToInt32(static_cast<std::int64_t>(i));
+        ProgressValue = static_cast<std::int64_t>(i);
         Synchronize(&GFilesThread::SetTotalProgress);
         const FileEntry entry = SplitFileEntry(entries[i]);
         Show(status::kCheckingFile + platform::AnsiToUtf8(entry.path));
@@ -514,8 +570,7 @@ void GFilesThread::CheckFiles(const std::vector<std::string>& entries) {
             runFailed_ = true; // never read, written or fetched
             continue;
         }
-        const std::string local = LocalFile(entry.path);
-        if (IsFile(local) && FileDigestText(local) == entry.digest)
+        if (digests.Take(i) == entry.digest)
             continue;
         PendingFiles.push_back(entries[i]);
         SizeField(entry);
@@ -525,35 +580,88 @@ void GFilesThread::CheckFiles(const std::vector<std::string>& entries) {
     Show("");
 }
 
+// Where each pending entry is fetched to and installed. Names are matched
+// against the disk without regard to letter case, and against the entries
+// before it: an entry that names a folder or file of an earlier entry in
+// other letters gets the earlier entry's spelling, as if that one were
+// already installed.
+std::vector<TAheadEntry> GFilesThread::PlanPending() const {
+    std::vector<TAheadEntry> plan;
+    std::map<std::string, std::string> spelled; // folded path -> first spelling
+    std::set<std::string> copies;               // downloaded copies (folded) of this run
+    for (const std::string& pending : PendingFiles) {
+        const FileEntry entry = SplitFileEntry(pending);
+        std::string relative = LocalFile(entry.path).substr(BaseDir.size());
+        for (std::size_t end = 0; end != std::string::npos;) {
+            end = relative.find(platform::kPathSeparator, end + 1);
+            const std::string prefix = relative.substr(0, end);
+            const auto [it, added] = spelled.emplace(platform::FoldCase(prefix), prefix);
+            if (!added)
+                relative.replace(0, prefix.size(), it->second);
+        }
+        TAheadEntry ahead;
+        ahead.url = ServerCopy(entry.path);
+        ahead.target = BaseDir + relative;
+        ahead.digest = entry.digest;
+        ahead.size = SizeField(entry);
+        // The copy is fetched beside the file as its name + ".bz2", unless a
+        // file of that name is listed itself, or another entry of this run
+        // fetches there too: then under a name of our own.
+        if (!IsListed(entry.path + ".bz2") &&
+            copies.insert(platform::FoldCase(ahead.target + ".bz2")).second)
+            ahead.copy = ahead.target + ".bz2";
+        plan.push_back(std::move(ahead));
+    }
+    return plan;
+}
+
 void GFilesThread::InstallPending() {
     if (PendingFiles.empty()) {
         StatusText = runFailed_ ? status::kFailed : "";
         return;
     }
     GaugeSelector = 1;
-    ProgressValue = ClampToInt32(static_cast<std::int64_t>(PendingFiles.size()) - 1);
+    ProgressValue = static_cast<std::int64_t>(PendingFiles.size()) - 1;
     Synchronize(&GFilesThread::SetGaugeMax);
+
+    std::vector<TAheadEntry> plan = PlanPending();
+    std::vector<std::string> targets;
+    for (const TAheadEntry& entry : plan)
+        targets.push_back(entry.target);
+    TWorkAhead::Settings settings;
+    settings.connections = static_cast<unsigned>(
+        std::clamp(Connections > 0 ? Connections : kDefaultConnections, 1, kMaxConnections));
+    settings.cores = CoreCount();
+    settings.budget = AheadBudget;
+    settings.http = TransferOptions();
+    settings.retry = Retry;
+    settings.stopRequested = [this] { return Terminated(); };
+    settings.abortRequested = [this] { return Aborted(); };
+    settings.showNotes = [this](const std::vector<std::string>& notes) { ShowRetries(notes); };
+    TWorkAhead ahead(std::move(plan), settings);
+    const auto fileProgress = [this](std::int64_t value) {
+        ProgressValue = value;
+        Synchronize(&GFilesThread::SetFileProgress);
+    };
+
     bool failed = false;
     std::size_t i = 0;
     for (; i < PendingFiles.size() && !Terminated(); ++i) {
         const FileEntry entry = SplitFileEntry(PendingFiles[i]);
-        const std::string local = LocalFile(entry.path);
+        const std::string& local = targets[i];
         const std::string shown = platform::AnsiToUtf8(entry.path);
         Show(status::kDownloading + shown);
         GaugeSelector = 0;
         ProgressValue = SizeField(entry);
         Synchronize(&GFilesThread::SetGaugeMax);
-        std::error_code ignored;
-        fs::create_directories(fs::path(local).parent_path(), ignored);
-        // The copy is fetched beside the file as its name + ".bz2", unless a
-        // file of that name is listed itself: then under a name of our own.
-        const std::string downloaded =
-            IsListed(entry.path + ".bz2") ? platform::NewTempFileBeside(local) : local + ".bz2";
-        if (!Download(ServerCopy(entry.path), downloaded, true)) {
-            RemoveFile(downloaded);
+        const TWorkAhead::Fetched fetched = ahead.AwaitDownload(i, fileProgress);
+        if (fetched.opened) // the read that finds the end of the body
+            fileProgress(fetched.copySize);
+        fileProgress(0);
+        if (!fetched.opened) {
             StatusText = status::kFailed;
             failed = true;
-            break;
+            break; // the later entries are not installed, fetched or not
         }
         try {
             if (CreateBackup == 1 && IsFile(local)) {
@@ -564,13 +672,23 @@ void GFilesThread::InstallPending() {
                 CopyWhole(local, backup.string());
             }
             Show(status::kExtracting + shown);
-            Unpack(downloaded, local, entry.digest);
+            GaugeSelector = 0;
+            ProgressValue = fetched.copySize;
+            Synchronize(&GFilesThread::SetGaugeMax);
+            std::exception_ptr error;
+            try {
+                ahead.AwaitInstall(i, fileProgress);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            fileProgress(0);
+            if (error)
+                std::rethrow_exception(error);
         } catch (const std::exception&) {
-            RemoveFile(downloaded);
             StatusText = status::kFailed;
             failed = true;
         }
-        ProgressValue = ClampToInt32(static_cast<std::int64_t>(i) + 1);
+        ProgressValue = static_cast<std::int64_t>(i) + 1;
         Synchronize(&GFilesThread::SetTotalProgress);
     }
     if (i < PendingFiles.size() && !failed)

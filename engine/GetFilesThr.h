@@ -2,6 +2,7 @@
 // update server, on a worker thread, reporting through notifications.
 #pragma once
 
+#include "Fetch.h"
 #include "Streams.h"
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -45,6 +47,9 @@ public:
     virtual void SetTotalProgress(std::int32_t value) = 0;
     virtual void StoreRevision(const std::string& revision) = 0;
     virtual void UnlockCommands() = 0;
+    // What a transfer is about to try again, and why: for live displays and
+    // traces, never for the status line.
+    virtual void ShowRetry(const std::string& /*note*/) {}
 };
 
 // Runs one notification on the host's thread and returns when it has run,
@@ -77,8 +82,10 @@ public:
     void WaitFor();
     bool WaitFor(std::chrono::milliseconds timeout); // whether the run has ended
 
-    // The run's fields.
-    std::int32_t ProgressValue = 0;
+    // The run's fields. Sizes and progress are 64-bit; a gauge whose maximum
+    // does not fit the host's 32 bits gets it and its values scaled down by the
+    // same power of two, so that it shows the right share.
+    std::int64_t ProgressValue = 0;
     std::string StatusText;
     std::vector<std::string> PendingFiles;
     std::int32_t CreateBackup = 0;
@@ -103,10 +110,16 @@ public:
     long ConnectTimeoutS = 15;
     long StallTimeoutS = 30;
     // Transfers that run at once to the update server (1 to kMaxConnections;
-    // 0: the default).
+    // 0: the default), and how transient faults are tried again.
     int Connections = 0;
     static constexpr int kDefaultConnections = 8;
     static constexpr int kMaxConnections = 16;
+    TRetryPolicy Retry;
+    // Threads that digest and unpack (0: one per core), and the disk space
+    // that copies and new contents fetched ahead of the entry being installed
+    // may take.
+    unsigned Cores = 0;
+    std::int64_t AheadBudget = std::int64_t{256} << 20;
 
     // Leaves out a progress notification that would not change the whole
     // percentage its gauge shows (the window's gauges redraw only on such a
@@ -133,6 +146,9 @@ public:
     void InstallPending();
     void SelfUpdate(const std::string& entry);
     void UpdateHosts(const std::vector<std::string>& entries);
+    // Sets a gauge's maximum (0 file, 1 overall) through the host, as the
+    // steps of a run do.
+    void SendGaugeMax(std::int32_t gauge, std::int64_t max);
 
 private:
     using Notification = void (GFilesThread::*)();
@@ -144,8 +160,12 @@ private:
     void FlushProgress(int gauge);
     void CheckAborted() const;
     void Show(const std::string& text);
+    void ShowRetries(const std::vector<std::string>& notes);
+    platform::HttpOptions TransferOptions() const;
+    unsigned CoreCount() const;
     void OnUnpackProgress();
     void ProcessManifest();
+    std::vector<struct TAheadEntry> PlanPending() const;
     void RemoveLeftovers(const std::vector<std::vector<std::string>>& sections);
     std::string LocalFile(const std::string& manifestPath) const;
     bool IsListed(const std::string& manifestPath) const;
@@ -160,6 +180,7 @@ private:
     void SetTotalProgress();
     void StoreRevision();
     void UnlockCommands();
+    void ShowRetry();
 
     TUpdateTarget& target_;
     TDispatcher dispatcher_;
@@ -168,6 +189,11 @@ private:
     bool runFailed_ = false;
     // A stop request ended the run before it was through.
     bool stopped_ = false;
+    // The run's own connection, for the manifest and the launcher's build.
+    std::unique_ptr<platform::HttpConnection> connection_;
+    std::string retryText_; // what ShowRetry shows
+    // The power of two that scales each gauge (0 file, 1 total) into 32 bits.
+    int gaugeShift_[2] = {0, 0};
     // The local paths the manifest lists (letter case folded).
     std::set<std::string> listed_;
 
@@ -177,7 +203,7 @@ private:
         std::int64_t max = -1;
         std::int64_t shown = -1;
         bool pending = false;
-        std::int32_t pendingValue = 0;
+        std::int64_t pendingValue = 0;
         std::chrono::steady_clock::time_point sentAt{};
     };
     GaugeShadow gauges_[2];

@@ -61,8 +61,12 @@ bool DeleteFolder(const std::string& path) {
     return !error;
 }
 
-std::int32_t StrToInt(std::string_view text) {
-    const auto fail = [&]() -> std::int32_t {
+namespace {
+
+// Integer text of a 32- or 64-bit value: decimal text within its range, or
+// hexadecimal text of its bit pattern ("$FFFFFFFF" is -1 in 32 bits).
+std::int64_t ParseInteger(std::string_view text, unsigned bits) {
+    const auto fail = [&]() -> std::int64_t {
         throw EConvertError(FormatMessage("'%s' is not a valid integer value", std::string(text)));
     };
     std::size_t i = 0;
@@ -82,6 +86,7 @@ std::int32_t StrToInt(std::string_view text) {
     }
     if (i >= text.size())
         return fail();
+    const std::uint64_t mask = bits == 64 ? ~0ull : (1ull << bits) - 1;
     std::uint64_t value = 0;
     for (; i < text.size(); ++i) {
         const char c = text[i];
@@ -94,22 +99,31 @@ std::int32_t StrToInt(std::string_view text) {
             digit = static_cast<unsigned>(c - 'A' + 10);
         else
             return fail();
+        if (value > (mask - digit) / base)
+            return fail();
         value = value * base + digit;
-        if (value > 0xFFFFFFFFull)
-            return fail();
     }
+    const std::uint64_t sign = 1ull << (bits - 1);
     if (base == 10) {
-        const std::uint64_t limit = negative ? 0x80000000ull : 0x7FFFFFFFull;
-        if (value > limit)
+        if (value > (negative ? sign : sign - 1))
             return fail();
-        return negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(value))
-                        : static_cast<std::int32_t>(value);
+        return negative ? static_cast<std::int64_t>(0 - value) : static_cast<std::int64_t>(value);
     }
-    // Hexadecimal text gives the 32-bit pattern, as "$FFFFFFFF" = -1.
-    auto bits = static_cast<std::uint32_t>(value);
     if (negative)
-        bits = ~bits + 1u;
-    return static_cast<std::int32_t>(bits);
+        value = (~value + 1u) & mask;
+    // The pattern's top bit is the sign.
+    return (value & sign) != 0 ? static_cast<std::int64_t>(value | ~mask)
+                               : static_cast<std::int64_t>(value);
+}
+
+} // namespace
+
+std::int32_t StrToInt(std::string_view text) {
+    return static_cast<std::int32_t>(ParseInteger(text, 32));
+}
+
+std::int64_t StrToInt64(std::string_view text) {
+    return ParseInteger(text, 64);
 }
 
 bool StrToBool(std::string_view text) {

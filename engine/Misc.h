@@ -28,6 +28,8 @@ bool DeleteFolder(const std::string& path);
 // front, an optional sign, then decimal digits, or hexadecimal digits after
 // "$", "0x" or "0X". Raises EConvertError "'%s' is not a valid integer value".
 std::int32_t StrToInt(std::string_view text);
+// The same for 64-bit values (file sizes).
+std::int64_t StrToInt64(std::string_view text);
 
 // Boolean text as the game's options write it: a number is true when it is
 // not zero; otherwise "true" or "false" in any letter case. Raises

@@ -523,6 +523,10 @@ void TFMain::ShowStatus(const std::string& text) {
     Label3->setText(QString::fromStdString(text));
 }
 
+void TFMain::ShowRetry(const std::string& note) {
+    Trace("retry", note);
+}
+
 void TFMain::SetFileGaugeMax(std::int32_t value) {
     Trace("gauge1-max", std::to_string(value));
     BeginFrame();

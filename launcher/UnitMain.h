@@ -114,6 +114,7 @@ public:
     void SetTotalProgress(std::int32_t value) override;
     void StoreRevision(const std::string& revision) override;
     void UnlockCommands() override;
+    void ShowRetry(const std::string& note) override; // in the trace only
 
     // Whether an update run of this window is going on or waiting for the
     // installation to be free.

@@ -151,7 +151,9 @@ void AtomicFile::Write(const void* data, std::size_t size) {
     }
 }
 
-void AtomicFile::Commit() {
+void AtomicFile::Seal() {
+    if (fd_ < 0)
+        return;
     struct stat old {};
     mode_t mode = static_cast<mode_t>(0666 & ~CurrentUmask());
     if (::stat(target_.c_str(), &old) == 0) {
@@ -170,6 +172,12 @@ void AtomicFile::Commit() {
         tempPath_.clear();
         throw EInOutError(ErrorFor("Cannot write", target_, error));
     }
+}
+
+void AtomicFile::Commit() {
+    if (tempPath_.empty())
+        throw EInOutError("Cannot replace \"" + target_ + "\": its new content is gone");
+    Seal();
     if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
         const int error = errno;
         ::unlink(tempPath_.c_str());

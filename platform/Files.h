@@ -58,7 +58,11 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     void Write(const void* data, std::size_t size); // raises EInOutError
-    void Commit();                                  // raises EInOutError
+    // Flushes the content to disk and lets go of the open file, so that many
+    // new contents can wait for their Commit without holding descriptors.
+    // Nothing more can be written afterwards.
+    void Seal();   // raises EInOutError
+    void Commit(); // seals when not yet sealed; raises EInOutError
     void Discard();
 
     const std::string& Target() const { return target_; }

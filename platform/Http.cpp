@@ -4,15 +4,22 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <exception>
-#include <memory>
 #include <mutex>
+#include <string_view>
 
 namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+void GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
 
 struct Transfer {
     CURL* curl = nullptr;
@@ -20,33 +27,70 @@ struct Transfer {
     const std::function<bool()>* cancelled = nullptr;
     curl_off_t lastReceived = -1;
     Clock::time_point lastProgress = Clock::now();
+    bool stalled = false;
     const HttpHandlers* handlers = nullptr;
-    bool opened = false;
+    HttpResponse response;
     std::exception_ptr error;
 
-    bool Open() {
-        if (!opened) {
-            opened = true;
-            if (handlers->opened)
-                handlers->opened();
-        }
-        return true;
+    void Open() {
+        if (response.opened)
+            return;
+        response.opened = true;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+            response.contentLength = length;
+        if (handlers->opened)
+            handlers->opened(response);
     }
 };
 
-void GlobalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
 }
 
-// The end of a header block: the response is open unless it is an interim
-// answer (1xx) or a redirect that will be followed.
+std::string Trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' ||
+                             text.back() == '\t'))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
+// Each header line of each answer (redirects and interim answers included);
+// the end of a header block opens the transfer unless it is an interim answer
+// (1xx) or a redirect that will be followed.
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
     const std::size_t length = size * count;
-    const bool blank =
-        (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
-    if (!blank || t->opened)
+    const std::string_view line(data, length);
+    if (t->response.opened)
+        return length; // trailers
+    if (StartsWithNoCase(line, "HTTP/")) {
+        // A new answer: what the one before it said does not count.
+        t->response.etag.clear();
+        t->response.lastModified.clear();
+        t->response.contentRange.clear();
+        t->response.retryAfter.clear();
+        return length;
+    }
+    const struct {
+        std::string_view name;
+        std::string* field;
+    } kept[] = {{"etag:", &t->response.etag},
+                {"last-modified:", &t->response.lastModified},
+                {"content-range:", &t->response.contentRange},
+                {"retry-after:", &t->response.retryAfter}};
+    for (const auto& [name, field] : kept)
+        if (StartsWithNoCase(line, name))
+            *field = Trimmed(line.substr(name.size()));
+    const bool blank = line == "\r\n" || line == "\n";
+    if (!blank)
         return length;
     long code = 0;
     curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &code);
@@ -64,7 +108,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
 }
 
 // Ends a transfer that has received nothing for the stall limit, before or
-// after the response headers.
+// after the answer's headers.
 int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
     auto* t = static_cast<Transfer*>(user);
     if (*t->cancelled && (*t->cancelled)()) {
@@ -77,7 +121,10 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
         t->lastProgress = now;
         return 0;
     }
-    return now - t->lastProgress >= t->stallLimit ? 1 : 0;
+    if (now - t->lastProgress < t->stallLimit)
+        return 0;
+    t->stalled = true;
+    return 1;
 }
 
 std::size_t OnData(char* data, std::size_t size, std::size_t count, void* user) {
@@ -94,18 +141,43 @@ std::size_t OnData(char* data, std::size_t size, std::size_t count, void* user) 
     return length;
 }
 
+struct HeaderList {
+    curl_slist* list = nullptr;
+    ~HeaderList() { curl_slist_free_all(list); }
+};
+
 } // namespace
 
-bool HttpGet(const std::string& url, const HttpOptions& options, const HttpHandlers& handlers) {
+struct HttpConnection::Handle {
+    CURL* curl = nullptr;
+    char errorText[CURL_ERROR_SIZE] = {};
+};
+
+HttpConnection::HttpConnection() : handle_(std::make_unique<Handle>()) {
     GlobalInit();
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
-    if (!curl)
-        return false;
+    handle_->curl = curl_easy_init();
+}
+
+HttpConnection::~HttpConnection() {
+    if (handle_->curl)
+        curl_easy_cleanup(handle_->curl);
+}
+
+HttpResponse HttpConnection::Get(const std::string& url, const HttpOptions& options,
+                                 const HttpHandlers& handlers) {
+    CURL* c = handle_->curl;
+    if (!c)
+        return {};
+    // Every option is set anew for each transfer; the connections that the
+    // handle keeps open survive the reset.
+    curl_easy_reset(c);
     Transfer t;
-    t.curl = curl.get();
+    t.curl = c;
     t.handlers = &handlers;
     t.cancelled = &options.cancelled;
-    CURL* c = curl.get();
+    t.stallLimit = std::chrono::seconds(options.stallTimeoutS);
+    handle_->errorText[0] = '\0';
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, handle_->errorText);
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_USERAGENT, options.agent.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -115,7 +187,6 @@ bool HttpGet(const std::string& url, const HttpOptions& options, const HttpHandl
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, options.connectTimeoutS);
-    t.stallLimit = std::chrono::seconds(options.stallTimeoutS);
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &OnProgress);
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
@@ -123,12 +194,28 @@ bool HttpGet(const std::string& url, const HttpOptions& options, const HttpHandl
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnData);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
+    const std::string range = std::to_string(options.rangeFrom) + "-";
+    HeaderList headers;
+    if (options.rangeFrom > 0) {
+        curl_easy_setopt(c, CURLOPT_RANGE, range.c_str());
+        if (!options.ifRange.empty()) {
+            headers.list = curl_slist_append(nullptr, ("If-Range: " + options.ifRange).c_str());
+            curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.list);
+        }
+    }
     const CURLcode result = curl_easy_perform(c);
     if (t.error)
         std::rethrow_exception(t.error);
-    if (result == CURLE_OK && !t.opened)
-        t.Open(); // a response without a header block (HTTP/0.9 style)
-    return t.opened;
+    if (result == CURLE_OK) {
+        t.Open(); // also an answer without a header block (HTTP/0.9 style)
+        t.response.complete = true;
+    } else if (t.stalled) {
+        t.response.error = "nothing received for " + std::to_string(options.stallTimeoutS) + " s";
+    } else {
+        t.response.error = handle_->errorText[0] != '\0' ? std::string(handle_->errorText)
+                                                         : curl_easy_strerror(result);
+    }
+    return t.response;
 }
 
 } // namespace platform

@@ -1,35 +1,73 @@
-// One HTTP(S) transfer, blocking, on the calling thread.
+// HTTP(S) transfers, blocking, on the calling thread. A connection object
+// keeps what it has opened alive between its transfers (HTTP/1.1 keep-alive,
+// HTTP/2 where a TLS server offers it), so the files of a run do not each pay
+// for a new connection.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace platform {
 
 struct HttpOptions {
-    std::string agent;         // the User-Agent header; no other header of ours is sent
+    std::string agent;         // the User-Agent header
     long connectTimeoutS = 15; // a connection not made by then is a failure
     long stallTimeoutS = 30;   // a transfer that delivers nothing for so long is broken
     // Asked several times a second during the transfer; true stops it, and
-    // HttpGet raises Exception ("The transfer was cancelled").
+    // Get raises Exception ("The transfer was cancelled").
     std::function<bool()> cancelled;
+    // Resuming: above 0, the body is asked for from this byte on ("Range:
+    // bytes=N-"), and only if the resource still carries the validator
+    // `ifRange` (an ETag or a Last-Modified date; "If-Range"). These are the
+    // only request headers besides the agent.
+    std::int64_t rangeFrom = 0;
+    std::string ifRange;
+};
+
+// What one transfer found out about its answer.
+struct HttpResponse {
+    bool opened = false; // the answer's headers arrived: the address is open
+    long status = 0;
+    std::int64_t contentLength = -1; // of this answer's body; -1 when not announced
+    std::string etag, lastModified, contentRange, retryAfter;
+    // The body ended as the answer announced it; false when the connection
+    // broke, the transfer stalled, or a handler stopped it.
+    bool complete = false;
+    std::string error; // what went wrong when not complete: a transport error text
 };
 
 struct HttpHandlers {
-    // Called once the response headers have arrived: the address is open.
-    std::function<void()> opened;
+    // Called once the answer's final headers have arrived, before any of its
+    // body.
+    std::function<void(const HttpResponse& head)> opened;
     // Called with the body as it arrives, in pieces of any size.
     std::function<void(const char* data, std::size_t size)> data;
 };
 
-// Requests the address (redirects are followed; the system's proxy settings
-// from the standard environment variables apply). Returns false when the
-// address could not be opened: malformed, host not found, connection refused
-// or not made in time, or broken before the response headers. A transfer that
-// breaks or stalls after the headers returns true with the body received so
-// far. Whatever a handler raises is raised here after the transfer has been
-// stopped. The status of the response is not examined.
-bool HttpGet(const std::string& url, const HttpOptions& options, const HttpHandlers& handlers);
+class HttpConnection {
+public:
+    HttpConnection();
+    ~HttpConnection();
+    HttpConnection(const HttpConnection&) = delete;
+    HttpConnection& operator=(const HttpConnection&) = delete;
+
+    // Requests the address (http and https only; redirects are followed; the
+    // system's proxy settings from the standard environment variables apply).
+    // The answer is `opened` false when the address could not be opened:
+    // malformed, host not found, connection refused or not made in time, or
+    // broken before the answer's headers. A transfer that breaks or stalls
+    // after the headers is opened with the body received so far and complete
+    // false. Whatever a handler raises is raised here after the transfer has
+    // been stopped. The status of the answer is reported, never acted on.
+    HttpResponse Get(const std::string& url, const HttpOptions& options,
+                     const HttpHandlers& handlers);
+
+private:
+    struct Handle;
+    std::unique_ptr<Handle> handle_;
+};
 
 } // namespace platform

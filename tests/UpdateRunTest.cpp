@@ -424,7 +424,8 @@ ShownGauge Replay(const Events& events, const std::string& maxKind,
 
 // Leaving out progress that changes no percentage, or comes too soon after
 // the last, shows the player the same gauges with a fraction of the
-// notifications.
+// notifications: for a download that reports every block, and for a whole
+// run, whose entries fetched ahead report what they reached.
 TEST_F(UpdateRunTest, CoalescedProgressShowsTheSameGauges) {
     const std::string big = Noise(1500000);
     Events entries;
@@ -433,50 +434,65 @@ TEST_F(UpdateRunTest, CoalescedProgressShowsTheSameGauges) {
     entries.push_back(Publish("big.dat", big));
     PublishManifest("Rev|1\r\nModHosts|0\r\n", entries, {});
 
-    const auto runOnce = [&](bool coalesce) {
+    const auto runOnce = [&](bool coalesce, bool downloadOnly) {
         for (const auto& file : fs::directory_iterator(dir_ / "install"))
             fs::remove_all(file.path());
         RecordingTarget target;
         GFilesThread thread(target, [](const std::function<void()>& n) { n(); });
         thread.UpdateUrl = server_.Url("/");
         thread.CoalesceProgress = coalesce;
+        if (downloadOnly) {
+            // A gauge whose maximum is known, as for an entry.
+            thread.SendGaugeMax(0, static_cast<std::int64_t>(Bzip2(big).size()));
+            EXPECT_TRUE(thread.Download(server_.Url("/big.dat.bz2"), dir_ / "big.bz2", true));
+            thread.SendGaugeMax(1, 1); // whatever comes next shows the gauge as it stands
+            return target.Events();
+        }
         thread.Start();
         EXPECT_TRUE(thread.WaitFor(std::chrono::seconds(60)));
         thread.WaitFor();
         return target.Events();
     };
-    const Events every = runOnce(false);
-    const Events coalesced = runOnce(true);
-    EXPECT_TRUE(Installed("big.dat") == big);
-
-    for (const auto& [maxKind, progressKind] :
-         {std::pair<std::string, std::string>{"SetFileGaugeMax", "SetFileProgress"},
-          {"SetTotalGaugeMax", "SetTotalProgress"}}) {
-        const ShownGauge a = Replay(every, maxKind, progressKind);
-        const ShownGauge b = Replay(coalesced, maxKind, progressKind);
-        // What the coalesced run draws is drawn by the full one too, in the
-        // same order (some steps less), and the gauges end alike.
-        auto next = a.drawn.begin();
-        for (const std::int64_t percent : b.drawn) {
-            next = std::find(next, a.drawn.end(), percent);
-            ASSERT_NE(next, a.drawn.end()) << progressKind << " drew " << percent;
-            ++next;
-        }
-        EXPECT_EQ(a.max, b.max) << progressKind;
-        EXPECT_EQ(a.progress, b.progress) << progressKind;
-    }
     const auto count = [](const Events& events, const std::string& kind) {
         return std::count_if(events.begin(), events.end(),
                              [&](const std::string& e) { return e.rfind(kind + ":", 0) == 0; });
     };
-    EXPECT_GT(count(every, "SetFileProgress"), 1000);
-    EXPECT_LT(count(coalesced, "SetFileProgress"), count(every, "SetFileProgress") / 3);
-    // Everything but progress is sent as before.
     const auto withoutProgress = [](Events events) {
         std::erase_if(events, [](const std::string& e) { return e.find("Progress:") != e.npos; });
         return events;
     };
-    EXPECT_EQ(withoutProgress(every), withoutProgress(coalesced));
+
+    const Events every = runOnce(false, true);
+    const Events coalesced = runOnce(true, true);
+    const ShownGauge a = Replay(every, "SetFileGaugeMax", "SetFileProgress");
+    const ShownGauge b = Replay(coalesced, "SetFileGaugeMax", "SetFileProgress");
+    // What the coalesced download draws is drawn by the full one too, in the
+    // same order (some steps less), and the gauges end alike.
+    auto next = a.drawn.begin();
+    for (const std::int64_t percent : b.drawn) {
+        next = std::find(next, a.drawn.end(), percent);
+        ASSERT_NE(next, a.drawn.end()) << "drew " << percent;
+        ++next;
+    }
+    EXPECT_EQ(a.max, b.max);
+    EXPECT_EQ(a.progress, b.progress);
+    EXPECT_GT(count(every, "SetFileProgress"), 1000);
+    EXPECT_LT(count(coalesced, "SetFileProgress"), count(every, "SetFileProgress") / 3);
+
+    const Events run = runOnce(false, false);
+    const Events coalescedRun = runOnce(true, false);
+    EXPECT_TRUE(Installed("big.dat") == big);
+    for (const auto& [maxKind, progressKind] :
+         {std::pair<std::string, std::string>{"SetFileGaugeMax", "SetFileProgress"},
+          {"SetTotalGaugeMax", "SetTotalProgress"}}) {
+        const ShownGauge full = Replay(run, maxKind, progressKind);
+        const ShownGauge fewer = Replay(coalescedRun, maxKind, progressKind);
+        EXPECT_EQ(full.max, fewer.max) << progressKind;
+        EXPECT_EQ(full.progress, fewer.progress) << progressKind;
+    }
+    EXPECT_LE(count(coalescedRun, "SetFileProgress"), count(run, "SetFileProgress"));
+    // Everything but progress is sent as before.
+    EXPECT_EQ(withoutProgress(run), withoutProgress(coalescedRun));
 }
 
 TEST_F(UpdateRunTest, LeftoversOfAKilledRunAreRemovedButGameFilesAreNot) {

@@ -101,6 +101,17 @@ public:
         totalValue_ = value;
         Draw(false);
     }
+    // On a terminal the live line says what is tried again; elsewhere a line
+    // of its own on stderr does, beside the status texts on stdout.
+    void ShowRetry(const std::string& note) override {
+        if (!live_) {
+            std::cerr << "retry: " << Printable(note) << std::endl;
+            return;
+        }
+        retry_ = Printable(note);
+        retryUntil_ = Clock::now() + std::chrono::seconds(5);
+        Draw(true);
+    }
     void StoreRevision(const std::string& revision) override {
         platform::WriteProfileString(settingsFile_, "main", "AtRevision", revision);
     }
@@ -126,6 +137,8 @@ private:
                            "/" + std::to_string(totalMax_ + 1);
         if (speed > 0)
             line += "  " + Megabytes(speed) + "/s";
+        if (!retry_.empty() && now < retryUntil_)
+            line += "  retry: " + retry_;
         std::cerr << "\r\033[K" << line << std::flush;
         shown_ = true;
     }
@@ -141,6 +154,8 @@ private:
     bool completed_ = false;
     bool shown_ = false;
     std::string lastStatus_;
+    std::string retry_; // what the live line says is tried again, for a while
+    Clock::time_point retryUntil_{};
     std::int64_t fileMax_ = 100, fileValue_ = 0, totalMax_ = 100, totalValue_ = 0;
     std::int64_t speedBase_ = 0;
     Clock::time_point speedFrom_ = Clock::now();

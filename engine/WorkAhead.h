@@ -1,0 +1,128 @@
+// Work ahead of the installer. While the installer takes the pending entries
+// one by one in their order, later entries' copies are fetched on several
+// kept-open connections at once, then unpacked and verified into new content
+// beside their targets on every core. Nothing here touches an installed file:
+// the installer puts each verified content in place itself, in order.
+//
+// Bounds: downloads run on at most `connections` transfers, and for at most
+// `maxAhead` entries beyond the one being installed; copies and new contents
+// of the entries beyond it take at most `budget` bytes of disk (an unpacking
+// that would pass it is set aside until its entry is the one being installed).
+// After a download that could not be opened no later download starts.
+#pragma once
+
+#include "Fetch.h"
+#include "Files.h"
+#include "Http.h"
+#include "JobQueue.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// One pending entry as the installer will take it.
+struct TAheadEntry {
+    std::string url;       // the server copy
+    std::string copy;      // where the downloaded copy is kept until it is unpacked
+    std::string target;    // the local file its content will replace
+    std::string digest;    // the MD5 digest the content must have
+    std::int64_t size = 0; // the size field: what the copy is expected to take
+};
+
+class TWorkAhead {
+public:
+    struct Settings {
+        unsigned connections = 8;
+        unsigned cores = 2;
+        std::int64_t budget = std::int64_t{256} << 20;
+        std::size_t maxAhead = 512;
+        platform::HttpOptions http; // its `cancelled` is replaced
+        TRetryPolicy retry;
+        // Asked often: a stop request cuts the work for the entries after the
+        // one being installed; an abort cuts all of it.
+        std::function<bool()> stopRequested;
+        std::function<bool()> abortRequested;
+        // Given, on the installer's thread while it waits, the notes of the
+        // retries made since the last ones it was given.
+        std::function<void(const std::vector<std::string>&)> showNotes;
+    };
+
+    // What became of an entry's download.
+    struct Fetched {
+        bool opened = false;
+        std::int64_t copySize = 0; // the downloaded copy's size
+    };
+
+    TWorkAhead(std::vector<TAheadEntry> entries, Settings settings);
+    // Stops all work, waits for it, and removes every copy and new content of
+    // the entries not taken.
+    ~TWorkAhead();
+    TWorkAhead(const TWorkAhead&) = delete;
+    TWorkAhead& operator=(const TWorkAhead&) = delete;
+
+    // The installer's side; one thread, entries in order.
+    //
+    // Makes entry i the one being installed (no bound holds it back) and
+    // waits for its download, reporting the bytes received as they come.
+    // Raises what the download raised (a copy that cannot be written, a cut
+    // transfer).
+    Fetched AwaitDownload(std::size_t i, const std::function<void(std::int64_t)>& progress);
+    // Waits for entry i's new content, reporting the compressed bytes read so
+    // far, and puts it in place of the target. Raises what unpacking or
+    // putting it in place raised; the target is then untouched.
+    void AwaitInstall(std::size_t i, const std::function<void(std::int64_t)>& progress);
+
+private:
+    enum class Stage { Waiting, Fetching, Fetched, Unpacking, Deferred, Unpacked, Failed, Taken };
+    struct Job {
+        TAheadEntry in;
+        Stage stage = Stage::Waiting;
+        std::atomic<std::int64_t> progress{0};
+        std::atomic<std::int64_t> written{0}; // bytes of new content so far
+        Fetched fetched;
+        std::int64_t charged = 0; // disk bytes counted against the budget
+        std::exception_ptr error;
+        std::unique_ptr<platform::AtomicFile> content; // sealed, verified
+    };
+
+    // Under the lock: starts what the bounds allow.
+    void Pump();
+    void StartDownload(std::size_t i);
+    void StartUnpack(std::size_t i);
+    // Starts again the work of entry i, now the one being installed, that a
+    // bound or a stop request set aside.
+    void Restart(std::size_t i);
+    bool Aborted() const;
+    // Whether entry i's work must stop: on an abort, or on a stop request
+    // when it is not the entry being installed.
+    bool Cut(std::size_t i) const;
+    void Download(std::size_t i, unsigned worker);
+    void Unpack(std::size_t i);
+    bool Charge(std::size_t i, std::int64_t bytes); // under the lock
+    void Release(Job& job);                         // under the lock
+    void Wait(std::size_t i, Stage until, const std::function<void(std::int64_t)>& progress);
+
+    Settings settings_;
+    std::vector<std::unique_ptr<Job>> jobs_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t current_ = 0;   // the entry being installed
+    std::size_t nextFetch_ = 0; // the next entry whose download starts
+    std::size_t fetching_ = 0;  // downloads running
+    std::int64_t used_ = 0;     // disk bytes charged, the current entry's included
+    bool openFailed_ = false;   // a download could not be opened: none after it starts
+    std::atomic<bool> closing_{false};
+    std::atomic<std::size_t> currentAtomic_{0}; // current_, for the transfers' checks
+    std::deque<std::string> notes_;
+    std::vector<std::unique_ptr<platform::HttpConnection>> connections_;
+    // Declared last: destroyed first, so no job outlives what it uses.
+    std::unique_ptr<TJobQueue> transfers_;
+    std::unique_ptr<TJobQueue> unpacking_;
+};
