@@ -56,6 +56,17 @@ TEST(StrToInt, RefusesEverythingElseWithTheOffendingText) {
     }
 }
 
+// Sizes of files past 2 GiB: the same text rules in 64 bits.
+TEST(StrToInt64, TakesSizesBeyond32BitsWithTheSameRules) {
+    EXPECT_EQ(StrToInt64("5368709120"), std::int64_t{5} << 30);
+    EXPECT_EQ(StrToInt64("9223372036854775807"), INT64_MAX);
+    EXPECT_EQ(StrToInt64("-9223372036854775808"), INT64_MIN);
+    EXPECT_EQ(StrToInt64("$FFFFFFFF"), 0xFFFFFFFFll);
+    EXPECT_EQ(StrToInt64("$FFFFFFFFFFFFFFFF"), -1);
+    for (const char* bad : {"9223372036854775808", "$10000000000000000", "5G", ""})
+        EXPECT_THROW(StrToInt64(bad), EConvertError) << bad;
+}
+
 TEST(IsSafeRelativePath, AcceptsPlainRelativePaths) {
     for (const char* good : {"a", "system\\zentyr.exe", "data/maps/x.map", "Мир\\карта.dat",
                              "file.bz2", "..name", "a..b\\c", "with space.txt"})
@@ -192,7 +203,8 @@ TEST(StrToBool, NumbersTrueAndFalseInAnyCase) {
             StrToBool(bad);
             ADD_FAILURE() << "accepted '" << bad << "'";
         } catch (const EConvertError& e) {
-            EXPECT_EQ(std::string(e.what()), "'" + std::string(bad) + "' is not a valid boolean value");
+            EXPECT_EQ(std::string(e.what()),
+                      "'" + std::string(bad) + "' is not a valid boolean value");
         }
     }
 }

@@ -1,5 +1,6 @@
 // The update run against a loopback server that serves an update tree, with
 // a target that records every notification.
+#include "Files.h"
 #include "GetFilesThr.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
@@ -72,6 +73,9 @@ protected:
         thread.AtRevision = atRevision;
         thread.ConnectTimeoutS = 2;
         thread.StallTimeoutS = 2;
+        thread.Retry.firstPause = std::chrono::milliseconds(10);
+        if (configure_)
+            configure_(thread);
         thread.Start();
         ASSERT_TRUE(thread.WaitFor(std::chrono::seconds(60)));
         thread.WaitFor();
@@ -80,6 +84,17 @@ protected:
 
     Events Status() const { return target_.EventsWithoutFileProgress(); }
 
+    // Copies and temporary files that a run left in the installation.
+    std::vector<std::string> Leftovers() const {
+        std::vector<std::string> found;
+        for (const auto& file : fs::recursive_directory_iterator(dir_.path() / "install")) {
+            const std::string name = file.path().filename().string();
+            if (platform::IsOwnTempFileName(name) || file.path().extension() == ".bz2")
+                found.push_back(name);
+        }
+        return found;
+    }
+
     TempDir dir_;
     TestHttpServer server_;
     ScopedCurrentDir cwd_;
@@ -87,6 +102,7 @@ protected:
     int dispatched_ = 0;
     GFilesThread* current_ = nullptr;
     std::function<void(GFilesThread&)> onNotify_;
+    std::function<void(GFilesThread&)> configure_;
 };
 
 // The events of checking one section whose entries are all current.
@@ -564,4 +580,97 @@ TEST_F(UpdateRunTest, FilesInstalledWithAnotherLetterCaseAreNotFetchedAgain) {
     Run(1);
     EXPECT_EQ(server_.Requests().size(), 1u);
     EXPECT_FALSE(IsInstalled("system/zentyr.exe"));
+}
+
+// Work done ahead changes nothing the player sees: a run with entries fetched
+// and unpacked ahead on several connections sends the same notifications,
+// gauges and texts as one that works on one entry at a time, through a failed
+// unpack in the middle, an entry listed twice, names in other letter cases,
+// and backups.
+TEST_F(UpdateRunTest, WorkAheadShowsWhatAnEntryByEntryRunShows) {
+    Events critical, normal;
+    for (int i = 0; i < 12; ++i)
+        normal.push_back(Publish("data/f" + std::to_string(i) + ".dat",
+                                 Noise(static_cast<std::size_t>(1000 + 30000 * (i % 4)))));
+    critical.push_back(normal[3]); // listed twice
+    std::string wrong = Publish("data/wrong.dat", "what the server has");
+    wrong = "data\\wrong.dat|" + Md5Hex("what the manifest says") + wrong.substr(wrong.rfind('|'));
+    normal.insert(normal.begin() + 5, wrong);
+    normal.push_back(Publish("DATA/Other.dat", "other letter case"));
+    PublishManifest("Rev|2\r\nModHosts|0\r\n", critical, normal);
+
+    const auto runWith = [&](bool ahead) {
+        for (const auto& file : fs::directory_iterator(dir_.path() / "install"))
+            fs::remove_all(file.path());
+        for (int i = 0; i < 12; i += 2)
+            Install("data/f" + std::to_string(i) + ".dat", "old");
+        configure_ = [ahead](GFilesThread& thread) {
+            thread.Connections = ahead ? 4 : 1;
+            thread.AheadBudget = ahead ? thread.AheadBudget : 0; // nothing beyond the entry
+        };
+        target_.Clear();
+        Run(1, false, 1);
+        return Status();
+    };
+    const Events byEntry = runWith(false);
+    const Events ahead = runWith(true);
+    EXPECT_EQ(ahead, byEntry);
+    EXPECT_EQ(ahead[ahead.size() - 2], kFailed);
+    EXPECT_FALSE(IsInstalled("data/wrong.dat"));
+    EXPECT_EQ(Installed("data/Other.dat"), "other letter case"); // into the existing folder
+    EXPECT_EQ(Installed("backup/data/f2.dat"), "old");
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+// The first copy that cannot be fetched ends installing: what was fetched
+// ahead of it is never installed, and nothing of it stays on disk.
+TEST_F(UpdateRunTest, FailedDownloadStopsInstallingWhateverWasFetchedAhead) {
+    const std::string root = (dir_.path() / "server").string();
+    TestHttpServer refusing([files = TestHttpServer::Folder(root)](const HttpRequest& request) {
+        HttpReply reply = files(request);
+        if (request.target.find("b.dat") != std::string::npos) {
+            reply.fault = HttpReply::Fault::CloseBeforeHeaders;
+            reply.delay = std::chrono::milliseconds(100); // long after the others arrived
+        }
+        return reply;
+    });
+    Events entries;
+    for (const char* name : {"a.dat", "b.dat", "c.dat", "d.dat"})
+        entries.push_back(Publish(name, std::string("new ") + name));
+    PublishManifest("Rev|2\r\nModHosts|0\r\n", entries, {});
+    Install("c.dat", "old c");
+    Run(1, false, 0, refusing.Url("/"));
+    EXPECT_EQ(Installed("a.dat"), "new a.dat");
+    EXPECT_FALSE(IsInstalled("b.dat"));
+    EXPECT_EQ(Installed("c.dat"), "old c");
+    EXPECT_FALSE(IsInstalled("d.dat"));
+    const auto requests = refusing.Requests();
+    EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [](const HttpRequest& r) {
+        return r.target == "/d.dat.bz2";
+    })) << "d.dat was fetched ahead";
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+    const Events status = Status();
+    EXPECT_EQ(status[status.size() - 2], kFailed);
+    EXPECT_EQ(std::count(status.begin(), status.end(), "ShowStatus:Загружается c.dat"), 0);
+}
+
+// Gauges take 32-bit values: a maximum past that range is scaled down by a
+// power of two, and so are the values shown against it, until the gauge gets
+// a maximum that fits again.
+TEST_F(UpdateRunTest, GaugesPast32BitsAreScaledByOnePowerOfTwo) {
+    WriteFile(dir_ / "server/small.bin", std::string(4096, 'x'));
+    RecordingTarget target;
+    GFilesThread thread(target);
+    thread.SendGaugeMax(0, std::int64_t{5} << 30);
+    thread.SendGaugeMax(1, 7);
+    ASSERT_TRUE(thread.Download(server_.Url("/small.bin"), dir_ / "small.bin", true));
+    thread.SendGaugeMax(0, 4096);
+    ASSERT_TRUE(thread.Download(server_.Url("/small.bin"), dir_ / "small.bin", true));
+    const Events events = target.Events();
+    EXPECT_EQ(events[0], "SetFileGaugeMax:1342177280"); // 5 GiB / 4
+    EXPECT_EQ(events[1], "SetTotalGaugeMax:7");
+    EXPECT_EQ(events[2], "SetFileProgress:256"); // 1024 / 4
+    const auto rescaled = std::find(events.begin(), events.end(), "SetFileGaugeMax:4096");
+    ASSERT_NE(rescaled, events.end());
+    EXPECT_EQ(*(rescaled + 1), "SetFileProgress:1024");
 }

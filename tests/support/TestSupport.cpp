@@ -103,6 +103,11 @@ void RecordingTarget::Add(std::string event) {
     events_.push_back(std::move(event));
 }
 
+void RecordingTarget::Clear() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+}
+
 std::vector<std::string> RecordingTarget::Events() const {
     std::lock_guard lock(mutex_);
     return events_;

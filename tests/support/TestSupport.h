@@ -65,6 +65,7 @@ public:
     void UnlockCommands() override { Add("UnlockCommands"); }
 
     std::vector<std::string> Events() const;
+    void Clear();
     // The events without file-gauge progress, whose values depend on sizes.
     std::vector<std::string> EventsWithoutFileProgress() const;
     // The values of one kind of event, e.g. Values("SetFileProgress").
