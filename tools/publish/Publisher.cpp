@@ -47,7 +47,7 @@ constexpr const char* kAsideInfix = ".quenmor-old-";
 constexpr const char* kCopySuffix = ".bz2";
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 constexpr int kBZBlockSize = 9;
-constexpr std::uint64_t kMaxListedSize = std::numeric_limits<std::int32_t>::max();
+constexpr std::uint64_t kMaxListedSize = std::numeric_limits<std::int64_t>::max();
 constexpr std::size_t kMaxProblemsShown = 20;
 
 // ---------------------------------------------------------------------------
