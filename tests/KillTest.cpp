@@ -49,8 +49,8 @@ namespace {
 constexpr int kOldRevision = 6;
 constexpr int kNewRevision = 7;
 // Rounds of start, wait and kill, and the time they may take together.
-constexpr int kRounds = 36;
-constexpr auto kRoundsBudget = std::chrono::seconds(25);
+constexpr int kRounds = 48;
+constexpr auto kRoundsBudget = std::chrono::seconds(30);
 // The first rounds kill while the list is fetched and the files are checked.
 constexpr int kStartupRounds = 6;
 // The last rounds let runs go on for most of a whole run.
@@ -95,7 +95,14 @@ double Ms(Clock::duration duration) {
     return Millis(duration).count();
 }
 
-class KillTest : public ::testing::TestWithParam<int> {
+// How a kill test's runs are made: with backups or not, and with how many
+// transfers at once (0: the runner's default).
+struct KillCase {
+    int backup;
+    int connections;
+};
+
+class KillTest : public ::testing::TestWithParam<KillCase> {
 protected:
     KillTest()
         : folder_(TestHttpServer::Folder((dir_.path() / "server").string())),
@@ -103,7 +110,7 @@ protected:
 
     ~KillTest() override { KillChild(); }
 
-    int CreateBackup() const { return GetParam(); }
+    int CreateBackup() const { return GetParam().backup; }
     fs::path Install() const { return dir_.path() / "install"; }
 
     HttpReply Serve(const HttpRequest& request) {
@@ -250,7 +257,14 @@ protected:
         std::string option = "--hosts-dir";
         std::string hosts = dir_ / "hosts";
         const std::string where = folder.string();
-        std::vector<char*> arguments = {program.data(), option.data(), hosts.data(), nullptr};
+        std::string connectionsOption = "--connections";
+        std::string connections = std::to_string(GetParam().connections);
+        std::vector<char*> arguments = {program.data(), option.data(), hosts.data()};
+        if (GetParam().connections > 0) {
+            arguments.push_back(connectionsOption.data());
+            arguments.push_back(connections.data());
+        }
+        arguments.push_back(nullptr);
         // Proxy settings of the environment must not send loopback requests
         // elsewhere.
         std::vector<std::string> environment;
@@ -471,7 +485,8 @@ TEST_P(KillTest, EveryFileIsOldOrNewWheneverARunIsKilled) {
 
     const std::map<std::string, std::string> outside = Outside(true);
     const std::map<std::string, std::string> outsideAtAGlance = Outside(false);
-    std::mt19937 random(20240917u + static_cast<unsigned>(CreateBackup()));
+    std::mt19937 random(20240917u + static_cast<unsigned>(CreateBackup()) +
+                        17u * static_cast<unsigned>(GetParam().connections));
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     // How far into the installs a run is killed: widened after a round that
     // installed nothing, so that even the largest file gets through, and
@@ -553,10 +568,16 @@ TEST_P(KillTest, EveryFileIsOldOrNewWheneverARunIsKilled) {
     EXPECT_EQ(ReadFile((Install() / "Quenmor.ini").string()), settingsAfter_);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backup, KillTest, ::testing::Values(0, 1),
-                         [](const ::testing::TestParamInfo<int>& param) {
-                             return param.param == 1 ? std::string("WithBackup")
-                                                     : std::string("WithoutBackup");
-                         });
+// With the default number of transfers, with one (work ahead only on the
+// unpacking side) and with the most, so that kills find many entries fetched
+// and unpacked ahead.
+INSTANTIATE_TEST_SUITE_P(
+    Runs, KillTest,
+    ::testing::Values(KillCase{0, 0}, KillCase{1, 0}, KillCase{0, 1}, KillCase{1, 16}),
+    [](const ::testing::TestParamInfo<KillCase>& param) {
+        return std::string(param.param.backup == 1 ? "WithBackup" : "WithoutBackup") +
+               (param.param.connections > 0 ? std::to_string(param.param.connections) + "Transfers"
+                                            : std::string("DefaultTransfers"));
+    });
 
 } // namespace
