@@ -87,12 +87,16 @@ void TWorkAhead::Pump() {
 }
 
 void TWorkAhead::StartDownload(std::size_t i) {
+    if (closing_)
+        return; // the queues are going
     jobs_[i]->stage = Stage::Fetching;
     ++fetching_;
     transfers_->Submit(i, [this, i](unsigned worker) { Download(i, worker); });
 }
 
 void TWorkAhead::StartUnpack(std::size_t i) {
+    if (closing_)
+        return;
     jobs_[i]->stage = Stage::Unpacking;
     unpacking_->Submit(i, [this, i](unsigned) { Unpack(i); });
 }
@@ -255,6 +259,9 @@ void TWorkAhead::Wait(std::size_t i, Stage until,
             std::unique_lock lock(mutex_);
             changed_.wait_for(lock, kPollInterval, reached);
             done = reached();
+            // An abort before the entry's work began: it never will.
+            if (!done && job.stage == Stage::Waiting && Aborted())
+                throw Exception("The transfer was cancelled");
         }
         std::vector<std::string> notes;
         {
@@ -304,6 +311,9 @@ void TWorkAhead::AwaitInstall(std::size_t i, const std::function<void(std::int64
         Job& job = *jobs_[i];
         content = std::move(job.content);
         error = job.error;
+        if (!content && !error)
+            error =
+                std::make_exception_ptr(Exception("\"" + job.in.target + "\" was not unpacked"));
         job.stage = Stage::Taken;
     }
     try {
