@@ -554,7 +554,7 @@ void GFilesThread::CheckFiles(const std::vector<std::string>& entries) {
             const std::string local = LocalFile(fields[2]);
             if (!IsFile(local))
                 return std::nullopt;
-            return FileDigestText(local);
+            return FileDigestTextByReading(local);
         });
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (Terminated()) {

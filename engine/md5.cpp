@@ -1,6 +1,7 @@
 #include "md5.h"
 
 #include "Files.h"
+#include "Streams.h"
 
 #include <openssl/evp.h>
 
@@ -86,5 +87,18 @@ std::string FileDigestText(const std::string& path) {
     digested.store(size + kTouchAhead + kSlice);
     digested.notify_one();
     helper.join();
+    return md5.FinalText();
+}
+
+std::string FileDigestTextByReading(const std::string& path) {
+    TMD5 md5;
+    try {
+        TFileStream file(path, TFileStream::Mode::fmOpenRead);
+        std::unique_ptr<char[]> buffer(new char[kSlice]);
+        while (const std::size_t n = file.Read(buffer.get(), kSlice))
+            md5.Update(buffer.get(), n);
+    } catch (const std::exception&) {
+        return DigestText(nullptr, 0);
+    }
     return md5.FinalText();
 }

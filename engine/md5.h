@@ -10,6 +10,12 @@
 // or mapped (an empty one cannot) gives the digest of empty input.
 std::string FileDigestText(const std::string& path);
 
+// The same digest read in plain blocks instead of through a mapping: faster
+// when several files are digested side by side on every core (no page-table
+// work for each new mapping), where one file alone digests faster mapped. A
+// file that cannot be opened or read gives the digest of empty input too.
+std::string FileDigestTextByReading(const std::string& path);
+
 // The digest text of a block of memory.
 std::string DigestText(const void* data, std::size_t size);
 

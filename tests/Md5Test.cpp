@@ -13,14 +13,18 @@ TEST(FileDigestText, KnownDigestsInLowercase) {
     TempDir dir;
     WriteFile(dir / "abc", "abc");
     EXPECT_EQ(FileDigestText(dir / "abc"), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(FileDigestTextByReading(dir / "abc"), "900150983cd24fb0d6963f7d28e17f72");
     WriteFile(dir / "empty", "");
     EXPECT_EQ(FileDigestText(dir / "empty"), kEmptyDigest);
+    EXPECT_EQ(FileDigestTextByReading(dir / "empty"), kEmptyDigest);
 }
 
 TEST(FileDigestText, UnreadableFilesHaveTheDigestOfEmptyInput) {
     TempDir dir;
     EXPECT_EQ(FileDigestText(dir / "missing"), kEmptyDigest);
     EXPECT_EQ(FileDigestText(dir.path().string()), kEmptyDigest); // a folder
+    EXPECT_EQ(FileDigestTextByReading(dir / "missing"), kEmptyDigest);
+    EXPECT_EQ(FileDigestTextByReading(dir.path().string()), kEmptyDigest);
 }
 
 TEST(FileDigestText, LargeFilesDigestTheWholeContent) {
@@ -31,6 +35,7 @@ TEST(FileDigestText, LargeFilesDigestTheWholeContent) {
         const std::string data = SampleData(size, static_cast<std::uint32_t>(size));
         WriteFile(dir / "big", data);
         EXPECT_EQ(FileDigestText(dir / "big"), Md5Hex(data)) << size;
+        EXPECT_EQ(FileDigestTextByReading(dir / "big"), Md5Hex(data)) << size;
     }
 }
 
