@@ -147,9 +147,12 @@ TFetchResult TFetch::Get(const std::string& url, const TFetchSink& sink) {
         const platform::HttpResponse response = connection_.Get(url, options, handlers);
         result.opened = result.opened || response.opened;
         result.status = response.status;
+        // A continuation that ended before the resource does (a server may send
+        // less than was asked for) is resumed again from where it stopped.
+        const bool whole = use != Use::Append || total < 0 || result.bytes >= total;
         if (startOver)
             validator.clear(); // the next try asks for the whole body
-        else if (use != Use::Ignore && response.complete && !Retryable(response.status))
+        else if (use != Use::Ignore && response.complete && whole && !Retryable(response.status))
             return result;
         if (result.tries >= policy_.maxTries || waited >= policy_.maxWait)
             return result;
