@@ -7,33 +7,59 @@
 //   download  Download of one file over HTTP      against curl
 //   check     the file check of an update run over a whole up-to-date client
 //             installation (GFilesThread::CheckFiles)  against md5sum of all
-//             its files in one process
+//             its files in one process (target: 1.7 times as fast) and in two
+//             at once, xargs -P2 md5sum over the two halves of the list
+//             (target: 0.85 of its speed)
 //   install   quenmor-update installing a client from scratch from the update
 //             server (a tree that quenmor-publish made)  against a shell loop
-//             running curl and bzip2 -d for each file
+//             running curl and bzip2 -d for each file, and against xargs -P2
+//             running bzip2 -dc over the published copies read from disk
+//             (target: ours in at most 1.5 times its time)
+//   wan       quenmor-update installing a client from scratch through a
+//             loopback proxy with the delays and the line of a distant server
+//             (bench/WanProxy.h: 50 ms round trip, one more per new
+//             connection, one shared line of 100 Mbit/s towards the client)
+//             against the floor: the line time of the compressed copies or
+//             our own install straight from the web server, whichever is
+//             longer (target: ours in at most 1.3 times the floor); also
+//             curl --parallel --parallel-max 8 fetching the same copies
+//             through the proxy, and the peak memory of quenmor-update
+//             (target: at most 64 MB)
 //
 //   quenmor-bench [--dir FOLDER] [--url BASE] [--only NAME,...] [--runs N]
 //                 [--size-mb N] [--check-mb N] [--check-files N]
 //                 [--install-mb N] [--install-files N] [--install-runs N]
+//                 [--wan-mb N] [--wan-files N] [--wan-runs N]
+//                 [--wan-connections N] [--wan-sweep N,...]
 //                 [--publish PROGRAM] [--update PROGRAM]
+//   quenmor-bench --url BASE --wan-proxy SECONDS
 //
 // The data, a client-like mix of incompressible media, binary tables, mesh
 // data and text, is generated in FOLDER (a fresh temporary folder, removed at
 // the end, when none is given); everything made there is removed at the end.
-// BASE is the address under which a web server serves FOLDER: the download and
-// install benchmarks need it and are skipped without it; install also needs
-// the quenmor-publish and quenmor-update programs. --size-mb sizes the single
-// file of unpack, md5 and download; --check-mb/--check-files and --install-mb/
-// --install-files size the client trees (MiB and number of files). --runs is
-// the number of runs of each side (at least 5 for md5, download and check),
-// --install-runs that of install (2 by default: its loop takes minutes).
+// BASE is the address under which a web server serves FOLDER: the download,
+// install and wan benchmarks need it and are skipped without it (wan needs it
+// on 127.0.0.1, http://127.0.0.1:PORT/); install and wan also need the
+// quenmor-publish and quenmor-update programs. --size-mb sizes the single
+// file of unpack, md5 and download; --check-mb/--check-files, --install-mb/
+// --install-files and --wan-mb/--wan-files size the client trees (MiB and
+// number of files). --runs is the number of runs of each side (at least 5 for
+// md5, download and check), --install-runs that of install (2 by default: its
+// loop takes minutes), --wan-runs that of wan (1 by default). --wan-connections
+// N passes --connections N to quenmor-update in wan (by default it runs with
+// its own default); --wan-sweep 1,4,8,16 adds one wan install for each of
+// those connection counts and prints their times in a note. --wan-proxy runs
+// only the proxy of wan in front of BASE, for that many seconds, and prints
+// its address: for trying quenmor-update through it by hand.
 // Figures are the best and the median of the runs, which alternate between our
 // side and the tool's. A result that differs from the tool's ends the program
 // with exit status 1.
 
 #include "Files.h"
 #include "GetFilesThr.h"
+#include "InstallLock.h"
 #include "Text.h"
+#include "WanProxy.h"
 #include "md5.h"
 
 #include <algorithm>
@@ -57,12 +83,17 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,7 +106,8 @@ constexpr std::size_t kMiB = 1024 * 1024;
 // ---------------------------------------------------------------------------
 // Helpers.
 
-const std::array<const char*, 5> kBenchmarks = {"unpack", "md5", "download", "check", "install"};
+const std::array<const char*, 6> kBenchmarks = {"unpack", "md5",     "download",
+                                                "check",  "install", "wan"};
 
 struct Options {
     std::string dir;
@@ -88,8 +120,14 @@ struct Options {
     std::size_t installFiles = 2000;
     std::string publish;
     std::string update;
+    std::size_t wanMiB = 90;
+    std::size_t wanFiles = 1000;
     int runs = 3;
     int installRuns = 2; // the loop of the install benchmark takes minutes
+    int wanRuns = 1;
+    int wanConnections = 0;    // 0: quenmor-update's default
+    std::vector<int> wanSweep; // connection counts for the note of wan
+    int proxySeconds = 0;      // only the proxy of wan, for this long
 
     bool Selected(const std::string& name) const { return only.count(name) > 0; }
 };
@@ -99,8 +137,11 @@ struct Options {
                  "usage: quenmor-bench [--dir FOLDER] [--url BASE] [--only NAME,...] [--runs N]\n"
                  "                     [--size-mb N] [--check-mb N] [--check-files N]\n"
                  "                     [--install-mb N] [--install-files N] [--install-runs N]\n"
+                 "                     [--wan-mb N] [--wan-files N] [--wan-runs N]\n"
+                 "                     [--wan-connections N] [--wan-sweep N,...]\n"
                  "                     [--publish PROGRAM] [--update PROGRAM]\n"
-                 "benchmarks: unpack, md5, download, check, install (all by default)\n");
+                 "       quenmor-bench --url BASE --wan-proxy SECONDS\n"
+                 "benchmarks: unpack, md5, download, check, install, wan (all by default)\n");
     std::exit(2);
 }
 
@@ -123,6 +164,25 @@ std::set<std::string> BenchmarkList(const std::string& value) {
     if (names.empty())
         Usage();
     return names;
+}
+
+// Connection counts of quenmor-update, "1,4,8,16".
+std::vector<int> ConnectionList(const std::string& value) {
+    std::vector<int> counts;
+    std::stringstream list(value);
+    for (std::string count; std::getline(list, count, ',');)
+        if (counts.size() < 16)
+            counts.push_back(static_cast<int>(Number(count, 1, 16)));
+        else
+            Usage();
+    if (counts.empty())
+        Usage();
+    return counts;
+}
+
+// A program given by its path is found from the folders the tools run in.
+std::string ProgramPath(const std::string& value) {
+    return value.find('/') == std::string::npos ? value : fs::absolute(value).string();
 }
 
 Options ParseOptions(int argc, char** argv) {
@@ -151,11 +211,23 @@ Options ParseOptions(int argc, char** argv) {
         } else if (name == "--install-files") {
             options.installFiles = Number(value, 10, 20000);
         } else if (name == "--publish") {
-            options.publish = value;
+            options.publish = ProgramPath(value);
         } else if (name == "--update") {
-            options.update = value;
+            options.update = ProgramPath(value);
         } else if (name == "--install-runs") {
             options.installRuns = static_cast<int>(Number(value, 1, 20));
+        } else if (name == "--wan-mb") {
+            options.wanMiB = Number(value, 1, 16384);
+        } else if (name == "--wan-files") {
+            options.wanFiles = Number(value, 10, 20000);
+        } else if (name == "--wan-runs") {
+            options.wanRuns = static_cast<int>(Number(value, 1, 20));
+        } else if (name == "--wan-connections") {
+            options.wanConnections = static_cast<int>(Number(value, 1, 16));
+        } else if (name == "--wan-sweep") {
+            options.wanSweep = ConnectionList(value);
+        } else if (name == "--wan-proxy") {
+            options.proxySeconds = static_cast<int>(Number(value, 1, 86400));
         } else if (name == "--runs") {
             options.runs = static_cast<int>(Number(value, 1, 20));
         } else {
@@ -209,8 +281,18 @@ struct Spawn {
     std::string folder; // the program runs in this folder when given
 };
 
-// Runs a program to its end and returns its exit status (-1: killed).
-int RunToolStatus(const std::vector<std::string>& args, const Spawn& spawn) {
+// How a program ended.
+struct Exit {
+    int status = -1;       // its exit status, -1 when a signal ended it
+    bool timedOut = false; // killed at the end of the time it was given
+};
+
+// A program that runs longer than this is killed: every run of a tool here
+// takes minutes at the most.
+constexpr double kToolLimitSeconds = 1800;
+
+// Starts a program and returns its process number.
+pid_t StartTool(const std::vector<std::string>& args, const Spawn& spawn) {
     std::vector<char*> argv;
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -229,10 +311,63 @@ int RunToolStatus(const std::vector<std::string>& args, const Spawn& spawn) {
     const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     Check(error == 0, "cannot run " + args[0] + ": " + std::strerror(error));
+    return pid;
+}
+
+// Waits for a program started by StartTool to end, at most `limit` seconds,
+// after which it is killed.
+Exit WaitTool(pid_t pid, const std::string& name, double limit) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(limit));
+    Exit exit;
+    const int handle = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    while (true) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            ::kill(pid, SIGKILL);
+            exit.timedOut = true;
+            break;
+        }
+        if (handle >= 0) {
+            // Readable when the program has ended.
+            pollfd ended{handle, POLLIN, 0};
+            const int n = ::poll(&ended, 1, static_cast<int>(std::min<long long>(left, 60000)));
+            Check(n >= 0 || errno == EINTR,
+                  "cannot wait for " + name + ": " + std::strerror(errno));
+            if (n > 0)
+                break;
+        } else {
+            // A system without process handles: look every few milliseconds.
+            siginfo_t info{};
+            if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                info.si_pid == pid)
+                break;
+            ::usleep(2000);
+        }
+    }
+    if (handle >= 0)
+        ::close(handle);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0)
-        Check(errno == EINTR, "cannot wait for " + args[0] + ": " + std::strerror(errno));
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        Check(errno == EINTR, "cannot wait for " + name + ": " + std::strerror(errno));
+    exit.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return exit;
+}
+
+// Runs a program to its end and returns how it ended.
+Exit RunToolExit(const std::vector<std::string>& args, const Spawn& spawn,
+                 double limit = kToolLimitSeconds) {
+    const Exit exit = WaitTool(StartTool(args, spawn), args[0], limit);
+    Check(!exit.timedOut, args[0] + " did not end within " +
+                              std::to_string(static_cast<long long>(limit)) + " s and was killed");
+    return exit;
+}
+
+// Runs a program to its end and returns its exit status (-1: ended by a signal).
+int RunToolStatus(const std::vector<std::string>& args, const Spawn& spawn) {
+    return RunToolExit(args, spawn).status;
 }
 
 // Runs a program to its end, with its standard output sent to `output` when
@@ -348,7 +483,30 @@ public:
     std::int64_t fileProgress = 0;
 };
 
-// The figures of one benchmark: times of our side and of the tool's.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int size = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(static_cast<std::size_t>(std::max(size, 0)) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, again);
+    va_end(again);
+    text.resize(text.size() - 1);
+    return text;
+}
+
+// Another tool timed in the same runs as the first.
+struct Reference {
+    std::string tool;
+    double target = 0; // the ratio (its time over ours) aimed at, none when 0
+    std::string goal;  // the target in other words, printed beside it
+    std::vector<double> times;
+};
+
+// The figures of one benchmark: times of our side and of the tools'.
 struct Result {
     std::string name;
     std::string tool;
@@ -357,6 +515,9 @@ struct Result {
     std::vector<double> ours;
     std::vector<double> theirs;
     std::vector<std::string> notes;
+    std::vector<Reference> others;
+    // Lines printed instead of the throughput of each side, when given.
+    std::vector<std::string> summary;
 };
 
 double Best(const std::vector<double>& times) {
@@ -371,36 +532,56 @@ double Median(std::vector<double> times) {
 
 void PrintRun(const Result& result, int run) {
     const auto i = static_cast<std::size_t>(run);
-    std::printf("  %-9s run %d: ours %7.3f s, %-10s %7.3f s\n", result.name.c_str(), run + 1,
-                result.ours[i], result.tool.c_str(), result.theirs[i]);
+    std::string line = Format("  %-9s run %d: ours %7.3f s, %-12s %7.3f s", result.name.c_str(),
+                              run + 1, result.ours[i], result.tool.c_str(), result.theirs[i]);
+    for (const Reference& other : result.others)
+        if (i < other.times.size())
+            line += Format(", %-12s %7.3f s", other.tool.c_str(), other.times[i]);
+    std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 }
 
-void PrintResult(const Result& r) {
-    const double ours = Best(r.ours);
-    const double theirs = Best(r.theirs);
-    const double ratio = theirs / ours;
-    char target[64] = "(no target)";
-    if (r.target > 0)
-        std::snprintf(target, sizeof target, "(target >= %.2f)%s", r.target,
-                      ratio < r.target ? "  BELOW TARGET" : "");
-    std::printf("%-9s ours %7.1f MB/s  %-10s %7.1f MB/s  ratio %.2f %s\n", r.name.c_str(),
-                MBps(r.bytes, ours), r.tool.c_str(), MBps(r.bytes, theirs), ratio, target);
-    std::printf("          median: ours %7.1f MB/s  %-10s %7.1f MB/s  ratio %.2f\n",
-                MBps(r.bytes, Median(r.ours)), r.tool.c_str(), MBps(r.bytes, Median(r.theirs)),
-                Median(r.theirs) / Median(r.ours));
-    for (const std::string& note : r.notes)
-        std::printf("          %s\n", note.c_str());
+// A ratio with two decimals, or with three when two would round it onto the
+// other side of its target.
+std::string RatioText(double ratio, double target) {
+    const std::string text = Format("%.2f", ratio);
+    const double shown = std::strtod(text.c_str(), nullptr);
+    const bool moved = (shown < target) != (ratio < target) || (shown > target) != (ratio > target);
+    return target > 0 && moved ? Format("%.3f", ratio) : text;
 }
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
+// One side against one tool: "ours ... MB/s  tool ... MB/s  ratio ...".
+std::string Comparison(const Result& r, const std::vector<double>& ours, const std::string& tool,
+                       const std::vector<double>& theirs, double target, const std::string& goal) {
+    const double ratio = Best(theirs) / Best(ours);
+    std::string text =
+        Format("ours %7.1f MB/s  %-12s %7.1f MB/s  ratio %s ", MBps(r.bytes, Best(ours)),
+               tool.c_str(), MBps(r.bytes, Best(theirs)), RatioText(ratio, target).c_str());
+    if (target <= 0)
+        text += "(no target)";
+    else
+        text += Format("(target >= %.2f%s%s)%s", target, goal.empty() ? "" : ": ", goal.c_str(),
+                       ratio < target ? "  BELOW TARGET" : "");
+    text += Format("\n          median: ours %7.1f MB/s  %-12s %7.1f MB/s  ratio %.2f",
+                   MBps(r.bytes, Median(ours)), tool.c_str(), MBps(r.bytes, Median(theirs)),
+                   Median(theirs) / Median(ours));
     return text;
+}
+
+void PrintResult(const Result& r) {
+    if (!r.summary.empty()) {
+        for (std::size_t i = 0; i < r.summary.size(); ++i)
+            std::printf("%-9s %s\n", i == 0 ? r.name.c_str() : "", r.summary[i].c_str());
+    } else {
+        std::printf("%-9s %s\n", r.name.c_str(),
+                    Comparison(r, r.ours, r.tool, r.theirs, r.target, {}).c_str());
+        for (const Reference& other : r.others)
+            std::printf(
+                "          %s\n",
+                Comparison(r, r.ours, other.tool, other.times, other.target, other.goal).c_str());
+    }
+    for (const std::string& note : r.notes)
+        std::printf("          %s\n", note.c_str());
 }
 
 // ---------------------------------------------------------------------------
@@ -873,11 +1054,13 @@ std::string UrlPath(const std::string& path) {
 }
 
 // Fails unless the installation holds exactly the client's files (its
-// settings file aside).
+// settings file and the lock file that update runs leave in it aside).
 void CheckSameTree(const std::string& client, const std::string& installation,
                    const std::string& who, const std::string& output) {
-    const int status = RunToolStatus(
-        {"diff", "-r", "-q", "--exclude=Quenmor.ini", client, installation}, {output, output, {}});
+    const int status = RunToolStatus({"diff", "-r", "-q", "--exclude=Quenmor.ini",
+                                      std::string("--exclude=") + platform::kInstallLockName,
+                                      client, installation},
+                                     {output, output, {}});
     Check(status == 0,
           "the installation made by " + who + " differs from the client:\n" + Tail(output));
 }
@@ -886,7 +1069,7 @@ void CheckSameTree(const std::string& client, const std::string& installation,
 // The benchmarks.
 
 Result BenchUnpack(Workspace& work, const std::string& data, const std::string& packed, int runs) {
-    Result result{"unpack", "bzip2 -d", FileSize(data), 0.95, {}, {}, {}};
+    Result result{"unpack", "bzip2 -d", FileSize(data), 0.95, {}, {}, {}, {}, {}};
     const std::string copy = work.File("ours.bz2");
     const std::string ours = work.File("ours.out");
     const std::string theirs = work.File("bzip2.out");
@@ -937,7 +1120,7 @@ Result BenchUnpack(Workspace& work, const std::string& data, const std::string& 
 }
 
 Result BenchDigest(Workspace& work, const std::string& data, int runs) {
-    Result result{"md5", "md5sum", FileSize(data), 0.95, {}, {}, {}};
+    Result result{"md5", "md5sum", FileSize(data), 0.95, {}, {}, {}, {}, {}};
     const std::string output = work.File("md5sum.out");
     WarmCache(data);
     std::string digest;
@@ -961,7 +1144,7 @@ Result BenchDigest(Workspace& work, const std::string& data, int runs) {
 }
 
 Result BenchDownload(Workspace& work, const std::string& data, const std::string& url, int runs) {
-    Result result{"download", "curl", FileSize(data), 0.50, {}, {}, {}};
+    Result result{"download", "curl", FileSize(data), 0.50, {}, {}, {}, {}, {}};
     const std::string ours = work.File("download.ours");
     const std::string theirs = work.File("download.curl");
     CountingTarget target;
@@ -999,11 +1182,45 @@ Result BenchDownload(Workspace& work, const std::string& data, const std::string
     return result;
 }
 
+// The paths of a tree in two halves for two processes at once: about the same
+// bytes and the same number of files in each (the sizes taken largest first,
+// each pair split between the halves, the larger to the lighter), a NUL after
+// each path. `first` is the count of the first half, which is never the
+// smaller one: xargs -0 -n `first` gives each half to a process of its own.
+std::string HalvedList(const ClientTree& tree, std::size_t& first) {
+    std::vector<const ClientFile*> files;
+    for (const ClientFile& file : tree.files)
+        files.push_back(&file);
+    std::stable_sort(files.begin(), files.end(),
+                     [](const ClientFile* a, const ClientFile* b) { return a->size > b->size; });
+    std::array<std::vector<const ClientFile*>, 2> halves;
+    std::array<std::uint64_t, 2> bytes{};
+    for (std::size_t i = 0; i < files.size(); i += 2) {
+        const std::size_t lighter = bytes[0] <= bytes[1] ? 0 : 1;
+        halves[lighter].push_back(files[i]);
+        bytes[lighter] += files[i]->size;
+        if (i + 1 < files.size()) {
+            halves[1 - lighter].push_back(files[i + 1]);
+            bytes[1 - lighter] += files[i + 1]->size;
+        }
+    }
+    if (halves[0].size() < halves[1].size())
+        std::swap(halves[0], halves[1]);
+    first = halves[0].size();
+    std::string list;
+    for (const auto& half : halves)
+        for (const ClientFile* file : half)
+            list += file->path + '\0';
+    return list;
+}
+
 // The file check of an update run over a whole installation that is current,
-// against md5sum reading the same files.
+// against md5sum reading the same files in one process, and in two at once.
 Result BenchCheck(Workspace& work, const Options& options) {
     const std::string root = work.File("check-client");
     const std::string output = work.File("check-md5sum.out");
+    const std::string list = work.File("check-halves.lst");
+    const std::string pairOutput = work.File("check-xargs.out");
     std::printf("generating a client of %zu files, %zu MiB to check ... ", options.checkFiles,
                 options.checkMiB);
     std::fflush(stdout);
@@ -1013,13 +1230,22 @@ Result BenchCheck(Workspace& work, const Options& options) {
         Settle();
     });
     std::printf("%.1f s\n", making);
-    Result result{"check", "md5sum", tree.bytes, 1.00, {}, {}, {}};
+    Result result{"check", "md5sum", tree.bytes, 1.70, {}, {}, {}, {}, {}};
+    result.others.push_back({"xargs md5sum", 0.85, {}, {}});
     result.notes.push_back(tree.Describe());
 
     const std::vector<std::string> entries = ManifestEntries(tree);
     const std::vector<std::string> md5sum = Md5sumCommand(tree);
+    // Two md5sum processes at once, one for each half of the files. Their
+    // output is line-buffered (stdbuf -oL) so that the lines of the two do not
+    // cut into each other in the file they share.
+    std::size_t first = 0;
+    WriteText(list, HalvedList(tree, first));
+    const std::vector<std::string> pair{
+        "xargs", "-0",      "-a",     list,  "-P",     "2", "-n", std::to_string(first),
+        "-s",    "1048576", "stdbuf", "-oL", "md5sum", "--"};
     CountingTarget target;
-    std::vector<double> oursCpu, theirsCpu;
+    std::vector<double> oursCpu, theirsCpu, pairCpu;
     WarmTree(tree, root);
     for (int run = 0; run < std::max(options.runs, 5); ++run) {
         target.Reset();
@@ -1037,22 +1263,34 @@ Result BenchCheck(Workspace& work, const Options& options) {
         result.theirs.push_back(Seconds([&] { code = RunToolStatus(md5sum, {output, {}, root}); }));
         theirsCpu.push_back(CpuSeconds(RUSAGE_CHILDREN) - cpu);
         Check(code == 0, "md5sum failed");
+
+        cpu = CpuSeconds(RUSAGE_CHILDREN);
+        result.others[0].times.push_back(Seconds([&] {
+            code = RunToolStatus(pair, {pairOutput, {}, root});
+        }));
+        pairCpu.push_back(CpuSeconds(RUSAGE_CHILDREN) - cpu);
+        Check(code == 0, "xargs -P2 md5sum failed");
         PrintRun(result, run);
         if (run == 0) {
             CheckMd5sumOutput(tree, output);
-            result.notes.push_back("every file found current in every run; md5sum's digests "
-                                   "equal the manifest's; " +
+            CheckMd5sumOutput(tree, pairOutput);
+            result.notes.push_back("every file found current in every run; the digests of md5sum "
+                                   "and of xargs -P2 md5sum equal the manifest's; " +
                                    std::to_string(target.total) + " notifications per run");
         }
     }
+    result.notes.push_back(Format(
+        "ours: GFilesThread::CheckFiles in this process; md5sum: one process given all %zu paths; "
+        "xargs md5sum: xargs -P2 -n %zu running two md5sum processes at once, on halves of "
+        "about the same bytes, their output line-buffered (stdbuf -oL) so that it does not mix",
+        tree.files.size(), first));
     result.notes.push_back(
-        "ours: CheckFiles on one thread (plus FileDigestText's page-touching helper for files of "
-        "8 MiB or more); md5sum: one process given all " +
-        std::to_string(tree.files.size()) + " paths, one core");
-    result.notes.push_back(Format("processor time per run (median): ours %.3f s, md5sum %.3f s",
-                                  Median(oursCpu), Median(theirsCpu)));
+        Format("processor time per run (median): ours %.3f s, md5sum %.3f s, xargs md5sum %.3f s",
+               Median(oursCpu), Median(theirsCpu), Median(pairCpu)));
     RemoveFolder(root);
     RemoveFile(output);
+    RemoveFile(pairOutput);
+    RemoveFile(list);
     return result;
 }
 
@@ -1072,8 +1310,62 @@ while IFS=$'\t' read -r path url; do
 done <"$3"
 )";
 
+// Unpacks the published copies of a list of files with bzip2 -dc, two
+// processes at once, each file's output to its path: $1 the folder of the
+// copies, $2 the folder to fill, $3 the paths (a NUL after each, the largest
+// copies first, so that the two processes end together), $4 their folders (the
+// same). Each sh takes a few files, to start fewer programs than one per file.
+constexpr const char* kUnpackPair = R"(set -eu
+cd "$2"
+xargs -0 -r -a "$4" mkdir -p --
+exec xargs -0 -a "$3" -P 2 -n 8 sh -c 'for path do bzip2 -dc -- "$0/$path.bz2" >"$path" || exit 255; done' "$1"
+)";
+
+// A client published with quenmor-publish.
+struct Published {
+    std::uint64_t copies = 0;                   // bytes of the compressed copies of the files
+    std::uint64_t manifest = 0;                 // bytes of files.lst.bz2
+    std::map<std::string, std::uint64_t> sizes; // of each file's copy, by the file's path
+};
+
+// Publishes the client as revision 1 into `www` and reads every file of the
+// tree once, so that the web server serves them from the page cache.
+Published PublishClient(const Options& options, const ClientTree& tree, const std::string& www,
+                        const std::string& log, const std::string& errors) {
+    std::printf("publishing it with quenmor-publish ... ");
+    std::fflush(stdout);
+    int code = 0;
+    const double publishing = Seconds([&] {
+        code =
+            RunToolStatus({options.publish, tree.root, www, "--rev", "1", "--critical", "bin/**"},
+                          {log, errors, {}});
+    });
+    Check(code == 0, "quenmor-publish failed:\n" + Tail(errors));
+    Published published;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(www)) {
+        if (!entry.is_regular_file())
+            continue;
+        WarmCache(entry.path().string());
+        if (entry.path().filename() == "files.lst.bz2")
+            published.manifest = entry.file_size();
+        else
+            published.copies += entry.file_size();
+    }
+    for (const ClientFile& file : tree.files) {
+        const std::string copy = www + "/" + file.path + ".bz2";
+        Check(fs::is_regular_file(copy), "quenmor-publish made no " + copy);
+        published.sizes[file.path] = fs::file_size(copy);
+    }
+    std::printf("%.1f s, %.1f MB of compressed copies (%.0f%% of the client)\n", publishing,
+                MB(published.copies),
+                100.0 * static_cast<double>(published.copies) / static_cast<double>(tree.bytes));
+    Settle();
+    return published;
+}
+
 // A fresh installation from the update server: quenmor-update against the
-// same files fetched with curl and unpacked with bzip2 -d one by one.
+// same files fetched with curl and unpacked with bzip2 -d one by one, and
+// against the published copies unpacked by bzip2 -dc, two at once.
 Result BenchInstall(Workspace& work, const Options& options) {
     const std::string client = work.File("install-client");
     const std::string www = work.File("install-www"); // served under BASE/install-www/
@@ -1085,6 +1377,10 @@ Result BenchInstall(Workspace& work, const Options& options) {
     const std::string script = work.File("install-loop.sh");
     const std::string list = work.File("install-loop.lst");
     const std::string sums = work.File("install-md5sum.out");
+    const std::string pair = work.File("install-xargs");
+    const std::string pairScript = work.File("install-xargs.sh");
+    const std::string pairList = work.File("install-xargs.lst");
+    const std::string pairFolders = work.File("install-xargs-folders.lst");
     const std::string base = options.url + "install-www/";
 
     std::printf("generating a client of %zu files, %zu MiB to install ... ", options.installFiles,
@@ -1095,27 +1391,12 @@ Result BenchInstall(Workspace& work, const Options& options) {
                     tree = GenerateClientTree(client, options.installMiB * kMiB,
                                               options.installFiles, 0x1257A11ULL);
                 }));
-    std::printf("publishing it with quenmor-publish ... ");
-    std::fflush(stdout);
+    const Published published = PublishClient(options, tree, www, log, errors);
+    const std::uint64_t copies = published.copies;
     int code = 0;
-    const double publishing = Seconds([&] {
-        code = RunToolStatus({options.publish, client, www, "--rev", "1", "--critical", "bin/**"},
-                             {log, errors, {}});
-    });
-    Check(code == 0, "quenmor-publish failed:\n" + Tail(errors));
-    std::uint64_t copies = 0;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(www)) {
-        if (!entry.is_regular_file())
-            continue;
-        WarmCache(entry.path().string());
-        if (entry.path().filename() != "files.lst.bz2")
-            copies += entry.file_size();
-    }
-    std::printf("%.1f s, %.1f MB of compressed copies (%.0f%% of the client)\n", publishing,
-                MB(copies), 100.0 * static_cast<double>(copies) / static_cast<double>(tree.bytes));
-    Settle();
 
-    Result result{"install", "curl+bzip2", tree.bytes, 0, {}, {}, {}};
+    Result result{"install", "curl+bzip2", tree.bytes, 0, {}, {}, {}, {}, {}};
+    result.others.push_back({"xargs bzip2", 1 / 1.5, "ours in at most 1.5 times its time", {}});
     result.notes.push_back(tree.Describe());
     if (options.installMiB < options.checkMiB && options.Selected("check"))
         result.notes.push_back("a smaller client than the check's, so that publishing it "
@@ -1125,10 +1406,31 @@ Result BenchInstall(Workspace& work, const Options& options) {
     for (const ClientFile& file : tree.files)
         lines += file.path + "\t" + UrlPath(file.path) + ".bz2\n";
     WriteText(list, lines);
+    WriteText(pairScript, kUnpackPair);
+    std::vector<const ClientFile*> largestFirst;
+    std::set<std::string> folders;
+    for (const ClientFile& file : tree.files) {
+        largestFirst.push_back(&file);
+        const std::string folder = fs::path(file.path).parent_path().string();
+        if (!folder.empty())
+            folders.insert(folder);
+    }
+    std::stable_sort(largestFirst.begin(), largestFirst.end(),
+                     [&](const ClientFile* a, const ClientFile* b) {
+                         return published.sizes.at(a->path) > published.sizes.at(b->path);
+                     });
+    lines.clear();
+    for (const ClientFile* file : largestFirst)
+        lines += file->path + '\0';
+    WriteText(pairList, lines);
+    lines.clear();
+    for (const std::string& folder : folders)
+        lines += folder + '\0';
+    WriteText(pairFolders, lines);
     fs::create_directories(hosts); // the manifest leaves the hosts file alone
     const std::string settings = "[main]\r\nUpdatesUrl=" + base + "\r\nAtRevision=0\r\n";
 
-    std::vector<double> oursCpu, theirsCpu, flushes;
+    std::vector<double> oursCpu, theirsCpu, pairCpu, flushes, pairFlushes;
     for (int run = 0; run < options.installRuns; ++run) {
         RemoveFolder(ours);
         fs::create_directories(ours);
@@ -1153,11 +1455,24 @@ Result BenchInstall(Workspace& work, const Options& options) {
         theirsCpu.push_back(CpuSeconds(RUSAGE_CHILDREN) - cpu);
         Check(code == 0, "the curl and bzip2 loop failed:\n" + Tail(errors));
         flushes.push_back(Seconds(Settle));
+
+        RemoveFolder(pair);
+        fs::create_directories(pair);
+        Settle();
+        cpu = CpuSeconds(RUSAGE_CHILDREN);
+        result.others[0].times.push_back(Seconds([&] {
+            code = RunToolStatus({"sh", pairScript, www, pair, pairList, pairFolders},
+                                 {{}, errors, {}});
+        }));
+        pairCpu.push_back(CpuSeconds(RUSAGE_CHILDREN) - cpu);
+        Check(code == 0, "xargs -P2 bzip2 -dc failed:\n" + Tail(errors));
+        pairFlushes.push_back(Seconds(Settle));
         PrintRun(result, run);
         if (run == 0) {
             CheckSameTree(client, ours, "quenmor-update", errors);
             CheckSameTree(client, loop, "the curl and bzip2 loop", errors);
-            result.notes.push_back("both installations equal the client (diff -r)");
+            CheckSameTree(client, pair, "xargs -P2 bzip2 -dc", errors);
+            result.notes.push_back("the three installations equal the client (diff -r)");
         }
     }
     result.notes.push_back(Format(
@@ -1166,9 +1481,14 @@ Result BenchInstall(Workspace& work, const Options& options) {
         "one curl and one bzip2 -d process per file, no flush (the sync after its run took "
         "%.2f s, median)",
         MB(copies), Median(flushes)));
-    result.notes.push_back(
-        Format("processor time per run (median): ours %.2f s, curl+bzip2 loop %.2f s",
-               Median(oursCpu), Median(theirsCpu)));
+    result.notes.push_back(Format(
+        "xargs bzip2: xargs -P2 -n 8 sh, each running bzip2 -dc for its files, largest copy "
+        "first, reading the copies from disk (page cache), no download, no flush (the sync after "
+        "its run took %.2f s, median)",
+        Median(pairFlushes)));
+    result.notes.push_back(Format(
+        "processor time per run (median): ours %.2f s, curl+bzip2 loop %.2f s, xargs bzip2 %.2f s",
+        Median(oursCpu), Median(theirsCpu), Median(pairCpu)));
 
     // The runner over the installation it made, which is current now: with
     // --full-check it digests every file and fetches nothing.
@@ -1192,7 +1512,254 @@ Result BenchInstall(Workspace& work, const Options& options) {
                "file digested, nothing fetched): %.3f s, md5sum of its files %.3f s, ratio %.2f",
                Best(runner), Best(tool), Best(tool) / Best(runner)));
 
-    for (const std::string& folder : {client, www, ours, loop})
+    for (const std::string& folder : {client, www, ours, loop, pair})
+        RemoveFolder(folder);
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// An installation from a distant update server.
+
+// The port of a base address on the loopback interface (http://127.0.0.1:PORT/),
+// 0 for any other address.
+int LoopbackPort(const std::string& url) {
+    const std::string prefix = "http://127.0.0.1:";
+    if (!url.starts_with(prefix))
+        return 0;
+    std::size_t at = prefix.size();
+    int port = 0;
+    for (; at < url.size() && at < prefix.size() + 5 &&
+           std::isdigit(static_cast<unsigned char>(url[at]));
+         ++at)
+        port = port * 10 + (url[at] - '0');
+    if (at == prefix.size() || port < 1 || port > 65535 || (at < url.size() && url[at] != '/'))
+        return 0;
+    return port;
+}
+
+// A string of a curl configuration file.
+std::string CurlQuoted(const std::string& text) {
+    std::string out = "\"";
+    for (const char ch : text) {
+        if (ch == '\\' || ch == '"')
+            out += '\\';
+        out += ch;
+    }
+    return out + "\"";
+}
+
+struct UpdateRun {
+    double seconds = 0;
+    std::uint64_t peakMemory = 0; // ru_maxrss of quenmor-update, in bytes
+};
+
+// Installs the client from scratch with quenmor-update into `folder` from the
+// update tree at `base`, and fails unless it completes.
+// Its peak memory comes through `peak` (see PeakOf).
+UpdateRun InstallFrom(const Options& options, const std::string& folder, const std::string& base,
+                      const std::string& hosts, const std::vector<std::string>& extra,
+                      const std::string& log, const std::string& errors, const std::string& peak) {
+    RemoveFolder(folder);
+    fs::create_directories(folder);
+    WriteText(folder + "/Quenmor.ini", "[main]\r\nUpdatesUrl=" + base + "\r\nAtRevision=0\r\n");
+    RemoveFile(peak);
+    Settle();
+    std::vector<std::string> args{fs::read_symlink("/proc/self/exe").string(),
+                                  "--peak-of",
+                                  peak,
+                                  options.update,
+                                  "--hosts-dir",
+                                  hosts};
+    args.insert(args.end(), extra.begin(), extra.end());
+    UpdateRun run;
+    Exit exit;
+    run.seconds = Seconds([&] { exit = RunToolExit(args, {log, errors, folder}); });
+    Check(exit.status == 0 && LastLine(log) == status::kAllUpdated,
+          "quenmor-update from " + base + " exited with status " + std::to_string(exit.status) +
+              ":\n" + Tail(log) + Tail(errors));
+    std::ifstream in(peak);
+    in >> run.peakMemory;
+    Check(in && run.peakMemory > 0, "no peak memory of quenmor-update in " + peak);
+    return run;
+}
+
+// The proxy of one run; its address for the tree served under BASE/wan-www/.
+std::string ProxyBase(const bench::WanProxy& proxy) {
+    return "http://127.0.0.1:" + std::to_string(proxy.Port()) + "/wan-www/";
+}
+
+void StopProxy(bench::WanProxy& proxy) {
+    proxy.Stop();
+    Check(proxy.Failure().empty(), proxy.Failure());
+}
+
+// A fresh installation through a proxy with the delays and the line of a
+// distant server: quenmor-update against the floor (the line time of the
+// compressed copies, or our own installation straight from the web server,
+// whichever is longer), and curl fetching the same copies, 8 at once.
+Result BenchWan(Workspace& work, const Options& options, int serverPort) {
+    const std::string client = work.File("wan-client");
+    const std::string www = work.File("wan-www"); // served under BASE/wan-www/
+    const std::string near = work.File("wan-loopback");
+    const std::string ours = work.File("wan-ours");
+    const std::string fetched = work.File("wan-curl");
+    const std::string hosts = work.File("wan-hosts");
+    const std::string log = work.File("wan.log");
+    const std::string errors = work.File("wan.err");
+    const std::string config = work.File("wan-curl.cfg");
+    const std::string peakFile = work.File("wan-peak.txt");
+    const bench::WanLink link;
+    // The proxy outlives the longest run it serves.
+    const auto proxyLimit = std::chrono::seconds(static_cast<long>(kToolLimitSeconds) + 60);
+
+    std::printf("generating a client of %zu files, %zu MiB to install through the proxy ... ",
+                options.wanFiles, options.wanMiB);
+    std::fflush(stdout);
+    ClientTree tree;
+    std::printf("%.1f s\n", Seconds([&] {
+                    tree = GenerateClientTree(client, options.wanMiB * kMiB, options.wanFiles,
+                                              0x3A7E11ULL);
+                }));
+    const Published published = PublishClient(options, tree, www, log, errors);
+    fs::create_directories(hosts); // the manifest leaves the hosts file alone
+    const double lineTime = static_cast<double>(published.copies) / link.lineBytesPerSecond;
+    std::vector<std::string> connections;
+    if (options.wanConnections > 0)
+        connections = {"--connections", std::to_string(options.wanConnections)};
+
+    Result result{"wan", "curl -Z", tree.bytes, 0, {}, {}, {}, {}, {}};
+    result.others.push_back({"from nginx", 0, {}, {}});
+    std::vector<double>& loopback = result.others[0].times;
+    std::uint64_t peak = 0;
+    bench::WanCounters seen;
+    for (int run = 0; run < options.wanRuns; ++run) {
+        // Ours straight from nginx, for the floor.
+        loopback.push_back(InstallFrom(options, near, options.url + "wan-www/", hosts, connections,
+                                       log, errors, peakFile)
+                               .seconds);
+
+        {
+            bench::WanProxy proxy(serverPort, link, proxyLimit);
+            const UpdateRun far = InstallFrom(options, ours, ProxyBase(proxy), hosts, connections,
+                                              log, errors, peakFile);
+            StopProxy(proxy);
+            result.ours.push_back(far.seconds);
+            peak = std::max(peak, far.peakMemory);
+            if (run == 0)
+                seen = proxy.Counters();
+        }
+        CheckSameTree(client, ours, "quenmor-update through the proxy", errors);
+
+        {
+            bench::WanProxy proxy(serverPort, link, proxyLimit);
+            std::string lines;
+            const auto transfer = [&](const std::string& path) {
+                lines += "url = " + CurlQuoted(ProxyBase(proxy) + UrlPath(path)) + "\n" +
+                         "output = " + CurlQuoted(fetched + "/" + path) + "\n";
+            };
+            transfer("files.lst.bz2");
+            for (const ClientFile& file : tree.files)
+                transfer(file.path + ".bz2");
+            WriteText(config, lines);
+            RemoveFolder(fetched);
+            Settle();
+            int code = 0;
+            result.theirs.push_back(Seconds([&] {
+                code = RunToolStatus({"curl", "--parallel", "--parallel-max", "8", "-s", "-S", "-f",
+                                      "--create-dirs", "--max-time", "600", "-K", config},
+                                     {{}, errors, {}});
+            }));
+            StopProxy(proxy);
+            Check(code == 0, "curl --parallel through the proxy failed with status " +
+                                 std::to_string(code) + ":\n" + Tail(errors));
+        }
+        PrintRun(result, run);
+        if (run == 0) {
+            CheckSameTree(client, near, "quenmor-update from nginx", errors);
+            Check(SameContent(www + "/files.lst.bz2", fetched + "/files.lst.bz2"),
+                  "curl's files.lst.bz2 differs from the published one");
+            for (const ClientFile& file : tree.files)
+                Check(
+                    SameContent(www + "/" + file.path + ".bz2", fetched + "/" + file.path + ".bz2"),
+                    "curl's copy of " + file.path + " differs from the published one");
+        }
+    }
+
+    // One install for each connection count asked for, for a note.
+    struct Sweep {
+        int count = 0;
+        UpdateRun run;
+        bench::WanCounters counters;
+    };
+    std::vector<Sweep> sweep;
+    for (const int count : options.wanSweep) {
+        bench::WanProxy proxy(serverPort, link, proxyLimit);
+        const UpdateRun far =
+            InstallFrom(options, ours, ProxyBase(proxy), hosts,
+                        {"--connections", std::to_string(count)}, log, errors, peakFile);
+        StopProxy(proxy);
+        CheckSameTree(client, ours, "quenmor-update through the proxy", errors);
+        sweep.push_back({count, far, proxy.Counters()});
+        std::printf("  wan       --connections %2d: %7.3f s\n", count, far.seconds);
+        std::fflush(stdout);
+    }
+
+    const double floor = std::max(lineTime, Best(loopback));
+    const double ratio = Best(result.ours) / floor;
+    const double medianFloor = std::max(lineTime, Median(loopback));
+    result.summary.push_back(Format("ours %8.2f s  floor %8.2f s  ours/floor %s (target <= 1.30)%s",
+                                    Best(result.ours), floor, RatioText(ratio, 1.3).c_str(),
+                                    ratio > 1.3 ? "  OVER TARGET" : ""));
+    result.summary.push_back(Format("median: ours %8.2f s  floor %8.2f s  ours/floor %.2f",
+                                    Median(result.ours), medianFloor,
+                                    Median(result.ours) / medianFloor));
+    result.summary.push_back(Format(
+        "floor: the larger of the line time of the copies, %.2f s (%.1f MB at 100 Mbit/s), and "
+        "ours straight from nginx on 127.0.0.1 (no proxy), %.2f s",
+        lineTime, MB(published.copies), Best(loopback)));
+    result.summary.push_back(
+        Format("curl --parallel --parallel-max 8 through the same proxy (the same copies and "
+               "files.lst.bz2, to files, not unpacked): %.2f s, ours/curl %.2f",
+               Best(result.theirs), Best(result.ours) / Best(result.theirs)));
+    result.summary.push_back(
+        Format("peak memory of quenmor-update (ru_maxrss): %.1f MB (target <= 64 MB)%s", MB(peak),
+               MB(peak) > 64 ? "  OVER TARGET" : ""));
+
+    result.notes.push_back(tree.Describe());
+    result.notes.push_back(Format(
+        "%.1f MB of compressed copies (%.0f%% of the client) and a manifest of %.0f KB, published "
+        "with quenmor-publish and served by nginx on 127.0.0.1",
+        MB(published.copies),
+        100.0 * static_cast<double>(published.copies) / static_cast<double>(tree.bytes),
+        static_cast<double>(published.manifest) / 1e3));
+    result.notes.push_back(
+        "the proxy (a thread of this program, one epoll loop on 127.0.0.1): 25 ms each way, "
+        "a new connection's first request leaves 50 ms after its accept (one more round trip), "
+        "one line of 100 Mbit/s towards the client shared by all connections, requests not "
+        "limited");
+    result.notes.push_back(
+        Format("quenmor-update ran with %s; through the proxy (first run): %llu connections, at "
+               "most %llu at once, %.1f MB towards the client, the line busy %.0f%% of the run",
+               options.wanConnections > 0
+                   ? ("--connections " + std::to_string(options.wanConnections)).c_str()
+                   : "its default number of connections",
+               static_cast<unsigned long long>(seen.connections),
+               static_cast<unsigned long long>(seen.mostOpen), MB(seen.bytesDown),
+               100.0 * static_cast<double>(seen.bytesDown) / link.lineBytesPerSecond /
+                   result.ours.front()));
+    result.notes.push_back("every installation equals the client (diff -r); curl's files equal "
+                           "the published ones");
+    if (!sweep.empty())
+        result.notes.push_back("connection counts (one install through the proxy for each):");
+    for (const Sweep& line : sweep)
+        result.notes.push_back(
+            Format("  --connections %2d: %7.2f s, ours/floor %5.2f, peak memory %5.1f MB, %llu "
+                   "connections, at most %llu at once",
+                   line.count, line.run.seconds, line.run.seconds / floor, MB(line.run.peakMemory),
+                   static_cast<unsigned long long>(line.counters.connections),
+                   static_cast<unsigned long long>(line.counters.mostOpen)));
+
+    for (const std::string& folder : {client, www, near, ours, fetched})
         RemoveFolder(folder);
     return result;
 }
@@ -1214,8 +1781,10 @@ void CheckFreeSpace(const std::string& dir, const Options& options) {
     std::uint64_t trees = 0;
     if (options.Selected("check"))
         trees = options.checkMiB * kMiB;
-    if (options.Selected("install")) // client, copies, two installations
-        trees = std::max<std::uint64_t>(trees, 4 * options.installMiB * kMiB);
+    if (options.Selected("install")) // client, copies, three installations
+        trees = std::max<std::uint64_t>(trees, 5 * options.installMiB * kMiB);
+    if (options.Selected("wan")) // client, copies, two installations, curl's copies
+        trees = std::max<std::uint64_t>(trees, 5 * options.wanMiB * kMiB);
     need += trees;
     struct statvfs disk {};
     Check(::statvfs(dir.c_str(), &disk) == 0, "cannot query the free space of " + dir);
@@ -1224,7 +1793,7 @@ void CheckFreeSpace(const std::string& dir, const Options& options) {
         throw std::runtime_error(Format(
             "not enough free space in %s: these benchmarks need about %.0f MB and only %.0f MB "
             "are free. Point TMPDIR at a larger disk or make the data smaller (--size-mb, "
-            "--check-mb, --install-mb).",
+            "--check-mb, --install-mb, --wan-mb).",
             dir.c_str(), MB(need), MB(free)));
     std::printf("working in %s: about %.0f MB needed, %.0f MB free\n", dir.c_str(), MB(need),
                 MB(free));
@@ -1279,6 +1848,17 @@ int Run(const Options& options) {
         else
             results.push_back(BenchInstall(work, options));
     }
+    if (options.Selected("wan")) {
+        const int port = LoopbackPort(options.url);
+        if (options.url.empty())
+            skipped.push_back("wan       skipped: no --url given");
+        else if (port == 0)
+            skipped.push_back("wan       skipped: --url is not http://127.0.0.1:PORT/");
+        else if (options.publish.empty() || options.update.empty())
+            skipped.push_back("wan       skipped: no --publish and --update programs given");
+        else
+            results.push_back(BenchWan(work, options, port));
+    }
 
     std::printf("\nresults (best of the runs; MB = 10^6 bytes; ratio = tool's time / ours)\n");
     for (const Result& result : results)
@@ -1290,9 +1870,68 @@ int Run(const Options& options) {
 
 } // namespace
 
+// The proxy of wan alone in front of the web server at BASE, for trying a
+// program through it by hand.
+int RunProxy(const Options& options) {
+    const int port = LoopbackPort(options.url);
+    Check(port != 0, "--wan-proxy needs --url http://127.0.0.1:PORT/");
+    bench::WanProxy proxy(port, bench::WanLink{}, std::chrono::seconds(options.proxySeconds));
+    std::printf("the proxy forwards http://127.0.0.1:%d/ to %s for %d s (25 ms each way, a round "
+                "trip more per new connection, 100 Mbit/s towards the client)\n",
+                proxy.Port(), options.url.c_str(), options.proxySeconds);
+    std::fflush(stdout);
+    while (proxy.Failure().empty() && proxy.Running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const bench::WanCounters counters = proxy.Counters();
+    std::printf("%llu connections, at most %llu at once, %.1f MB towards the client, %.1f KB "
+                "towards the server\n",
+                static_cast<unsigned long long>(counters.connections),
+                static_cast<unsigned long long>(counters.mostOpen), MB(counters.bytesDown),
+                static_cast<double>(counters.bytesUp) / 1e3);
+    return 0;
+}
+
+// quenmor-bench --peak-of FILE PROGRAM [ARGUMENT...]: runs the program, writes
+// its peak memory (ru_maxrss, in bytes) into FILE and exits as the program did.
+// A child's ru_maxrss also counts what the process it was started from held
+// at that moment (its memory until the exec), so a program whose memory is
+// measured is started from this small process, not from the benchmark with
+// its client data and its proxy. Both end when the benchmark does.
+int PeakOf(char** argv) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    const pid_t self = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        std::perror("quenmor-bench --peak-of: fork");
+        return 127;
+    }
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() == self)
+            ::execvp(argv[1], argv + 1);
+        std::perror("quenmor-bench --peak-of: exec");
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    while (::wait4(pid, &status, 0, &usage) < 0)
+        if (errno != EINTR)
+            return 127;
+    std::FILE* file = std::fopen(argv[0], "w");
+    if (file == nullptr ||
+        std::fprintf(file, "%llu\n", static_cast<unsigned long long>(usage.ru_maxrss) * 1024) < 0 ||
+        std::fclose(file) != 0)
+        return 127;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 int main(int argc, char** argv) {
+    if (argc >= 4 && std::strcmp(argv[1], "--peak-of") == 0)
+        return PeakOf(argv + 2);
     const Options options = ParseOptions(argc, argv);
     try {
+        if (options.proxySeconds > 0)
+            return RunProxy(options);
         return Run(options);
     } catch (const std::exception& error) {
         std::fflush(stdout);
