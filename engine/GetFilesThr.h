@@ -112,7 +112,7 @@ public:
     // Transfers that run at once to the update server (1 to kMaxConnections;
     // 0: the default), and how transient faults are tried again.
     int Connections = 0;
-    static constexpr int kDefaultConnections = 8;
+    static constexpr int kDefaultConnections = 16;
     static constexpr int kMaxConnections = 16;
     TRetryPolicy Retry;
     // Threads that digest and unpack (0: one per core), and the disk space

@@ -11,6 +11,9 @@
 namespace {
 
 constexpr std::size_t kMaxNotes = 64;
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+// Copies from this size on are worth a connection of their own.
+constexpr std::int64_t kLargeCopy = 512 * 1024;
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 
 // An unpacking ahead that would pass the disk budget: set aside, not failed.
@@ -31,6 +34,12 @@ TWorkAhead::TWorkAhead(std::vector<TAheadEntry> entries, Settings settings)
         jobs_.push_back(std::make_unique<Job>());
         jobs_.back()->in = std::move(entry);
     }
+    for (std::size_t i = 0; i < jobs_.size(); ++i)
+        if (jobs_[i]->in.size >= kLargeCopy)
+            largest_.push_back(i);
+    std::stable_sort(largest_.begin(), largest_.end(), [this](std::size_t a, std::size_t b) {
+        return jobs_[a]->in.size > jobs_[b]->in.size;
+    });
     for (unsigned i = 0; i < settings_.connections; ++i)
         connections_.push_back(std::make_unique<platform::HttpConnection>());
     transfers_ = std::make_unique<TJobQueue>(settings_.connections);
@@ -76,14 +85,36 @@ void TWorkAhead::Release(Job& job) {
 }
 
 void TWorkAhead::Pump() {
-    while (fetching_ < settings_.connections && nextFetch_ < jobs_.size() && !openFailed_) {
-        const std::size_t i = nextFetch_;
-        if (i > current_ + settings_.maxAhead || Cut(i) ||
-            !Charge(i, std::max<std::int64_t>(jobs_[i]->in.size, 0)))
+    while (fetching_ < settings_.connections) {
+        const std::size_t i = NextToFetch();
+        if (i == kNone)
             break;
-        ++nextFetch_;
         StartDownload(i);
     }
+}
+
+// Entries are fetched in their order, but a few connections take the largest
+// copies of the window instead: while most connections wait a round trip for
+// each small file, those keep the line busy, and the small files' round trips
+// no longer add up to more than the line time.
+std::size_t TWorkAhead::NextToFetch() {
+    while (nextFetch_ < jobs_.size() && jobs_[nextFetch_]->stage != Stage::Waiting)
+        ++nextFetch_;
+    const std::size_t end = std::min({jobs_.size(), failedAt_, current_ + settings_.maxAhead + 1});
+    const auto admit = [&](std::size_t i) {
+        return i < end && jobs_[i]->stage == Stage::Waiting && !Cut(i) &&
+               Charge(i, std::max<std::int64_t>(jobs_[i]->in.size, 0));
+    };
+    if (bigFetching_ < settings_.connections / 4) {
+        for (const std::size_t i : largest_) {
+            if (i >= current_ && admit(i)) {
+                jobs_[i]->big = true;
+                ++bigFetching_;
+                return i;
+            }
+        }
+    }
+    return admit(nextFetch_) ? nextFetch_ : kNone;
 }
 
 void TWorkAhead::StartDownload(std::size_t i) {
@@ -148,6 +179,10 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
     }
     std::lock_guard lock(mutex_);
     --fetching_;
+    if (job.big) {
+        job.big = false;
+        --bigFetching_;
+    }
     job.fetched = fetched;
     job.error = error;
     // The copy takes what it really is from now on.
@@ -165,7 +200,8 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
             Restart(i);
     } else if (error || !fetched.opened) {
         job.stage = Stage::Failed;
-        openFailed_ = openFailed_ || !error;
+        if (!error)
+            failedAt_ = std::min(failedAt_, i);
     } else if (i == current_ || used_ <= settings_.budget) {
         StartUnpack(i);
     } else {
@@ -239,7 +275,7 @@ void TWorkAhead::Restart(std::size_t i) {
     Job& job = *jobs_[i];
     if (job.stage == Stage::Deferred) {
         StartUnpack(i);
-    } else if (job.stage == Stage::Waiting && i < nextFetch_) {
+    } else if (job.stage == Stage::Waiting && i < failedAt_) {
         Charge(i, std::max<std::int64_t>(job.in.size, 0));
         StartDownload(i);
     }

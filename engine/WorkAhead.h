@@ -4,6 +4,11 @@
 // beside their targets on every core. Nothing here touches an installed file:
 // the installer puts each verified content in place itself, in order.
 //
+// Entries are fetched in their order, except that a quarter of the
+// connections take the largest copies of the window first, so that the line
+// stays busy while the other connections wait out the round trips of small
+// files.
+//
 // Bounds: downloads run on at most `connections` transfers, and for at most
 // `maxAhead` entries beyond the one being installed; copies and new contents
 // of the entries beyond it take at most `budget` bytes of disk (an unpacking
@@ -39,7 +44,7 @@ struct TAheadEntry {
 class TWorkAhead {
 public:
     struct Settings {
-        unsigned connections = 8;
+        unsigned connections = 16;
         unsigned cores = 2;
         std::int64_t budget = std::int64_t{256} << 20;
         std::size_t maxAhead = 512;
@@ -88,12 +93,14 @@ private:
         std::atomic<std::int64_t> written{0}; // bytes of new content so far
         Fetched fetched;
         std::int64_t charged = 0; // disk bytes counted against the budget
+        bool big = false;         // fetched on a connection kept for large copies
         std::exception_ptr error;
         std::unique_ptr<platform::AtomicFile> content; // sealed, verified
     };
 
     // Under the lock: starts what the bounds allow.
     void Pump();
+    std::size_t NextToFetch(); // the entry whose download starts next, if any may
     void StartDownload(std::size_t i);
     void StartUnpack(std::size_t i);
     // Starts again the work of entry i, now the one being installed, that a
@@ -117,7 +124,10 @@ private:
     std::size_t nextFetch_ = 0; // the next entry whose download starts
     std::size_t fetching_ = 0;  // downloads running
     std::int64_t used_ = 0;     // disk bytes charged, the current entry's included
-    bool openFailed_ = false;   // a download could not be opened: none after it starts
+    // The first entry whose download could not be opened: none after it starts.
+    std::size_t failedAt_ = static_cast<std::size_t>(-1);
+    std::size_t bigFetching_ = 0;      // downloads running for the largest copies
+    std::vector<std::size_t> largest_; // the entries with large copies, largest first
     std::atomic<bool> closing_{false};
     std::atomic<std::size_t> currentAtomic_{0}; // current_, for the transfers' checks
     std::deque<std::string> notes_;

@@ -674,3 +674,29 @@ TEST_F(UpdateRunTest, GaugesPast32BitsAreScaledByOnePowerOfTwo) {
     ASSERT_NE(rescaled, events.end());
     EXPECT_EQ(*(rescaled + 1), "SetFileProgress:1024");
 }
+
+// A quarter of the connections take the largest copies first, whatever their
+// place in the manifest; the others go in order.
+TEST_F(UpdateRunTest, LargestCopiesAreFetchedBesideTheEntriesInOrder) {
+    const std::string root = (dir_.path() / "server").string();
+    TestHttpServer slow([files = TestHttpServer::Folder(root)](const HttpRequest& request) {
+        HttpReply reply = files(request);
+        reply.delay = std::chrono::milliseconds(100); // none ends before all four began
+        return reply;
+    });
+    Events entries;
+    for (int i = 0; i < 8; ++i)
+        entries.push_back(Publish("s" + std::to_string(i) + ".dat", "small"));
+    entries.push_back(Publish("large.dat", Noise(600 * 1024)));
+    PublishManifest("Rev|1\r\nModHosts|0\r\n", entries, {});
+    configure_ = [](GFilesThread& thread) { thread.Connections = 4; };
+    Run(1, false, 0, slow.Url("/"));
+    std::vector<std::string> first;
+    for (const HttpRequest& request : slow.Requests())
+        if (request.target != "/files.lst.bz2" && first.size() < 4)
+            first.push_back(request.target);
+    std::sort(first.begin(), first.end());
+    EXPECT_EQ(first, (std::vector<std::string>{"/large.dat.bz2", "/s0.dat.bz2", "/s1.dat.bz2",
+                                               "/s2.dat.bz2"}));
+    EXPECT_TRUE(Installed("large.dat") == Noise(600 * 1024));
+}

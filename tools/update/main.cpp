@@ -33,7 +33,7 @@ constexpr const char* kUsage =
     "\n"
     "  --full-check     check every file, not only the critical ones\n"
     "  --hosts-dir DIR  folder holding the \"hosts\" file to maintain (default /etc)\n"
-    "  --connections N  transfers at once to the update server, 1 to 16 (default 8)\n"
+    "  --connections N  transfers at once to the update server, 1 to 16 (default 16)\n"
     "\n"
     "Exit status: 0 updated or current, 1 the run failed, 2 it could not start\n"
     "(also when a launcher or another update is working in the installation).\n";
