@@ -615,6 +615,20 @@ std::vector<TAheadEntry> GFilesThread::PlanPending() const {
     return plan;
 }
 
+TWorkAhead::Settings GFilesThread::AheadSettings() {
+    TWorkAhead::Settings settings;
+    settings.connections = static_cast<unsigned>(
+        std::clamp(Connections > 0 ? Connections : kDefaultConnections, 1, kMaxConnections));
+    settings.cores = CoreCount();
+    settings.budget = AheadBudget;
+    settings.http = TransferOptions();
+    settings.retry = Retry;
+    settings.stopRequested = [this] { return Terminated(); };
+    settings.abortRequested = [this] { return Aborted(); };
+    settings.showNotes = [this](const std::vector<std::string>& notes) { ShowRetries(notes); };
+    return settings;
+}
+
 void GFilesThread::InstallPending() {
     if (PendingFiles.empty()) {
         StatusText = runFailed_ ? status::kFailed : "";
@@ -628,17 +642,7 @@ void GFilesThread::InstallPending() {
     std::vector<std::string> targets;
     for (const TAheadEntry& entry : plan)
         targets.push_back(entry.target);
-    TWorkAhead::Settings settings;
-    settings.connections = static_cast<unsigned>(
-        std::clamp(Connections > 0 ? Connections : kDefaultConnections, 1, kMaxConnections));
-    settings.cores = CoreCount();
-    settings.budget = AheadBudget;
-    settings.http = TransferOptions();
-    settings.retry = Retry;
-    settings.stopRequested = [this] { return Terminated(); };
-    settings.abortRequested = [this] { return Aborted(); };
-    settings.showNotes = [this](const std::vector<std::string>& notes) { ShowRetries(notes); };
-    TWorkAhead ahead(std::move(plan), settings);
+    TWorkAhead ahead(std::move(plan), AheadSettings());
     const auto fileProgress = [this](std::int64_t value) {
         ProgressValue = value;
         Synchronize(&GFilesThread::SetFileProgress);

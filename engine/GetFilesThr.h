@@ -4,6 +4,7 @@
 
 #include "Fetch.h"
 #include "Streams.h"
+#include "WorkAhead.h"
 
 #include <atomic>
 #include <chrono>
@@ -165,7 +166,8 @@ private:
     unsigned CoreCount() const;
     void OnUnpackProgress();
     void ProcessManifest();
-    std::vector<struct TAheadEntry> PlanPending() const;
+    std::vector<TAheadEntry> PlanPending() const;
+    TWorkAhead::Settings AheadSettings();
     void RemoveLeftovers(const std::vector<std::vector<std::string>>& sections);
     std::string LocalFile(const std::string& manifestPath) const;
     bool IsListed(const std::string& manifestPath) const;
