@@ -9,7 +9,7 @@
 #   tests/e2e/large_file_e2e.sh PUBLISH UPDATE SERVE [NOISE_GIB ZERO_GIB]
 set -euo pipefail
 
-publish=$1 update=$2 serve=$3 noise=${4:-3} zeros=${5:-2}
+publish=$(realpath "$1") update=$(realpath "$2") serve=$(realpath "$3") noise=${4:-3} zeros=${5:-2}
 work=$(mktemp -d "${TMPDIR:-/tmp}/quenmor-large-XXXXXX")
 client=$work/client server=$work/server install=$work/install run=$work/nginx
 cleanup() { "$serve" stop "$run" >/dev/null 2>&1 || true; rm -rf "$work"; }
