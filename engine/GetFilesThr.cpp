@@ -544,7 +544,7 @@ void GFilesThread::CheckFiles(const std::vector<std::string>& entries) {
     Synchronize(&GFilesThread::SetGaugeMax);
     // The digests of the coming entries are computed ahead on every core;
     // what each entry shows and what becomes of it still comes in order.
-    TJobQueue digesting(CoreCount());
+    TJobQueue digesting(CoreCount(), true);
     TOrderedAhead<std::optional<std::string>> digests(
         digesting, entries.size(), 4 * static_cast<std::size_t>(CoreCount()),
         [&](std::size_t k) -> std::optional<std::string> {

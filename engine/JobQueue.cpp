@@ -1,12 +1,18 @@
 #include "JobQueue.h"
 
+#include "Process.h"
+
 #include <algorithm>
 
-TJobQueue::TJobQueue(unsigned threads) {
+TJobQueue::TJobQueue(unsigned threads, bool background) {
     threads = std::max(threads, 1u);
     workers_.reserve(threads);
     for (unsigned i = 0; i < threads; ++i)
-        workers_.emplace_back([this, i] { Work(i); });
+        workers_.emplace_back([this, i, background] {
+            if (background)
+                platform::LowerCurrentThreadPriority();
+            Work(i);
+        });
 }
 
 TJobQueue::~TJobQueue() {

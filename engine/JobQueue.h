@@ -18,7 +18,9 @@ public:
     // jobs report their own outcome.
     using Job = std::function<void(unsigned worker)>;
 
-    explicit TJobQueue(unsigned threads);
+    // Background workers run below the other threads of the program, so that
+    // the ones the player waits on get the processor first.
+    explicit TJobQueue(unsigned threads, bool background = false);
     ~TJobQueue(); // drops the jobs not yet started and waits for the running ones
     TJobQueue(const TJobQueue&) = delete;
     TJobQueue& operator=(const TJobQueue&) = delete;

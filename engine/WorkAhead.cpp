@@ -43,7 +43,7 @@ TWorkAhead::TWorkAhead(std::vector<TAheadEntry> entries, Settings settings)
     for (unsigned i = 0; i < settings_.connections; ++i)
         connections_.push_back(std::make_unique<platform::HttpConnection>());
     transfers_ = std::make_unique<TJobQueue>(settings_.connections);
-    unpacking_ = std::make_unique<TJobQueue>(std::max(settings_.cores, 1u));
+    unpacking_ = std::make_unique<TJobQueue>(std::max(settings_.cores, 1u), true);
     std::lock_guard lock(mutex_);
     Pump();
 }

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -213,6 +215,13 @@ std::string CommandLineToLocal(const std::string& commandLine) {
         if (c == '\\')
             c = kPathSeparator;
     return local;
+}
+
+void LowerCurrentThreadPriority() {
+    // On Linux a nice value belongs to each thread. Failing to set it only
+    // costs the window some smoothness.
+    const auto thread = static_cast<id_t>(::syscall(SYS_gettid));
+    (void)::setpriority(PRIO_PROCESS, thread, 10);
 }
 
 } // namespace platform

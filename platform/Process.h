@@ -13,6 +13,11 @@ std::string ExecutablePath();
 // This process's identifier.
 long ProcessId();
 
+// Lets the calling thread yield the processor to the program's other threads
+// whenever they want it: for background work that must not slow the threads
+// the player waits on (the window's, and the one that installs).
+void LowerCurrentThreadPriority();
+
 // Starts `program` with `arguments` in `folder`, detached from this process
 // (its own session, no terminal, standard streams on the null device), and
 // does not wait for it. A script (".sh") is run by the system's shell.
