@@ -30,11 +30,6 @@ namespace {
 constexpr std::size_t kDownloadBlock = 1024;
 constexpr std::size_t kUnpackBlock = 0x10000;
 
-std::int32_t ClampToInt32(std::int64_t value) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
-}
-
 bool IsFile(const std::string& path) {
     std::error_code error;
     return fs::is_regular_file(path, error);
@@ -111,142 +106,9 @@ bool GFilesThread::WaitFor(std::chrono::milliseconds timeout) {
     return ended_.wait_for(lock, timeout, [this] { return finished_; });
 }
 
-// ---------------------------------------------------------------------------
-// Notifications: each runs through the dispatcher and reads the fields that
-// the worker set before sending it.
-
-void GFilesThread::Synchronize(Notification notification) {
-    if (CoalesceProgress) {
-        if (notification == &GFilesThread::SetFileProgress) {
-            if (SkipProgress(0))
-                return;
-        } else if (notification == &GFilesThread::SetTotalProgress) {
-            if (SkipProgress(1))
-                return;
-        } else {
-            // Whatever else the host shows, it shows beside the gauges as
-            // they really stand.
-            FlushProgress(0);
-            FlushProgress(1);
-        }
-    }
-    Dispatch(notification);
-    if (CoalesceProgress && notification == &GFilesThread::SetGaugeMax &&
-        (GaugeSelector == 0 || GaugeSelector == 1))
-        gauges_[GaugeSelector].max = ProgressValue;
-}
-
-void GFilesThread::Dispatch(Notification notification) {
-    if (dispatcher_)
-        dispatcher_([this, notification] { (this->*notification)(); });
-    else
-        (this->*notification)();
-}
-
-namespace {
-
-// The whole percentage a gauge with this maximum shows for the value.
-std::int64_t Percent(std::int64_t value, std::int64_t max) {
-    if (max <= 0)
-        return 0;
-    return std::clamp<std::int64_t>(value, 0, max) * 100 / max;
-}
-
-} // namespace
-
-bool GFilesThread::SkipProgress(int gauge) {
-    GaugeShadow& shadow = gauges_[gauge];
-    const std::int64_t value = ProgressValue;
-    const auto now = std::chrono::steady_clock::now();
-    // Until this run has set the gauge's maximum, what it shows is unknown.
-    if (shadow.max >= 0 && shadow.shown >= 0 &&
-        (Percent(value, shadow.max) == Percent(shadow.shown, shadow.max) ||
-         now - shadow.sentAt < kProgressInterval)) {
-        shadow.pending = true;
-        shadow.pendingValue = ProgressValue;
-        return true;
-    }
-    shadow.shown = value;
-    shadow.sentAt = now;
-    shadow.pending = false;
-    return false;
-}
-
-void GFilesThread::FlushProgress(int gauge) {
-    GaugeShadow& shadow = gauges_[gauge];
-    if (!shadow.pending)
-        return;
-    shadow.pending = false;
-    shadow.shown = shadow.pendingValue;
-    shadow.sentAt = std::chrono::steady_clock::now();
-    const std::int64_t current = ProgressValue;
-    ProgressValue = shadow.pendingValue;
-    try {
-        Dispatch(gauge == 0 ? &GFilesThread::SetFileProgress : &GFilesThread::SetTotalProgress);
-    } catch (...) {
-        ProgressValue = current;
-        throw;
-    }
-    ProgressValue = current;
-}
-
 void GFilesThread::CheckAborted() const {
     if (aborted_)
         throw Exception("The update was stopped");
-}
-
-void GFilesThread::LockCommands() {
-    target_.LockCommands();
-}
-void GFilesThread::ShowStatus() {
-    target_.ShowStatus(StatusText);
-}
-void GFilesThread::SetFileProgress() {
-    target_.SetFileProgress(ClampToInt32(ProgressValue >> gaugeShift_[0]));
-}
-void GFilesThread::SetTotalProgress() {
-    target_.SetTotalProgress(ClampToInt32(ProgressValue >> gaugeShift_[1]));
-}
-void GFilesThread::ShowRetry() {
-    target_.ShowRetry(retryText_);
-}
-void GFilesThread::StoreRevision() {
-    target_.StoreRevision(std::to_string(AtRevision));
-}
-void GFilesThread::UnlockCommands() {
-    target_.UnlockCommands();
-}
-
-void GFilesThread::SetGaugeMax() {
-    if (GaugeSelector != 0 && GaugeSelector != 1)
-        return;
-    int shift = 0;
-    while ((ProgressValue >> shift) > std::numeric_limits<std::int32_t>::max())
-        ++shift;
-    gaugeShift_[GaugeSelector] = shift;
-    const std::int32_t max = ClampToInt32(ProgressValue >> shift);
-    if (GaugeSelector == 0)
-        target_.SetFileGaugeMax(max);
-    else
-        target_.SetTotalGaugeMax(max);
-}
-
-void GFilesThread::SendGaugeMax(std::int32_t gauge, std::int64_t max) {
-    GaugeSelector = gauge;
-    ProgressValue = max;
-    Synchronize(&GFilesThread::SetGaugeMax);
-}
-
-void GFilesThread::Show(const std::string& text) {
-    StatusText = text;
-    Synchronize(&GFilesThread::ShowStatus);
-}
-
-void GFilesThread::ShowRetries(const std::vector<std::string>& notes) {
-    for (const std::string& note : notes) {
-        retryText_ = note;
-        Synchronize(&GFilesThread::ShowRetry);
-    }
 }
 
 platform::HttpOptions GFilesThread::TransferOptions() const {
@@ -301,6 +163,11 @@ void GFilesThread::Execute() {
         SourceStream = nullptr;
         if (!manifest.empty())
             RemoveFile(manifest);
+        try {
+            FlushNotifications();
+        } catch (...) {
+            batch_.clear();
+        }
         try {
             StatusText = status::kFailed;
             Synchronize(&GFilesThread::ShowStatus);
@@ -570,7 +437,7 @@ void GFilesThread::CheckFiles(const std::vector<std::string>& entries) {
             runFailed_ = true; // never read, written or fetched
             continue;
         }
-        if (digests.Take(i) == entry.digest)
+        if (digests.Take(i, [this] { FlushNotifications(); }) == entry.digest)
             continue;
         PendingFiles.push_back(entries[i]);
         SizeField(entry);
@@ -626,6 +493,9 @@ TWorkAhead::Settings GFilesThread::AheadSettings() {
     settings.stopRequested = [this] { return Terminated(); };
     settings.abortRequested = [this] { return Aborted(); };
     settings.showNotes = [this](const std::vector<std::string>& notes) { ShowRetries(notes); };
+    // Short waits for work ahead are the rule: what they hold back is shown
+    // within the batch interval all the same.
+    settings.waiting = [this] { FlushNotifications(true); };
     return settings;
 }
 

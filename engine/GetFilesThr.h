@@ -133,6 +133,18 @@ public:
     bool CoalesceProgress = false;
     static constexpr std::chrono::milliseconds kProgressInterval{50};
 
+    // Hands the notifications that only show something (status, gauges,
+    // retries) to the dispatcher in batches: each still runs on the host, in
+    // order and with the values it was sent with, but the worker hands them
+    // over together at most kBatchInterval after the first of a batch (also
+    // while it waits for work ahead), before it waits for a digest, before
+    // the commands are locked or
+    // unlocked, before a revision is stored, and when the run ends. For a
+    // host on another thread, which every hand-over wakes. Off: each
+    // notification is handed over by itself.
+    bool BatchNotifications = false;
+    static constexpr std::chrono::milliseconds kBatchInterval{20};
+
     // The body of the run.
     void Execute();
 
@@ -155,8 +167,13 @@ private:
     using Notification = void (GFilesThread::*)();
 
     void Synchronize(Notification notification);
-    // The coalescing of progress notifications: whether this one is left out.
     void Dispatch(Notification notification);
+    std::function<void()> Capture(Notification notification);
+    // Hands the batch over; `onlyWhenDue`: only when its first notification
+    // waited kBatchInterval.
+    void FlushNotifications(bool onlyWhenDue = false);
+    void ApplyGaugeMax(std::int32_t gauge, std::int64_t max);
+    // The coalescing of progress notifications: whether this one is left out.
     bool SkipProgress(int gauge);
     void FlushProgress(int gauge);
     void CheckAborted() const;
@@ -194,8 +211,12 @@ private:
     // The run's own connection, for the manifest and the launcher's build.
     std::unique_ptr<platform::HttpConnection> connection_;
     std::string retryText_; // what ShowRetry shows
-    // The power of two that scales each gauge (0 file, 1 total) into 32 bits.
+    // The power of two that scales each gauge (0 file, 1 total) into 32 bits;
+    // the host's, kept where the notifications run.
     int gaugeShift_[2] = {0, 0};
+    // Notifications waiting to be handed over, and since when.
+    std::vector<std::function<void()>> batch_;
+    std::chrono::steady_clock::time_point batchSince_{};
     // The local paths the manifest lists (letter case folded).
     std::set<std::string> listed_;
 

@@ -62,9 +62,15 @@ public:
     TOrderedAhead(const TOrderedAhead&) = delete;
     TOrderedAhead& operator=(const TOrderedAhead&) = delete;
 
-    T Take(std::size_t k) {
+    // `waiting` is called first when the value is not there yet.
+    T Take(std::size_t k, const std::function<void()>& waiting = {}) {
         Fill(k + 1);
         std::unique_lock lock(mutex_);
+        if (!slots_[k].ready && waiting) {
+            lock.unlock();
+            waiting();
+            lock.lock();
+        }
         done_.wait(lock, [&] { return slots_[k].ready; });
         return std::move(slots_[k].value);
     }

@@ -314,6 +314,8 @@ void TWorkAhead::Wait(std::size_t i, Stage until,
         }
         if (done)
             return;
+        if (settings_.waiting)
+            settings_.waiting();
     }
 }
 

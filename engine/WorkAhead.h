@@ -57,6 +57,9 @@ public:
         // Given, on the installer's thread while it waits, the notes of the
         // retries made since the last ones it was given.
         std::function<void(const std::vector<std::string>&)> showNotes;
+        // Called on the installer's thread whenever it is about to wait for
+        // work that is not done yet.
+        std::function<void()> waiting;
     };
 
     // What became of an entry's download.

@@ -406,6 +406,7 @@ void TFMain::StartRun(bool fullCheck) {
     run->LauncherFile = platform::ExecutablePath();
     run->LauncherProcessId = platform::ProcessId();
     run->CoalesceProgress = true;
+    run->BatchNotifications = true;
     pending_ = std::move(run);
     TryStartPending();
 }

@@ -700,3 +700,38 @@ TEST_F(UpdateRunTest, LargestCopiesAreFetchedBesideTheEntriesInOrder) {
                                                "/s2.dat.bz2"}));
     EXPECT_TRUE(Installed("large.dat") == Noise(600 * 1024));
 }
+
+// Batched notifications reach the host as they were sent, in order and with
+// their values, in a fraction of the hand-overs; one that the host refuses
+// stops the rest of its batch and ends the run as any refusal does.
+TEST_F(UpdateRunTest, BatchedNotificationsArriveAsSentInFewerHandOvers) {
+    Events entries;
+    for (int i = 0; i < 30; ++i)
+        entries.push_back(Publish("f" + std::to_string(i) + ".dat", Noise(2000)));
+    PublishManifest("Rev|2\r\nModHosts|0\r\n", entries, {});
+    const auto runWith = [&](bool batched, const std::string& refused) {
+        for (const auto& file : fs::directory_iterator(dir_.path() / "install"))
+            if (file.path().filename() != "backup")
+                fs::remove_all(file.path());
+        target_.Clear();
+        dispatched_ = 0;
+        configure_ = [batched](GFilesThread& thread) { thread.BatchNotifications = batched; };
+        if (!refused.empty())
+            target_.Refuse(refused);
+        Run(1);
+        return std::make_pair(Status(), dispatched_);
+    };
+    const auto [one, handOvers] = runWith(false, "");
+    const auto [batched, batchedHandOvers] = runWith(true, "");
+    EXPECT_EQ(batched, one);
+    EXPECT_LT(batchedHandOvers * 3, handOvers);
+
+    const auto [refused, ignored] = runWith(true, "ShowStatus:Загружается f3.dat");
+    static_cast<void>(ignored);
+    const auto at = std::find(refused.begin(), refused.end(), "ShowStatus:Загружается f3.dat");
+    EXPECT_EQ(at, refused.end()); // refused, so not recorded
+    EXPECT_EQ(std::count(refused.begin(), refused.end(), "ShowStatus:Загружается f4.dat"), 0);
+    ASSERT_GE(refused.size(), 2u);
+    EXPECT_EQ(refused[refused.size() - 2], kFailed);
+    EXPECT_EQ(refused.back(), "UnlockCommands");
+}

@@ -100,12 +100,20 @@ std::string Md5Hex(const std::string& data) {
 
 void RecordingTarget::Add(std::string event) {
     std::lock_guard lock(mutex_);
+    if (!refused_.empty() && event == refused_)
+        throw std::runtime_error("refused: " + event);
     events_.push_back(std::move(event));
 }
 
 void RecordingTarget::Clear() {
     std::lock_guard lock(mutex_);
     events_.clear();
+    refused_.clear();
+}
+
+void RecordingTarget::Refuse(std::string event) {
+    std::lock_guard lock(mutex_);
+    refused_ = std::move(event);
 }
 
 std::vector<std::string> RecordingTarget::Events() const {

@@ -66,6 +66,9 @@ public:
 
     std::vector<std::string> Events() const;
     void Clear();
+    // Makes the notification that would be recorded as `event` raise
+    // instead, as a host that refuses it does.
+    void Refuse(std::string event);
     // The events without file-gauge progress, whose values depend on sizes.
     std::vector<std::string> EventsWithoutFileProgress() const;
     // The values of one kind of event, e.g. Values("SetFileProgress").
@@ -75,6 +78,7 @@ private:
     void Add(std::string event);
     mutable std::mutex mutex_;
     std::vector<std::string> events_;
+    std::string refused_;
 };
 
 } // namespace testing_support
