@@ -437,7 +437,7 @@ void GFilesThread::CheckFiles(const std::vector<std::string>& entries) {
             runFailed_ = true; // never read, written or fetched
             continue;
         }
-        if (digests.Take(i, [this] { FlushNotifications(); }) == entry.digest)
+        if (digests.Take(i, [this] { FlushNotifications(true); }) == entry.digest)
             continue;
         PendingFiles.push_back(entries[i]);
         SizeField(entry);

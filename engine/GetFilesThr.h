@@ -137,8 +137,7 @@ public:
     // retries) to the dispatcher in batches: each still runs on the host, in
     // order and with the values it was sent with, but the worker hands them
     // over together at most kBatchInterval after the first of a batch (also
-    // while it waits for work ahead), before it waits for a digest, before
-    // the commands are locked or
+    // while it waits for work done ahead), before the commands are locked or
     // unlocked, before a revision is stored, and when the run ends. For a
     // host on another thread, which every hand-over wakes. Off: each
     // notification is handed over by itself.

@@ -2,6 +2,7 @@
 // that the work needed next is never queued behind work for later.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -62,16 +63,18 @@ public:
     TOrderedAhead(const TOrderedAhead&) = delete;
     TOrderedAhead& operator=(const TOrderedAhead&) = delete;
 
-    // `waiting` is called first when the value is not there yet.
+    // While the value is not there yet, `waiting` is called every 20 ms.
     T Take(std::size_t k, const std::function<void()>& waiting = {}) {
         Fill(k + 1);
         std::unique_lock lock(mutex_);
-        if (!slots_[k].ready && waiting) {
-            lock.unlock();
-            waiting();
-            lock.lock();
+        while (!slots_[k].ready) {
+            if (waiting) {
+                lock.unlock();
+                waiting();
+                lock.lock();
+            }
+            done_.wait_for(lock, std::chrono::milliseconds(20), [&] { return slots_[k].ready; });
         }
-        done_.wait(lock, [&] { return slots_[k].ready; });
         return std::move(slots_[k].value);
     }
 
