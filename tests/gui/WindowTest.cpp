@@ -191,7 +191,8 @@ private slots:
         QVERIFY(!window->Panel1->isVisible() && !window->Panel2->isVisible());
         QCOMPARE(window->Label5->text(), QStringLiteral("Label5"));
 
-        QTRY_VERIFY_WITH_TIMEOUT(window->RunActive(), 3000);
+        // A small run can be over between two looks: its manifest request tells.
+        QTRY_VERIFY_WITH_TIMEOUT(window->RunActive() || Requests("/files.lst.bz2") == 1, 3000);
         QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(window->Label3->text() != QStringLiteral("... Загрузка ..."));
         QVERIFY(!window->Timer1->isActive());
@@ -220,7 +221,7 @@ private slots:
         PublishClient({{"system/game.dat", "game"}, {"data/a.dat", "a"}}, 1);
         WriteSettings();
         auto window = Open();
-        QTRY_VERIFY_WITH_TIMEOUT(window->RunActive(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(window->RunActive() || Requests("/files.lst.bz2") == 1, 3000);
         QTRY_VERIFY_WITH_TIMEOUT(Idle(*window), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(Requests("/news.html"), 1, 20000);
         // Damage a normal file: only a full check finds it.
