@@ -34,8 +34,10 @@
 
 // One pending entry as the installer will take it.
 struct TAheadEntry {
-    std::string url;       // the server copy
-    std::string copy;      // where the downloaded copy is kept until it is unpacked
+    std::string url; // the server copy
+    // Where the downloaded copy is kept until it is unpacked; empty: under a
+    // temporary name of our own beside the target.
+    std::string copy;
     std::string target;    // the local file its content will replace
     std::string digest;    // the MD5 digest the content must have
     std::int64_t size = 0; // the size field: what the copy is expected to take
