@@ -414,6 +414,9 @@ private slots:
         WriteSettings();
         WriteFile(InstallPath("system/zentyr.exe"), "MZ");
         QFile::remove(bin_ + "/wine");
+        // Nor a Wine of the system's, which a machine with the Windows tool
+        // chain has.
+        qputenv("PATH", bin_.toUtf8());
         auto window = Open();
         window->Timer1->stop();
         QTest::mouseClick(window->ImgBtn1, Qt::LeftButton);
