@@ -172,6 +172,7 @@ private:
     // waited kBatchInterval.
     void FlushNotifications(bool onlyWhenDue = false);
     void ApplyGaugeMax(std::int32_t gauge, std::int64_t max);
+    void ApplyProgress(std::int32_t gauge, std::int64_t value);
     // The coalescing of progress notifications: whether this one is left out.
     bool SkipProgress(int gauge);
     void FlushProgress(int gauge);

@@ -54,13 +54,9 @@ std::function<void()> GFilesThread::Capture(Notification notification) {
     if (notification == &GFilesThread::SetGaugeMax)
         return [this, gauge = GaugeSelector, max = ProgressValue] { ApplyGaugeMax(gauge, max); };
     if (notification == &GFilesThread::SetFileProgress)
-        return [this, value = ProgressValue] {
-            target_.SetFileProgress(ClampToInt32(value >> gaugeShift_[0]));
-        };
+        return [this, value = ProgressValue] { ApplyProgress(0, value); };
     if (notification == &GFilesThread::SetTotalProgress)
-        return [this, value = ProgressValue] {
-            target_.SetTotalProgress(ClampToInt32(value >> gaugeShift_[1]));
-        };
+        return [this, value = ProgressValue] { ApplyProgress(1, value); };
     if (notification == &GFilesThread::ShowRetry)
         return [this, text = retryText_] { target_.ShowRetry(text); };
     if (notification == &GFilesThread::StoreRevision)
@@ -150,10 +146,10 @@ void GFilesThread::ShowStatus() {
     target_.ShowStatus(StatusText);
 }
 void GFilesThread::SetFileProgress() {
-    target_.SetFileProgress(ClampToInt32(ProgressValue >> gaugeShift_[0]));
+    ApplyProgress(0, ProgressValue);
 }
 void GFilesThread::SetTotalProgress() {
-    target_.SetTotalProgress(ClampToInt32(ProgressValue >> gaugeShift_[1]));
+    ApplyProgress(1, ProgressValue);
 }
 void GFilesThread::ShowRetry() {
     target_.ShowRetry(retryText_);
@@ -181,6 +177,15 @@ void GFilesThread::ApplyGaugeMax(std::int32_t gauge, std::int64_t max) {
         target_.SetFileGaugeMax(ClampToInt32(max >> shift));
     else
         target_.SetTotalGaugeMax(ClampToInt32(max >> shift));
+}
+
+// A value shown against a gauge's maximum, scaled as that maximum was.
+void GFilesThread::ApplyProgress(std::int32_t gauge, std::int64_t value) {
+    const std::int32_t shown = ClampToInt32(value >> gaugeShift_[gauge]);
+    if (gauge == 0)
+        target_.SetFileProgress(shown);
+    else
+        target_.SetTotalProgress(shown);
 }
 
 void GFilesThread::SendGaugeMax(std::int32_t gauge, std::int64_t max) {
