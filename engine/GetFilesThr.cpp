@@ -32,12 +32,12 @@ constexpr std::size_t kUnpackBlock = 0x10000;
 
 bool IsFile(const std::string& path) {
     std::error_code error;
-    return fs::is_regular_file(path, error);
+    return fs::is_regular_file(platform::FsPath(path), error);
 }
 
 void RemoveFile(const std::string& path) {
     std::error_code error;
-    fs::remove(path, error);
+    fs::remove(platform::FsPath(path), error);
 }
 
 // Copies a whole file; the copy is complete or absent, never partial.
@@ -202,7 +202,7 @@ void GFilesThread::ProcessManifest() {
                 const std::string backup = BaseDir + "backup";
                 DeleteFolder(backup);
                 std::error_code error;
-                fs::create_directory(backup, error);
+                fs::create_directory(platform::FsPath(backup), error);
                 if (error)
                     throw EInOutError("Cannot create folder \"" + backup +
                                       "\": " + error.message());
@@ -231,11 +231,12 @@ bool GFilesThread::IsListed(const std::string& manifestPath) const {
 
 std::string GFilesThread::BackupFile(const std::string& manifestPath) const {
     return platform::ResolveCaseInsensitive(
-        BaseDir, "backup/" + platform::ManifestPathToLocal(manifestPath));
+        BaseDir, "backup" + std::string(1, platform::kPathSeparator) +
+                     platform::ManifestPathToLocal(manifestPath));
 }
 
 std::string GFilesThread::ServerCopy(const std::string& manifestPath) const {
-    return UpdateUrl + platform::EncodeUrlPath(platform::ManifestPathToLocal(manifestPath)) +
+    return UpdateUrl + platform::EncodeUrlPath(platform::ManifestPathToRelative(manifestPath)) +
            ".bz2";
 }
 
@@ -259,23 +260,24 @@ void GFilesThread::RemoveLeftovers(const std::vector<std::vector<std::string>>& 
     // only when there is a backup folder at all.
     std::error_code noBackups;
     const bool backups =
-        fs::is_directory(platform::ResolveCaseInsensitive(BaseDir, "backup"), noBackups);
+        fs::is_directory(platform::FsPath(platform::ResolveCaseInsensitive(BaseDir, "backup")),
+                         noBackups);
     for (const std::string& path : paths) {
         const std::string local = LocalFile(path);
         if (!IsListed(path + ".bz2") && IsFile(local + ".bz2"))
             RemoveFile(local + ".bz2");
-        folders.insert(fs::path(local).parent_path().string());
+        folders.insert(platform::PathText(platform::FsPath(local).parent_path()));
         if (backups)
-            folders.insert(fs::path(BackupFile(path)).parent_path().string());
+            folders.insert(platform::PathText(platform::FsPath(BackupFile(path)).parent_path()));
     }
-    folders.insert(fs::path(BaseDir + "files.lst").parent_path().string());
+    folders.insert(platform::PathText(platform::FsPath(BaseDir + "files.lst").parent_path()));
     for (const std::string& folder : folders) {
         std::error_code error;
-        for (fs::directory_iterator it(folder, error), end; !error && it != end;
+        for (fs::directory_iterator it(platform::FsPath(folder), error), end; !error && it != end;
              it.increment(error))
-            if (platform::IsOwnTempFileName(it->path().filename().string()) &&
+            if (platform::IsOwnTempFileName(platform::PathText(it->path().filename())) &&
                 it->is_regular_file(error))
-                RemoveFile(it->path().string());
+                RemoveFile(platform::PathText(it->path()));
     }
 }
 
@@ -541,9 +543,9 @@ void GFilesThread::InstallPending() {
             if (CreateBackup == 1 && IsFile(local)) {
                 // The old content is kept before anything replaces it; a file
                 // that cannot be kept is not replaced.
-                const fs::path backup = BackupFile(entry.path);
-                fs::create_directories(backup.parent_path());
-                CopyWhole(local, backup.string());
+                const std::string backup = BackupFile(entry.path);
+                fs::create_directories(platform::FsPath(backup).parent_path());
+                CopyWhole(local, backup);
             }
             Show(status::kExtracting + shown);
             GaugeSelector = 0;
@@ -588,7 +590,7 @@ void GFilesThread::SelfUpdate(const std::string& entry) {
     }
     const std::string launcher = LocalFile(self.path);
     std::error_code error;
-    if (LauncherFile.empty() || !fs::equivalent(launcher, LauncherFile, error))
+    if (LauncherFile.empty() || !fs::equivalent(platform::FsPath(launcher), platform::FsPath(LauncherFile), error))
         return;
     if (FileDigestText(launcher) == self.digest)
         return;
@@ -604,7 +606,8 @@ void GFilesThread::SelfUpdate(const std::string& entry) {
         RemoveFile(build);
         Unpack(launcher + ".bz2", build, self.digest);
         const std::string script =
-            WriteUpdateScript(fs::path(launcher).filename().string(), LauncherProcessId);
+            WriteUpdateScript(platform::PathText(platform::FsPath(launcher).filename()),
+                              LauncherProcessId);
         RunInOwnFolder(script);
     } catch (const std::exception&) {
         RemoveFile(build);

@@ -23,11 +23,11 @@ void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
         folder += platform::kPathSeparator;
     std::string file = folder + "hosts.msn";
     std::error_code error;
-    if (!fs::exists(file, error))
+    if (!fs::exists(platform::FsPath(file), error))
         file = folder + "hosts";
     // Through a link, the file it names is the one rewritten.
-    if (fs::is_symlink(file, error))
-        file = fs::canonical(file, error).string();
+    if (fs::is_symlink(platform::FsPath(file), error))
+        file = platform::PathText(fs::canonical(platform::FsPath(file), error));
 
     // Every line is kept, also after a Ctrl-Z: the file is rewritten whole.
     std::string content;

@@ -1,5 +1,7 @@
 #include "LstFile.h"
 
+#include "Files.h"
+
 #include "Errors.h"
 #include "Misc.h"
 
@@ -13,7 +15,7 @@ TListFile::TListFile(std::string path) : path_(std::move(path)) {}
 // anywhere else, is dropped with the other blanks at the ends; a CR inside a
 // line goes too); Ctrl-Z ends the file.
 std::vector<std::string> TListFile::ReadLines() const {
-    std::ifstream in(path_, std::ios::binary);
+    std::ifstream in(platform::FsPath(path_), std::ios::binary);
     if (!in)
         throw EInOutError("Cannot open file \"" + path_ + "\"");
     const std::string content((std::istreambuf_iterator<char>(in)),

@@ -54,10 +54,10 @@ std::string ReplaceText(std::string_view text, std::string_view search,
 
 bool DeleteFolder(const std::string& path) {
     std::error_code error;
-    const auto status = std::filesystem::symlink_status(path, error);
+    const auto status = std::filesystem::symlink_status(platform::FsPath(path), error);
     if (error || !std::filesystem::exists(status))
         return true;
-    std::filesystem::remove_all(path, error);
+    std::filesystem::remove_all(platform::FsPath(path), error);
     return !error;
 }
 
@@ -263,8 +263,10 @@ std::string WriteUpdateScript(const std::string& name, long processId) {
     std::string folder = platform::CurrentFolder();
     folder.pop_back(); // the trailing separator
     std::error_code error;
-    const bool newBuild = std::filesystem::exists(folder + "/" + name + ".New", error);
-    const std::string path = folder + "/" + platform::kUpdateScriptName;
+    const std::string separator(1, platform::kPathSeparator);
+    const bool newBuild =
+        std::filesystem::exists(platform::FsPath(folder + separator + name + ".New"), error);
+    const std::string path = folder + separator + platform::kUpdateScriptName;
     const std::string text = platform::kUpdateScriptIsBatch
                                  ? UpdateBatchText(folder, name, newBuild)
                                  : UpdateShellText(folder, name, newBuild, processId);
@@ -290,7 +292,7 @@ CommandLine SplitCommandLine(const std::string& commandLine) {
     std::error_code error;
     for (std::size_t blank = commandLine.find(' ');; blank = commandLine.find(' ', blank + 1)) {
         const std::string prefix = commandLine.substr(0, blank);
-        if (std::filesystem::is_regular_file(prefix, error)) {
+        if (std::filesystem::is_regular_file(platform::FsPath(prefix), error)) {
             result.program = prefix;
             if (blank != std::string::npos)
                 result.arguments = words(commandLine.substr(blank + 1));

@@ -1,12 +1,13 @@
 #include "Streams.h"
 
 #include "Errors.h"
+#include "Files.h"
 
 #include <cerrno>
 #include <cstring>
 
 TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
-    file_ = std::fopen(path.c_str(), mode == Mode::fmOpenRead ? "rb" : "wb");
+    file_ = platform::OpenFile(path, mode == Mode::fmOpenRead ? "rb" : "wb");
     if (!file_)
         throw EInOutError("Cannot " + std::string(mode == Mode::fmOpenRead ? "open" : "create") +
                           " file \"" + path + "\": " + std::strerror(errno));
@@ -42,9 +43,9 @@ std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
                        : origin == TSeekOrigin::soCurrent ? SEEK_CUR
                                                           : SEEK_END;
     if (!(offset == 0 && origin == TSeekOrigin::soCurrent) &&
-        std::fseek(file_, static_cast<long>(offset), whence) != 0)
+        platform::SeekFile(file_, offset, whence) != 0)
         throw EInOutError("Cannot seek in file \"" + path_ + "\": " + std::strerror(errno));
-    return static_cast<std::int64_t>(std::ftell(file_));
+    return platform::TellFile(file_);
 }
 
 std::int64_t TFileStream::Size() {

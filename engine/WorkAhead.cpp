@@ -21,7 +21,7 @@ struct Deferral {};
 
 void RemoveFile(const std::string& path) {
     std::error_code error;
-    std::filesystem::remove(path, error);
+    std::filesystem::remove(platform::FsPath(path), error);
 }
 
 } // namespace
@@ -143,7 +143,7 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
             if (Cut(i))
                 throw Exception("The transfer was cancelled");
             std::error_code ignored;
-            std::filesystem::create_directories(std::filesystem::path(job.in.target).parent_path(),
+            std::filesystem::create_directories(platform::FsPath(job.in.target).parent_path(),
                                                 ignored);
             if (job.in.copy.empty())
                 job.in.copy = platform::NewTempFileBeside(job.in.target);

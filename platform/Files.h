@@ -2,15 +2,23 @@
 // mappings, and new file content that replaces a file in one step.
 #pragma once
 
+#include "SystemNames.h"
+
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 namespace platform {
 
-// The folder separator of local paths.
-inline constexpr char kPathSeparator = '/';
+// A local path (UTF-8 text, as every path of this program is held) as the
+// standard library's file system path, and back. Paths go through these
+// wherever the standard library touches the disk: on Windows its own
+// conversion of 8-bit text is not UTF-8.
+std::filesystem::path FsPath(std::string_view localPath);
+std::string PathText(const std::filesystem::path& path);
 
 // The process's current folder followed by the separator.
 std::string CurrentFolder();
@@ -26,8 +34,16 @@ std::string ResolveCaseInsensitive(const std::string& base, const std::string& r
 // Raises EInOutError when it cannot be created.
 std::string NewTempFileBeside(const std::string& path);
 
+// AtomicFile's temporary files are named this prefix followed by six letters
+// or digits.
+inline constexpr std::string_view kTempFilePrefix = ".quenmor-tmp-";
+inline constexpr std::size_t kTempFileUniqueLength = 6;
+
 // Whether a file name is one of the temporary files that AtomicFile makes.
-bool IsOwnTempFileName(std::string_view fileName);
+inline bool IsOwnTempFileName(std::string_view fileName) {
+    return fileName.size() == kTempFilePrefix.size() + kTempFileUniqueLength &&
+           fileName.substr(0, kTempFilePrefix.size()) == kTempFilePrefix;
+}
 
 // A whole file mapped read-only into memory. A file that cannot be opened or
 // mapped (an empty file cannot be mapped) gives an empty view.
@@ -71,8 +87,31 @@ public:
 private:
     std::string target_;
     std::string tempPath_;
-    int fd_ = -1;
+    std::intptr_t handle_ = -1; // the open temporary file, -1 when none
 };
+
+// A file opened as std::fopen opens it, the path in UTF-8; with 64-bit
+// positions for files past 2 GiB.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+int SeekFile(std::FILE* file, std::int64_t offset, int whence);
+std::int64_t TellFile(std::FILE* file);
+
+// A new file for writing in binary mode, which must not exist yet; null
+// (with errno set) when it cannot be created.
+std::FILE* CreateNewFile(const std::string& path);
+
+// Writes what the stream holds and has the system put the file's content on
+// the disk. Returns false (errno set) when that fails.
+bool FlushToDisk(std::FILE* file);
+
+// Makes the names created in a folder, and renames in it, durable where the
+// system needs to be asked for that.
+void SyncFolder(const std::string& folder);
+
+// Swaps two folders' names in one step. Returns 0 when done, and otherwise
+// the errno value; ENOTSUP when the system or its file system cannot swap
+// names, so that the caller takes another way.
+int ExchangeFolders(const std::string& first, const std::string& second);
 
 // Whether the stream is a terminal (for live progress displays).
 bool IsTerminal(std::FILE* stream);

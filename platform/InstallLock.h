@@ -2,6 +2,7 @@
 // come from two launchers started in the same folder.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
@@ -15,7 +16,7 @@ namespace platform {
 // update run's clean-up removes.
 inline constexpr const char* kInstallLockName = ".quenmor-launcher.lock";
 
-// An advisory lock (flock) on the lock file, held for the life of the object.
+// An advisory lock (flock; on Windows a byte-range lock) on the lock file, held for the life of the object.
 // The system lets go of it when the process ends in any way, so a crashed
 // launcher never leaves a stale lock behind. The lock file is not inherited
 // by programs this one starts.
@@ -37,14 +38,14 @@ public:
     InstallLock& operator=(const InstallLock&) = delete;
 
     // Whether this object keeps every other holder out.
-    bool Exclusive() const { return fd_ >= 0; }
+    bool Exclusive() const { return handle_ != -1; }
     const std::string& Path() const { return path_; }
 
 private:
-    InstallLock(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+    InstallLock(std::string path, std::intptr_t handle) : path_(std::move(path)), handle_(handle) {}
 
     std::string path_;
-    int fd_ = -1;
+    std::intptr_t handle_ = -1; // the locked file, -1 when none
 };
 
 } // namespace platform

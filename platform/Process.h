@@ -1,7 +1,10 @@
 // Starting programs and finding out about this one.
 #pragma once
 
+#include "SystemNames.h"
+
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -32,6 +35,9 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
 // the system's error code for anything else.
 void CheckWorkingFolder(const std::string& folder);
 
+// Whether `text` ends with `ending` (given in lower case) in any letter case.
+bool EndsWithNoCase(std::string_view text, std::string_view ending);
+
 // Whether `program` is a Windows program or batch file: its name ends with
 // ".exe", ".bat" or ".cmd" in any letter case.
 bool IsWindowsProgram(const std::string& program);
@@ -56,15 +62,8 @@ bool RunningAsAdministrator();
 // become this system's.
 std::string CommandLineToLocal(const std::string& commandLine);
 
-// The update script of this system, and whether it is a Windows batch file.
-inline constexpr const char* kUpdateScriptName = "Update.sh";
-inline constexpr bool kUpdateScriptIsBatch = false;
-
 // The folder that holds the system's "hosts" file.
 std::string DefaultHostsFolder();
-
-// The line ending of the system's own text files.
-inline constexpr const char* kLineEnding = "\n";
 
 // Whether `text` is an IPv4 or IPv6 address literal.
 bool IsIpAddressLiteral(const std::string& text);

@@ -1,5 +1,7 @@
 #include "Text.h"
 
+#include "SystemNames.h"
+
 #include <array>
 #include <cstdint>
 
@@ -148,11 +150,19 @@ std::string FoldCase(std::string_view utf8) {
     return out;
 }
 
+std::string ManifestPathToRelative(std::string_view manifestPath) {
+    std::string relative = AnsiToUtf8(manifestPath);
+    for (char& c : relative)
+        if (c == '\\')
+            c = '/';
+    return relative;
+}
+
 std::string ManifestPathToLocal(std::string_view manifestPath) {
     std::string local = AnsiToUtf8(manifestPath);
     for (char& c : local)
         if (c == '\\')
-            c = '/';
+            c = kPathSeparator;
     return local;
 }
 
@@ -160,7 +170,7 @@ std::optional<std::string> LocalPathToManifest(std::string_view localPath) {
     auto ansi = Utf8ToAnsi(localPath);
     if (ansi)
         for (char& c : *ansi)
-            if (c == '/')
+            if (c == '/' || c == kPathSeparator)
                 c = '\\';
     return ansi;
 }

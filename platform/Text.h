@@ -24,10 +24,15 @@ bool IsValidUtf8(std::string_view text);
 std::string SettingsTextToUtf8(std::string_view text);
 
 // A manifest path ("\" separators, Windows-1251) as a relative local path
-// ("/" separators, UTF-8).
+// (UTF-8, with the system's separators: "\" kept on Windows, "/" elsewhere).
 std::string ManifestPathToLocal(std::string_view manifestPath);
 
-// A relative local path as the manifest writes it.
+// A manifest path as a relative path with "/" separators, UTF-8: the form
+// that addresses and the publisher's names use on every system.
+std::string ManifestPathToRelative(std::string_view manifestPath);
+
+// A relative local path ("/" or the system's separators) as the manifest
+// writes it.
 std::optional<std::string> LocalPathToManifest(std::string_view localPath);
 
 // The text with letters folded to one case (ASCII and Cyrillic), for

@@ -8,12 +8,9 @@
 #include "Text.h"
 #include "md5.h"
 
-#include <arpa/inet.h>
+#include "Process.h"
+
 #include <bzlib.h>
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -108,7 +105,7 @@ std::string Quoted(std::string_view text) {
     return "\"" + Printable(text) + "\"";
 }
 std::string QuotedPath(const fs::path& path) {
-    return Quoted(path.native());
+    return Quoted(platform::PathText(path));
 }
 
 std::string SystemError(const std::string& what, const fs::path& path, int error) {
@@ -150,39 +147,36 @@ std::optional<std::uint64_t> ParseUnsigned(std::string_view text) {
 class InputFile {
 public:
     explicit InputFile(fs::path path) : path_(std::move(path)) {
-        fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0)
+        file_ = platform::OpenFile(platform::PathText(path_), "rb");
+        if (!file_)
             throw EPublishError(SystemError("Cannot open", path_, errno));
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0)
-            throw EPublishError(SystemError("Cannot read", path_, errno));
-        if (!S_ISREG(st.st_mode))
+        std::error_code error;
+        const fs::file_status status = fs::status(path_, error);
+        if (error) {
+            std::fclose(file_);
+            throw EPublishError(SystemError("Cannot read", path_, error));
+        }
+        if (!fs::is_regular_file(status)) {
+            std::fclose(file_);
             throw EPublishError("Not a regular file: " + QuotedPath(path_));
+        }
+        std::setvbuf(file_, nullptr, _IONBF, 0); // reads come in large blocks already
     }
-    ~InputFile() { ::close(fd_); }
+    ~InputFile() { std::fclose(file_); }
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
     // Fills `buffer` as far as the file allows; 0 at the end.
     std::size_t Read(char* buffer, std::size_t size) {
-        std::size_t got = 0;
-        while (got < size) {
-            const ssize_t n = ::read(fd_, buffer + got, size - got);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw EPublishError(SystemError("Cannot read", path_, errno));
-            }
-            if (n == 0)
-                break;
-            got += static_cast<std::size_t>(n);
-        }
+        const std::size_t got = std::fread(buffer, 1, size, file_);
+        if (got < size && std::ferror(file_))
+            throw EPublishError(SystemError("Cannot read", path_, errno));
         return got;
     }
 
 private:
     fs::path path_;
-    int fd_ = -1;
+    std::FILE* file_ = nullptr;
 };
 
 // A new file; the caller removes it when Finish is not reached (the staging
@@ -190,39 +184,32 @@ private:
 class OutputFile {
 public:
     explicit OutputFile(fs::path path) : path_(std::move(path)) {
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ < 0)
+        file_ = platform::CreateNewFile(platform::PathText(path_));
+        if (!file_)
             throw EPublishError(SystemError("Cannot create", path_, errno));
+        std::setvbuf(file_, nullptr, _IONBF, 0); // writes come in large blocks already
     }
     ~OutputFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
+        if (file_)
+            std::fclose(file_);
     }
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
     void Write(const char* data, std::size_t size) {
-        while (size > 0) {
-            const ssize_t n = ::write(fd_, data, size);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw EPublishError(SystemError("Cannot write", path_, errno));
-            }
-            data += n;
-            size -= static_cast<std::size_t>(n);
-            written_ += static_cast<std::uint64_t>(n);
-        }
+        if (size > 0 && std::fwrite(data, 1, size, file_) != size)
+            throw EPublishError(SystemError("Cannot write", path_, errno));
+        written_ += size;
     }
 
     // Flushes the content to disk: the tree is swapped in by renames, which
     // must not make empty files visible after a crash.
     void Finish() {
-        if (::fsync(fd_) != 0)
+        if (!platform::FlushToDisk(file_))
             throw EPublishError(SystemError("Cannot write", path_, errno));
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0)
+        std::FILE* file = file_;
+        file_ = nullptr;
+        if (std::fclose(file) != 0)
             throw EPublishError(SystemError("Cannot write", path_, errno));
     }
 
@@ -230,7 +217,7 @@ public:
 
 private:
     fs::path path_;
-    int fd_ = -1;
+    std::FILE* file_ = nullptr;
     std::uint64_t written_ = 0;
 };
 
@@ -334,11 +321,7 @@ void CompressText(const std::string& text, const fs::path& target) {
 }
 
 void SyncFolder(const fs::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    platform::SyncFolder(platform::PathText(folder));
 }
 
 // `inner` is `outer` or lies below it (both absolute and normalised).
@@ -358,13 +341,14 @@ fs::path MakeUniqueFolder(const fs::path& base, const char* infix) {
     std::mt19937 random(device());
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = base.native() + infix;
+        std::string name = platform::PathText(base) + infix;
         for (int k = 0; k < 8; ++k)
             name += kLetters[pick(random)];
-        if (::mkdir(name.c_str(), 0777) == 0)
-            return name;
-        if (errno != EEXIST)
-            throw EPublishError(SystemError("Cannot create the folder", name, errno));
+        std::error_code error;
+        if (fs::create_directory(platform::FsPath(name), error))
+            return platform::FsPath(name);
+        if (error)
+            throw EPublishError(SystemError("Cannot create the folder", platform::FsPath(name), error));
     }
     throw EPublishError("Cannot create a staging folder beside " + QuotedPath(base));
 }
@@ -382,11 +366,11 @@ public:
     explicit TreeScanner(fs::path root) : root_(std::move(root)) {}
 
     void Scan() {
-        std::vector<std::pair<dev_t, ino_t>> chain;
-        struct stat st {};
-        if (::stat(root_.c_str(), &st) != 0)
-            throw EPublishError(SystemError("Cannot read", root_, errno));
-        chain.emplace_back(st.st_dev, st.st_ino);
+        std::error_code error;
+        (void)fs::status(root_, error);
+        if (error)
+            throw EPublishError(SystemError("Cannot read", root_, error));
+        std::vector<fs::path> chain{root_};
         ScanFolder(root_, "", chain);
     }
 
@@ -395,13 +379,13 @@ public:
 
 private:
     void ScanFolder(const fs::path& folder, const std::string& relative,
-                    std::vector<std::pair<dev_t, ino_t>>& chain) {
+                    std::vector<fs::path>& chain) {
         std::error_code error;
         fs::directory_iterator it(folder, error);
         const fs::directory_iterator end;
         for (; !error && it != end; it.increment(error)) {
             const fs::path path = it->path();
-            const std::string name = path.filename().native();
+            const std::string name = platform::PathText(path.filename());
             const std::string rel = relative.empty() ? name : relative + "/" + name;
             std::error_code statError;
             fs::file_status status = it->symlink_status(statError);
@@ -423,16 +407,18 @@ private:
                     throw EPublishError(SystemError("Cannot read", path, statError));
             }
             if (fs::is_directory(status)) {
-                struct stat st {};
-                if (::stat(path.c_str(), &st) != 0)
-                    throw EPublishError(SystemError("Cannot read", path, errno));
-                const std::pair<dev_t, ino_t> id(st.st_dev, st.st_ino);
-                if (std::find(chain.begin(), chain.end(), id) != chain.end()) {
+                // The folders from SOURCE down to here, told apart by the
+                // system's file identity, not by name.
+                const bool loop = std::any_of(chain.begin(), chain.end(), [&](const fs::path& above) {
+                    std::error_code sameError;
+                    return fs::equivalent(path, above, sameError);
+                });
+                if (loop) {
                     problems.push_back(Quoted(rel) +
                                        ": a symbolic link to a folder that contains it (a loop)");
                     continue;
                 }
-                chain.push_back(id);
+                chain.push_back(path);
                 ScanFolder(path, rel, chain);
                 chain.pop_back();
             } else if (fs::is_regular_file(status)) {
@@ -509,7 +495,7 @@ PreviousManifest ReadPreviousManifest(const fs::path& out, const fs::path& scrat
     try {
         std::string text;
         {
-            TFileStream in(copy.native(), TFileStream::Mode::fmOpenRead);
+            TFileStream in(platform::PathText(copy), TFileStream::Mode::fmOpenRead);
             TBZDecompressionStream bz(in);
             std::unique_ptr<char[]> buffer(new char[kBlockSize]);
             while (const std::size_t n = bz.Read(buffer.get(), kBlockSize))
@@ -523,7 +509,7 @@ PreviousManifest ReadPreviousManifest(const fs::path& out, const fs::path& scrat
             if (!file.flush())
                 throw EPublishError(SystemError("Cannot write", scratch, errno));
         }
-        const TListFile list(scratch.native());
+        const TListFile list(platform::PathText(scratch));
         try {
             previous.revision = StrToInt(list.GetValue("settings", "Rev"));
         } catch (const EConvertError&) {
@@ -576,11 +562,11 @@ struct Job {
 
 void ProcessJob(Job& job, const fs::path& staging, const fs::path& out,
                 const std::atomic<bool>* cancel, const std::atomic<bool>& failed) {
-    const fs::path target = staging / (job.relative + kCopySuffix);
+    const fs::path target = staging / platform::FsPath(job.relative + kCopySuffix);
     std::optional<std::string> firstDigest;
     if (job.previous) {
         const ContentInfo content = DigestFile(job.source, cancel, failed);
-        const fs::path old = out / (job.relative + kCopySuffix);
+        const fs::path old = out / platform::FsPath(job.relative + kCopySuffix);
         std::error_code error;
         if (content.digest == job.previous->digest &&
             fs::is_regular_file(fs::symlink_status(old, error)) &&
@@ -682,25 +668,28 @@ bool IsPlainFileName(std::string_view name) {
 fs::path SwapIn(const fs::path& staging, const fs::path& out) {
     std::error_code error;
     if (!fs::exists(fs::symlink_status(out, error))) {
-        if (::rename(staging.c_str(), out.c_str()) != 0)
-            throw EPublishError(SystemError("Cannot move the new tree to", out, errno));
+        fs::rename(staging, out, error);
+        if (error)
+            throw EPublishError(SystemError("Cannot move the new tree to", out, error));
         return {};
     }
-    if (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, out.c_str(), RENAME_EXCHANGE) == 0)
+    const int exchange =
+        platform::ExchangeFolders(platform::PathText(staging), platform::PathText(out));
+    if (exchange == 0)
         return staging; // it holds the old tree now
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        throw EPublishError(SystemError("Cannot put the new tree in place of", out, errno));
+    if (exchange != ENOTSUP)
+        throw EPublishError(SystemError("Cannot put the new tree in place of", out, exchange));
     // No exchange on this file system: move OUT aside, then the new tree in.
     const fs::path aside = MakeUniqueFolder(out, kAsideInfix);
-    if (::rename(out.c_str(), aside.c_str()) != 0) {
-        const int saved = errno;
-        ::rmdir(aside.c_str());
-        throw EPublishError(SystemError("Cannot move aside", out, saved));
-    }
-    if (::rename(staging.c_str(), out.c_str()) != 0) {
-        const int saved = errno;
-        ::rename(aside.c_str(), out.c_str());
-        throw EPublishError(SystemError("Cannot move the new tree to", out, saved));
+    fs::remove(aside, error);
+    fs::rename(out, aside, error);
+    if (error)
+        throw EPublishError(SystemError("Cannot move aside", out, error));
+    fs::rename(staging, out, error);
+    if (error) {
+        std::error_code back;
+        fs::rename(aside, out, back);
+        throw EPublishError(SystemError("Cannot move the new tree to", out, error));
     }
     return aside;
 }
@@ -908,10 +897,7 @@ bool GlobPattern::MatchComponent(const std::vector<Element>& elements, const std
 bool IsAddressLiteral(std::string_view text) {
     if (text.empty() || text.size() > 64)
         return false;
-    const std::string copy(text);
-    unsigned char address[16];
-    return ::inet_pton(AF_INET, copy.c_str(), address) == 1 ||
-           ::inet_pton(AF_INET6, copy.c_str(), address) == 1;
+    return platform::IsIpAddressLiteral(std::string(text));
 }
 
 bool IsPlainHostName(std::string_view text) {
@@ -938,7 +924,7 @@ std::vector<HostEntry> ReadHostsFile(const fs::path& file) {
     std::vector<HostEntry> hosts;
     std::string line;
     for (std::size_t number = 1; std::getline(in, line); ++number) {
-        const std::string where = Printable(file.native()) + ":" + std::to_string(number) + ": ";
+        const std::string where = Printable(platform::PathText(file)) + ":" + std::to_string(number) + ": ";
         std::string_view content(line);
         if (const std::size_t hash = content.find('#'); hash != std::string_view::npos)
             content = content.substr(0, hash);
@@ -1039,7 +1025,7 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
             throw EUsageError("The launcher build name " + Quoted(options.selfName) +
                               " must be a file name of letters, digits, \"-\", \".\", \"_\" and "
                               "\"~\" (it is fetched under this name as it stands)");
-        if (!fs::is_regular_file(source / options.selfName, error))
+        if (!fs::is_regular_file(source / platform::FsPath(options.selfName), error))
             throw EUsageError("The launcher build " + Quoted(options.selfName) +
                               " is not a file in SOURCE");
     }
@@ -1091,7 +1077,7 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         }
         const std::optional<std::string> manifestPath =
             platform::LocalPathToManifest(file.relative);
-        if (!manifestPath || platform::ManifestPathToLocal(*manifestPath) != file.relative ||
+        if (!manifestPath || platform::ManifestPathToRelative(*manifestPath) != file.relative ||
             !IsSafeRelativePath(*manifestPath)) {
             problems.push_back(Quoted(file.relative) + ": the path cannot be written in the "
                                                        "manifest");
@@ -1136,9 +1122,9 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
 
     // Folders left by runs that were killed.
     const fs::path parent = out.parent_path();
-    const std::string outName = out.filename().native();
+    const std::string outName = platform::PathText(out.filename());
     for (fs::directory_iterator it(parent, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = it->path().filename().native();
+        const std::string name = platform::PathText(it->path().filename());
         if (name.rfind(outName + kStagingInfix, 0) == 0 ||
             name.rfind(outName + kAsideInfix, 0) == 0)
             summary.warnings.push_back("The folder " + QuotedPath(it->path()) +
@@ -1154,9 +1140,10 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
     const fs::path staging = MakeUniqueFolder(out, kStagingInfix);
     StagingGuard guard(staging);
     if (outExists) {
-        struct stat st {};
-        if (::stat(out.c_str(), &st) == 0)
-            ::chmod(staging.c_str(), st.st_mode & 07777);
+        const fs::file_status status = fs::status(out, error);
+        if (!error)
+            fs::permissions(staging, status.permissions(), error);
+        error.clear();
     }
 
     const PreviousManifest previous =
@@ -1192,7 +1179,7 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
     // The copies.
     std::set<fs::path> folders;
     for (const Job& job : jobs)
-        folders.insert((staging / job.relative).parent_path());
+        folders.insert((staging / platform::FsPath(job.relative)).parent_path());
     for (const fs::path& folder : folders) {
         fs::create_directories(folder, error);
         if (error)
@@ -1380,8 +1367,8 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
             throw EUsageError(positional.size() < 2
                                   ? "SOURCE and OUT are required"
                                   : "Unexpected argument " + Quoted(positional[2]));
-        options.source = positional[0];
-        options.out = positional[1];
+        options.source = platform::FsPath(positional[0]);
+        options.out = platform::FsPath(positional[1]);
         if (!revision)
             throw EUsageError("--rev N is required");
         options.revision = ParseRevision(*revision);
@@ -1391,7 +1378,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
             options.modHosts = *modHosts == "1";
         }
         if (hostsFile)
-            options.hostsFile = *hostsFile;
+            options.hostsFile = platform::FsPath(*hostsFile);
         if (self)
             options.selfName = *self;
         if (jobs) {

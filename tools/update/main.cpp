@@ -5,6 +5,7 @@
 //
 // Exit status: 0 when the run completed without failure, 1 when it ended with
 // the failure text, 2 when it could not start.
+#include "Console.h"
 #include "Errors.h"
 #include "Files.h"
 #include "GetFilesThr.h"
@@ -165,17 +166,19 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::PrepareConsole();
+    const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
     bool fullCheck = false;
     int connections = 0;
     std::string hostsFolder = platform::DefaultHostsFolder();
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg == "--full-check") {
             fullCheck = true;
-        } else if (arg == "--hosts-dir" && i + 1 < argc) {
-            hostsFolder = argv[++i];
-        } else if (arg == "--connections" && i + 1 < argc) {
-            const std::string value = argv[++i];
+        } else if (arg == "--hosts-dir" && i + 1 < args.size()) {
+            hostsFolder = args[++i];
+        } else if (arg == "--connections" && i + 1 < args.size()) {
+            const std::string value = args[++i];
             connections = value.size() <= 2 && !value.empty() &&
                                   value.find_first_not_of("0123456789") == std::string::npos
                               ? std::stoi(value)
@@ -194,13 +197,13 @@ int main(int argc, char** argv) {
         }
     }
     std::error_code error;
-    if (!std::filesystem::is_directory(hostsFolder, error)) {
+    if (!std::filesystem::is_directory(platform::FsPath(hostsFolder), error)) {
         std::cerr << "quenmor-update: the hosts folder '" << hostsFolder << "' does not exist\n";
         return 2;
     }
 
     const std::string settings = platform::CurrentFolder() + "Quenmor.ini";
-    if (!std::filesystem::exists(settings, error)) {
+    if (!std::filesystem::exists(platform::FsPath(settings), error)) {
         std::cerr << "ОШИБКА: Quenmor.ini не найден !\n";
         return 2;
     }

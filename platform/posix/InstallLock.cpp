@@ -71,8 +71,8 @@ std::unique_ptr<InstallLock> InstallLock::TryAcquire(const std::string& folder) 
 
 InstallLock::~InstallLock() {
     // Closing the only descriptor of the file releases the lock.
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (handle_ >= 0)
+        ::close(static_cast<int>(handle_));
 }
 
 } // namespace platform

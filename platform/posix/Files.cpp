@@ -15,8 +15,8 @@
 namespace platform {
 namespace {
 
-constexpr std::string_view kTempPrefix = ".quenmor-tmp-";
 constexpr std::string_view kTempPattern = "XXXXXX";
+static_assert(kTempPattern.size() == kTempFileUniqueLength);
 
 mode_t CurrentUmask() {
     // Reading the mask through umask() would change it for a moment under
@@ -29,11 +29,23 @@ mode_t CurrentUmask() {
     return 022;
 }
 
+int Descriptor(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
+
 std::string ErrorFor(const std::string& what, const std::string& path, int error) {
     return what + " \"" + path + "\": " + std::strerror(error);
 }
 
 } // namespace
+
+std::filesystem::path FsPath(std::string_view localPath) {
+    return std::filesystem::path(localPath);
+}
+
+std::string PathText(const std::filesystem::path& path) {
+    return path.string();
+}
 
 std::string CurrentFolder() {
     std::string folder = std::filesystem::current_path().string();
@@ -80,11 +92,6 @@ std::string ResolveCaseInsensitive(const std::string& base, const std::string& r
     return resolved;
 }
 
-bool IsOwnTempFileName(std::string_view fileName) {
-    return fileName.size() == kTempPrefix.size() + kTempPattern.size() &&
-           fileName.substr(0, kTempPrefix.size()) == kTempPrefix;
-}
-
 MappedFile::MappedFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -113,7 +120,7 @@ namespace {
 int CreateTempBeside(const std::string& path, std::string& tempPath) {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     std::string pattern = (folder.empty() ? std::string(".") : folder.string()) + "/" +
-                          std::string(kTempPrefix) + std::string(kTempPattern);
+                          std::string(kTempFilePrefix) + std::string(kTempPattern);
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0)
         throw EInOutError(ErrorFor("Cannot create a temporary file for", path, errno));
@@ -130,7 +137,7 @@ std::string NewTempFileBeside(const std::string& path) {
 }
 
 AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {
-    fd_ = CreateTempBeside(target_, tempPath_);
+    handle_ = CreateTempBeside(target_, tempPath_);
 }
 
 AtomicFile::~AtomicFile() {
@@ -140,7 +147,7 @@ AtomicFile::~AtomicFile() {
 void AtomicFile::Write(const void* data, std::size_t size) {
     const auto* p = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = ::write(fd_, p, size);
+        const ssize_t n = ::write(Descriptor(handle_), p, size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -152,20 +159,20 @@ void AtomicFile::Write(const void* data, std::size_t size) {
 }
 
 void AtomicFile::Seal() {
-    if (fd_ < 0)
+    if (handle_ < 0)
         return;
+    const int fd = Descriptor(handle_);
     struct stat old {};
     mode_t mode = static_cast<mode_t>(0666 & ~CurrentUmask());
     if (::stat(target_.c_str(), &old) == 0) {
         mode = old.st_mode & 07777;
         // Run by the superuser, keep the file owned by whoever owned it.
         if (::geteuid() == 0)
-            (void)::fchown(fd_, old.st_uid, old.st_gid);
+            (void)::fchown(fd, old.st_uid, old.st_gid);
     }
-    if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0)
+    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
         throw EInOutError(ErrorFor("Cannot write", target_, errno));
-    const int fd = fd_;
-    fd_ = -1;
+    handle_ = -1;
     if (::close(fd) != 0) {
         const int error = errno;
         ::unlink(tempPath_.c_str());
@@ -196,14 +203,58 @@ void AtomicFile::Commit() {
 }
 
 void AtomicFile::Discard() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
+    if (handle_ >= 0) {
+        ::close(Descriptor(handle_));
+        handle_ = -1;
     }
     if (!tempPath_.empty()) {
         ::unlink(tempPath_.c_str());
         tempPath_.clear();
     }
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+int SeekFile(std::FILE* file, std::int64_t offset, int whence) {
+    return ::fseeko(file, static_cast<off_t>(offset), whence);
+}
+
+std::int64_t TellFile(std::FILE* file) {
+    return static_cast<std::int64_t>(::ftello(file));
+}
+
+std::FILE* CreateNewFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (!file) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(path.c_str());
+        errno = error;
+    }
+    return file;
+}
+
+bool FlushToDisk(std::FILE* file) {
+    return std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
+}
+
+void SyncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+int ExchangeFolders(const std::string& first, const std::string& second) {
+    if (::renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0)
+        return 0;
+    return errno == EINVAL || errno == ENOSYS ? ENOTSUP : errno;
 }
 
 bool IsTerminal(std::FILE* stream) {
