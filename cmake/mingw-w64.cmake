@@ -17,8 +17,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The programs and tests run through Wine.
+# The programs and tests run through Wine, in the build's own Wine prefix.
 find_program(QUENMOR_WINE NAMES wine wine64)
 if(QUENMOR_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${QUENMOR_WINE})
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${QUENMOR_SOURCE_ROOT}/cmake/wine-run)
 endif()

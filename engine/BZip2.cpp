@@ -2,6 +2,8 @@
 
 #include "md5.h"
 
+#include <bzlib.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -25,8 +27,12 @@ std::string ErrorText(int code) {
 
 } // namespace
 
+struct TCustomBZip2Stream::BZRecord : bz_stream {};
+
 TCustomBZip2Stream::TCustomBZip2Stream(TStream& source)
-    : FStrm(source), FStrmPos(source.Position()), FBZRec() {}
+    : FStrm(source), FStrmPos(source.Position()), FBZRec(std::make_unique<BZRecord>()) {}
+
+TCustomBZip2Stream::~TCustomBZip2Stream() = default;
 
 void TCustomBZip2Stream::Progress() {
     if (FOnProgress)
@@ -39,35 +45,35 @@ TBZDecompressionStream::TBZDecompressionStream(TStream& source)
 }
 
 TBZDecompressionStream::~TBZDecompressionStream() {
-    BZ2_bzDecompressEnd(&FBZRec);
+    BZ2_bzDecompressEnd(FBZRec.get());
 }
 
 void TBZDecompressionStream::Start() {
-    std::memset(&FBZRec, 0, sizeof FBZRec);
-    FBZRec.bzalloc = &BZAlloc;
-    FBZRec.bzfree = &BZFree;
-    const int result = BZ2_bzDecompressInit(&FBZRec, 0, 0);
+    std::memset(static_cast<bz_stream*>(FBZRec.get()), 0, sizeof(bz_stream));
+    FBZRec->bzalloc = &BZAlloc;
+    FBZRec->bzfree = &BZFree;
+    const int result = BZ2_bzDecompressInit(FBZRec.get(), 0, 0);
     if (result != BZ_OK)
         throw EBZDecompressionError(ErrorText(result));
     FEnded = false;
 }
 
 std::size_t TBZDecompressionStream::Read(void* buffer, std::size_t count) {
-    FBZRec.next_out = static_cast<char*>(buffer);
-    FBZRec.avail_out = static_cast<unsigned int>(count);
+    FBZRec->next_out = static_cast<char*>(buffer);
+    FBZRec->avail_out = static_cast<unsigned int>(count);
     if (FStrm.Position() != FStrmPos)
         FStrm.Seek(FStrmPos, TSeekOrigin::soBeginning);
-    while (FBZRec.avail_out > 0) {
-        if (FBZRec.avail_in == 0) {
+    while (FBZRec->avail_out > 0) {
+        if (FBZRec->avail_in == 0) {
             const std::size_t got = FStrm.Read(FBuffer.get(), kBufferSize);
             if (got == 0)
-                return count - FBZRec.avail_out;
-            FBZRec.next_in = FBuffer.get();
-            FBZRec.avail_in = static_cast<unsigned int>(got);
+                return count - FBZRec->avail_out;
+            FBZRec->next_in = FBuffer.get();
+            FBZRec->avail_in = static_cast<unsigned int>(got);
             FStrmPos = FStrm.Position();
         }
         // Input after the end of the stream: the library refuses the step.
-        const int result = FEnded ? BZ_SEQUENCE_ERROR : BZ2_bzDecompress(&FBZRec);
+        const int result = FEnded ? BZ_SEQUENCE_ERROR : BZ2_bzDecompress(FBZRec.get());
         if (result < 0)
             throw EBZCompressionError(ErrorText(result));
         if (result == BZ_STREAM_END)
@@ -83,11 +89,11 @@ std::size_t TBZDecompressionStream::Write(const void*, std::size_t) {
 
 std::int64_t TBZDecompressionStream::Seek(std::int64_t offset, TSeekOrigin origin) {
     const auto position = [this] {
-        return static_cast<std::int64_t>((static_cast<std::uint64_t>(FBZRec.total_out_hi32) << 32) |
-                                         FBZRec.total_out_lo32);
+        return static_cast<std::int64_t>((static_cast<std::uint64_t>(FBZRec->total_out_hi32) << 32) |
+                                         FBZRec->total_out_lo32);
     };
     if (origin == TSeekOrigin::soBeginning && offset == 0) {
-        BZ2_bzDecompressEnd(&FBZRec);
+        BZ2_bzDecompressEnd(FBZRec.get());
         FStrm.Seek(FStartPos, TSeekOrigin::soBeginning);
         FStrmPos = FStartPos;
         Start();

@@ -4,8 +4,6 @@
 #include "Errors.h"
 #include "Streams.h"
 
-#include <bzlib.h>
-
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -31,12 +29,17 @@ public:
 
 protected:
     explicit TCustomBZip2Stream(TStream& source);
+    ~TCustomBZip2Stream() override;
     void Progress();
+
+    // The library's stream record, kept out of this header: the library's own
+    // header brings in the whole of windows.h on Windows.
+    struct BZRecord;
 
     TStream& FStrm;        // the compressed source, not owned
     std::int64_t FStrmPos; // the source position after the last refill
     std::function<void()> FOnProgress;
-    bz_stream FBZRec;
+    std::unique_ptr<BZRecord> FBZRec;
 };
 
 // Reads the decompressed content of one bzip2 stream from its source. The

@@ -66,7 +66,7 @@ FileEntry SplitFileEntry(const std::string& entry) {
 std::int64_t SizeField(const FileEntry& entry) {
     const std::int64_t size = StrToInt64(entry.size);
     if (size < 0)
-        throw EConvertError(FormatMessage("'%s' is not a valid size", entry.size));
+        throw EConvertError(FormatText("'%s' is not a valid size", entry.size));
     return size;
 }
 

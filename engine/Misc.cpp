@@ -67,7 +67,7 @@ namespace {
 // hexadecimal text of its bit pattern ("$FFFFFFFF" is -1 in 32 bits).
 std::int64_t ParseInteger(std::string_view text, unsigned bits) {
     const auto fail = [&]() -> std::int64_t {
-        throw EConvertError(FormatMessage("'%s' is not a valid integer value", std::string(text)));
+        throw EConvertError(FormatText("'%s' is not a valid integer value", std::string(text)));
     };
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
@@ -147,7 +147,7 @@ bool StrToBool(std::string_view text) {
         return true;
     if (lower == "false")
         return false;
-    throw EConvertError(FormatMessage("'%s' is not a valid boolean value", std::string(text)));
+    throw EConvertError(FormatText("'%s' is not a valid boolean value", std::string(text)));
 }
 
 bool IsSafeRelativePath(std::string_view path) {
@@ -218,11 +218,11 @@ bool IsPlainHostName(std::string_view name) {
     return true;
 }
 
-std::string UpdateBatchText(const std::string& folder, const std::string& name,
-                            bool newBuildExists) {
+std::string UpdateBatchText(const std::string& folder, const std::string& name, bool newBuildExists,
+                            long processId) {
     const std::string q = "\"";
     std::string text = "@echo off\r\n";
-    text += "taskkill /IM " + name + " /F\r\n";
+    text += "taskkill /PID " + std::to_string(processId) + " /F\r\n";
     text += "ping 127.0.0.1 -n 1 > nul\r\n";
     if (newBuildExists) {
         text += "del " + q + folder + "\\files.lst" + q + "\r\n";
@@ -268,10 +268,11 @@ std::string WriteUpdateScript(const std::string& name, long processId) {
         std::filesystem::exists(platform::FsPath(folder + separator + name + ".New"), error);
     const std::string path = folder + separator + platform::kUpdateScriptName;
     const std::string text = platform::kUpdateScriptIsBatch
-                                 ? UpdateBatchText(folder, name, newBuild)
+                                 ? UpdateBatchText(folder, name, newBuild, processId)
                                  : UpdateShellText(folder, name, newBuild, processId);
+    const std::string encoded = platform::ToScriptEncoding(text);
     platform::AtomicFile file(path);
-    file.Write(text.data(), text.size());
+    file.Write(encoded.data(), encoded.size());
     file.Commit();
     return path;
 }

@@ -54,17 +54,20 @@ bool IsPlainHostName(std::string_view name);
 // The script that replaces the running launcher `name` (in `folder`, given
 // without a trailing separator) by its new build `name` + ".New", ends the
 // launcher, starts the new one and deletes itself. The lines that move the new
-// build are written only when it exists. The Windows batch file uses CR LF
-// and ends the launcher by its image name; the POSIX shell script ends it by
-// its process id and quotes every path.
-std::string UpdateBatchText(const std::string& folder, const std::string& name,
-                            bool newBuildExists);
+// build are written only when it exists. The Windows batch file uses CR LF;
+// both end the launcher by its process id: ending every process of its image
+// name would end the launcher of another installation as well. The POSIX
+// shell script quotes every path.
+std::string UpdateBatchText(const std::string& folder, const std::string& name, bool newBuildExists,
+                            long processId);
 std::string UpdateShellText(const std::string& folder, const std::string& name, bool newBuildExists,
                             long processId);
 
 // Writes this system's update script for the launcher `name` (a file of the
 // current folder) into the current folder, replacing an older one, and returns
-// its path. Raises EInOutError when it cannot be written.
+// its path. The text is in the encoding the system's command interpreter
+// reads (the ANSI code page on Windows). Raises EInOutError when it cannot be
+// written.
 std::string WriteUpdateScript(const std::string& name, long processId);
 
 // A command line split the way Windows splits an unquoted one: the program is

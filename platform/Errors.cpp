@@ -1,6 +1,6 @@
 #include "Errors.h"
 
-std::string FormatMessage(const std::string& pattern, const std::string& value) {
+std::string FormatText(const std::string& pattern, const std::string& value) {
     std::string::size_type at = pattern.find('%');
     if (at == std::string::npos || at + 1 >= pattern.size())
         return pattern;

@@ -25,4 +25,4 @@ public:
 
 // Text formatting with a single "%s" or "%d" placeholder, as the messages of this
 // program are written.
-std::string FormatMessage(const std::string& pattern, const std::string& value);
+std::string FormatText(const std::string& pattern, const std::string& value);

@@ -62,6 +62,11 @@ bool RunningAsAdministrator();
 // become this system's.
 std::string CommandLineToLocal(const std::string& commandLine);
 
+// A script's text (UTF-8) in the encoding the system's command interpreter
+// reads: the ANSI code page on Windows (a character it lacks becomes "?"),
+// UTF-8 as it stands elsewhere.
+std::string ToScriptEncoding(const std::string& utf8);
+
 // The folder that holds the system's "hosts" file.
 std::string DefaultHostsFolder();
 

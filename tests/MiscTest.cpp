@@ -122,19 +122,19 @@ TEST(IsPlainHostName, AcceptsDnsNamesOnly) {
     EXPECT_TRUE(IsPlainHostName(std::string(63, 'a')));
 }
 
-TEST(UpdateScript, BatchFileLinesForAWindowsInstallation) {
-    EXPECT_EQ(UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", true),
+TEST(UpdateScript, BatchFileLinesForAWindowsInstallationEndTheLauncherByItsProcessId) {
+    EXPECT_EQ(UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", true, 4242),
               "@echo off\r\n"
-              "taskkill /IM Quenmor.exe /F\r\n"
+              "taskkill /PID 4242 /F\r\n"
               "ping 127.0.0.1 -n 1 > nul\r\n"
               "del \"C:\\Games\\Quenmor\\files.lst\"\r\n"
               "del \"C:\\Games\\Quenmor\\Quenmor.exe\"\r\n"
               "rename Quenmor.exe.New Quenmor.exe\r\n"
               "start Quenmor.exe\r\n"
               "del \"Update.bat\"\r\n");
-    EXPECT_EQ(UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", false),
+    EXPECT_EQ(UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", false, 7),
               "@echo off\r\n"
-              "taskkill /IM Quenmor.exe /F\r\n"
+              "taskkill /PID 7 /F\r\n"
               "ping 127.0.0.1 -n 1 > nul\r\n"
               "start Quenmor.exe\r\n"
               "del \"Update.bat\"\r\n");
@@ -163,14 +163,17 @@ TEST(UpdateScript, ShellScriptQuotesEveryPathAndEndsTheProcessById) {
 TEST(UpdateScript, WrittenIntoTheCurrentFolderWithTheMoveOnlyWhenANewBuildExists) {
     TempDir dir;
     testing_support::ScopedCurrentDir cwd(dir.path());
+    const auto expected = [&](bool newBuild) {
+        const std::string folder = platform::PathText(dir.path());
+        return platform::kUpdateScriptIsBatch ? UpdateBatchText(folder, "Quenmor", newBuild, 99)
+                                              : UpdateShellText(folder, "Quenmor", newBuild, 99);
+    };
     const std::string script = WriteUpdateScript("Quenmor", 99);
-    EXPECT_EQ(script, dir / "Update.sh");
-    EXPECT_EQ(testing_support::ReadFile(script),
-              UpdateShellText(dir.path().string(), "Quenmor", false, 99));
+    EXPECT_EQ(script, dir / platform::kUpdateScriptName);
+    EXPECT_EQ(testing_support::ReadFile(script), expected(false));
     WriteFile(dir / "Quenmor.New", "new build");
     WriteUpdateScript("Quenmor", 99);
-    EXPECT_EQ(testing_support::ReadFile(script),
-              UpdateShellText(dir.path().string(), "Quenmor", true, 99));
+    EXPECT_EQ(testing_support::ReadFile(script), expected(true));
 }
 
 TEST(SplitCommandLine, TakesTheShortestPrefixThatNamesAFile) {

@@ -121,7 +121,7 @@ void CheckWorkingFolder(const std::string& folder) {
     case EPERM:
         throw EInOutError("File access denied");
     default:
-        throw EInOutError(FormatMessage("I/O error %d", std::to_string(error)));
+        throw EInOutError(FormatText("I/O error %d", std::to_string(error)));
     }
 }
 
@@ -171,6 +171,10 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
     }
     line.insert(line.end(), arguments.begin(), arguments.end());
     return StartDetached(wine, line, folder);
+}
+
+std::string ToScriptEncoding(const std::string& utf8) {
+    return utf8;
 }
 
 std::string DefaultHostsFolder() {

@@ -293,7 +293,7 @@ std::string GetProfileString(const std::string& file, std::string_view section,
 
 void WriteProfileString(const std::string& file, std::string_view section, std::string_view key,
                         std::string_view value) {
-    const std::string refused = FormatMessage("Unable to write to %s", file);
+    const std::string refused = FormatText("Unable to write to %s", file);
     if (!CanCarry(section, key, value))
         throw EInOutError(refused);
 

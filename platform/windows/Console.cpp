@@ -4,7 +4,7 @@
 
 #include "WideText.h"
 
-#include <windows.h>
+#include "WindowsApi.h"
 
 #include <shellapi.h>
 

@@ -6,7 +6,7 @@
 #include "Errors.h"
 #include "WideText.h"
 
-#include <windows.h>
+#include "WindowsApi.h"
 
 #include <fcntl.h>
 #include <io.h>

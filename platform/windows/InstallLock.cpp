@@ -7,7 +7,7 @@
 #include "Errors.h"
 #include "WideText.h"
 
-#include <windows.h>
+#include "WindowsApi.h"
 
 namespace platform {
 namespace {

@@ -5,7 +5,7 @@
 #include "Files.h"
 #include "WideText.h"
 
-#include <windows.h>
+#include "WindowsApi.h"
 
 #include <shlobj.h>
 #include <ws2tcpip.h>
@@ -104,7 +104,7 @@ void CheckWorkingFolder(const std::string& folder) {
     case ERROR_ACCESS_DENIED:
         throw EInOutError("File access denied");
     default:
-        throw EInOutError(FormatMessage("I/O error %d", std::to_string(error)));
+        throw EInOutError(FormatText("I/O error %d", std::to_string(error)));
     }
 }
 
@@ -140,6 +140,18 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
 
 bool RunningAsAdministrator() {
     return ::IsUserAnAdmin() != FALSE;
+}
+
+std::string ToScriptEncoding(const std::string& utf8) {
+    const std::wstring wide = Wide(utf8);
+    if (wide.empty())
+        return {};
+    const int size = static_cast<int>(wide.size());
+    const int length =
+        ::WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), size, ansi.data(), length, nullptr, nullptr);
+    return ansi;
 }
 
 std::string DefaultHostsFolder() {

@@ -7,7 +7,7 @@
 #include "Errors.h"
 #include "WideText.h"
 
-#include <windows.h>
+#include "WindowsApi.h"
 
 #include <vector>
 
@@ -60,7 +60,7 @@ void WriteProfileString(const std::string& file, std::string_view section, std::
     if (!carried ||
         !::WritePrivateProfileStringW(FromAnsi(section).c_str(), FromAnsi(key).c_str(),
                                       FromAnsi(value).c_str(), Wide(file).c_str()))
-        throw EInOutError(FormatMessage("Unable to write to %s", file));
+        throw EInOutError(FormatText("Unable to write to %s", file));
 }
 
 } // namespace platform

@@ -1,6 +1,6 @@
 #include "WideText.h"
 
-#include <windows.h>
+#include "WindowsApi.h"
 
 namespace platform {
 
