@@ -1,5 +1,5 @@
-// Helpers shared by the tests: temporary folders, files, bzip2 data made by
-// the system's own bzip2, and a target that records the run's notifications.
+// Helpers shared by the tests: temporary folders, files, bzip2 data, and a
+// target that records the run's notifications.
 #pragma once
 
 #include "GetFilesThr.h"
@@ -42,7 +42,7 @@ void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 
-// `data` compressed by the system's bzip2 program.
+// `data` compressed as `bzip2 -9` does it.
 std::string Bzip2(const std::string& data);
 
 // Deterministic data that compresses like game files do: text and records
