@@ -1,32 +1,75 @@
 #include "TestSupport.h"
 
+#include "Files.h"
 #include "md5.h"
 
 #include <bzlib.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
+using platform::FsPath;
+using platform::PathText;
 
 namespace testing_support {
+namespace {
+
+#ifdef _WIN32
+// A new folder under `parent` named quenmor-test- and six random letters or
+// digits, as mkdtemp makes them elsewhere.
+fs::path NewFolder(const fs::path& parent) {
+    static std::atomic<std::uint32_t> made{0};
+    std::seed_seq seed{std::random_device()(), ++made,
+                       static_cast<std::uint32_t>(
+                           std::chrono::steady_clock::now().time_since_epoch().count())};
+    std::mt19937 random(seed);
+    const std::string_view letters = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = "quenmor-test-";
+        for (int i = 0; i < 6; ++i)
+            name += letters[random() % letters.size()];
+        std::error_code error;
+        if (fs::create_directory(parent / name, error))
+            return parent / name;
+        if (error)
+            break;
+    }
+    throw std::runtime_error("cannot make a temporary folder");
+}
+#endif
+
+} // namespace
 
 TempDir::TempDir() {
+#ifdef _WIN32
+    path_ = NewFolder(fs::temp_directory_path());
+#else
     std::string pattern = (fs::temp_directory_path() / "quenmor-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir() {
     std::error_code error;
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
     fs::remove_all(path_, error);
+}
+
+std::string TempDir::operator/(const std::string& name) const {
+    return PathText(path_ / FsPath(name));
 }
 
 ScopedCurrentDir::ScopedCurrentDir(const fs::path& folder) : previous_(fs::current_path()) {
@@ -39,15 +82,16 @@ ScopedCurrentDir::~ScopedCurrentDir() {
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const fs::path file = FsPath(path);
+    fs::create_directories(file.parent_path());
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     if (!out)
         throw std::runtime_error("cannot write " + path);
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(FsPath(path), std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot read " + path);
     std::ostringstream content;
@@ -57,7 +101,7 @@ std::string ReadFile(const std::string& path) {
 
 bool Exists(const std::string& path) {
     std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
+    return fs::exists(fs::symlink_status(FsPath(path), error));
 }
 
 std::string Bzip2(const std::string& data) {

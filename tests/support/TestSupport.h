@@ -1,5 +1,6 @@
 // Helpers shared by the tests: temporary folders, files, bzip2 data, and a
-// target that records the run's notifications.
+// target that records the run's notifications. Paths are UTF-8 text, as the
+// program holds them.
 #pragma once
 
 #include "GetFilesThr.h"
@@ -22,7 +23,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    std::string operator/(const std::string& name) const;
 
 private:
     std::filesystem::path path_;
