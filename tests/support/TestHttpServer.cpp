@@ -1,21 +1,14 @@
 #include "TestHttpServer.h"
 
+#include "Sockets.h"
 #include "TestSupport.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "Files.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -43,22 +36,22 @@ std::string Lower(std::string text) {
 }
 
 // True once the server is stopping; waits up to `ms` for that.
-bool Stopping(int wake, int ms = 0) {
+bool Stopping(SocketHandle wake, int ms = 0) {
     pollfd p{wake, POLLIN, 0};
-    return ::poll(&p, 1, ms) > 0;
+    return sockets::Poll(&p, 1, ms) > 0;
 }
 
 // Waits up to kPollStep for `events` on `fd`; false when they did not come or
 // the server is stopping.
-bool Await(int fd, short events, int wake) {
+bool Await(SocketHandle fd, short events, SocketHandle wake) {
     pollfd p[2] = {{fd, events, 0}, {wake, POLLIN, 0}};
-    return ::poll(p, 2, kPollStep) > 0 && p[1].revents == 0 && p[0].revents != 0;
+    return sockets::Poll(p, 2, kPollStep) > 0 && p[1].revents == 0 && p[0].revents != 0;
 }
 
 // Sends all of `data` unless the server stops or the peer takes nothing for
 // the longest stall; bytes past `headSize` are added to `bodyBytes` as they go.
-bool Send(int fd, const std::string& data, std::size_t headSize,
-          std::atomic<std::uint64_t>& bodyBytes, int wake) {
+bool Send(SocketHandle fd, const std::string& data, std::size_t headSize,
+          std::atomic<std::uint64_t>& bodyBytes, SocketHandle wake) {
     std::size_t sent = 0;
     auto progress = Clock::now();
     while (sent < data.size()) {
@@ -66,9 +59,8 @@ bool Send(int fd, const std::string& data, std::size_t headSize,
             return false;
         if (!Await(fd, POLLOUT, wake))
             continue;
-        const ssize_t n =
-            ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        const std::ptrdiff_t n = sockets::SendSome(fd, data.data() + sent, data.size() - sent);
+        if (n < 0 && sockets::Transient())
             continue;
         if (n <= 0)
             return false;
@@ -82,16 +74,16 @@ bool Send(int fd, const std::string& data, std::size_t headSize,
 }
 
 // Waits until the peer closes, the server stops, or the longest stall passed.
-void Stall(int fd, int wake) {
+void Stall(SocketHandle fd, SocketHandle wake) {
     const auto until = Clock::now() + kLongestStall;
     char scratch[256];
     while (!Stopping(wake) && Clock::now() < until)
-        if (Await(fd, POLLIN, wake) && ::recv(fd, scratch, sizeof scratch, 0) <= 0)
+        if (Await(fd, POLLIN, wake) && sockets::Receive(fd, scratch, sizeof scratch) <= 0)
             return;
 }
 
 // Waits `delay`; false when the server stopped meanwhile.
-bool Pause(std::chrono::milliseconds delay, int wake) {
+bool Pause(std::chrono::milliseconds delay, SocketHandle wake) {
     using std::chrono::milliseconds;
     const auto until = Clock::now() + delay;
     for (auto left = delay; left.count() > 0;
@@ -118,12 +110,13 @@ const char* Reason(int status) {
 
 // Reads what has arrived into `pending`; false when the peer closed, the
 // server stopped or `until` passed first.
-bool ReceiveMore(int fd, std::string& pending, Clock::time_point until, int wake) {
+bool ReceiveMore(SocketHandle fd, std::string& pending, Clock::time_point until,
+                 SocketHandle wake) {
     while (!Stopping(wake) && Clock::now() < until) {
         if (!Await(fd, POLLIN, wake))
             continue;
         char buffer[16384];
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        const std::ptrdiff_t n = sockets::Receive(fd, buffer, sizeof buffer);
         if (n <= 0)
             return false;
         pending.append(buffer, static_cast<std::size_t>(n));
@@ -134,8 +127,8 @@ bool ReceiveMore(int fd, std::string& pending, Clock::time_point until, int wake
 
 // Takes the next request, head and body, off the connection; bytes after it
 // stay in `pending` for the one after.
-bool ReadRequest(int fd, std::string& pending, HttpRequest& request, std::string& version,
-                 int wake) {
+bool ReadRequest(SocketHandle fd, std::string& pending, HttpRequest& request,
+                 std::string& version, SocketHandle wake) {
     const auto until = Clock::now() + kIdleLimit;
     std::size_t headEnd;
     while ((headEnd = pending.find("\r\n\r\n")) == std::string::npos)
@@ -195,19 +188,28 @@ std::string Unescape(const std::string& target) {
     return path;
 }
 
-// The file's modification time as an HTTP date; empty when unknown.
+// The file's modification time, in whole seconds, as an HTTP date; empty when
+// unknown.
 std::string HttpDate(const std::string& file) {
+    using namespace std::chrono;
     static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    struct stat info {};
-    std::tm t{};
-    if (::stat(file.c_str(), &info) != 0 || !::gmtime_r(&info.st_mtime, &t))
+    std::error_code error;
+    const auto written = std::filesystem::last_write_time(platform::FsPath(file), error);
+    if (error)
         return {};
+    const auto stamp = floor<seconds>(file_clock::to_sys(written));
+    const auto day = floor<days>(stamp);
+    const year_month_day date{day};
+    const hh_mm_ss sinceMidnight{stamp - day};
     char text[40];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[t.tm_wday % 7],
-                  t.tm_mday, kMonths[t.tm_mon % 12], t.tm_year + 1900, t.tm_hour, t.tm_min,
-                  t.tm_sec);
+    std::snprintf(text, sizeof text, "%s, %02u %s %04d %02d:%02d:%02d GMT",
+                  kDays[weekday{day}.c_encoding() % 7], static_cast<unsigned>(date.day()),
+                  kMonths[(static_cast<unsigned>(date.month()) - 1) % 12],
+                  static_cast<int>(date.year()), static_cast<int>(sinceMidnight.hours().count()),
+                  static_cast<int>(sinceMidnight.minutes().count()),
+                  static_cast<int>(sinceMidnight.seconds().count()));
     return text;
 }
 
@@ -271,36 +273,33 @@ std::string HttpRequest::Header(const std::string& name) const {
 }
 
 TestHttpServer::TestHttpServer(Handler handler) : handler_(std::move(handler)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener_ < 0)
+    listener_ = sockets::OpenTcp();
+    if (listener_ == kNoSocket)
         throw std::runtime_error("socket failed");
-    const int yes = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockets::ReuseAddress(listener_);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener_, 128) != 0) {
-        ::close(listener_);
+        sockets::Close(listener_);
         throw std::runtime_error("bind/listen failed");
     }
     socklen_t length = sizeof address;
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
-    wake_ = ::eventfd(0, EFD_CLOEXEC);
-    if (wake_ < 0) {
-        ::close(listener_);
-        throw std::runtime_error("eventfd failed");
+    if (!sockets::OpenSignal(wake_, wakeRaiser_)) {
+        sockets::Close(listener_);
+        throw std::runtime_error("cannot make the stop signal");
     }
     thread_ = std::thread([this] { Loop(); });
 }
 
 TestHttpServer::~TestHttpServer() {
-    const std::uint64_t one = 1; // stays readable: every wait on it ends
-    [[maybe_unused]] const auto written = ::write(wake_, &one, sizeof one);
+    sockets::Raise(wakeRaiser_); // stays readable: every wait on it ends
     thread_.join();
-    ::close(wake_);
-    ::close(listener_);
+    sockets::CloseSignal(wake_, wakeRaiser_);
+    sockets::Close(listener_);
 }
 
 std::string TestHttpServer::Url(const std::string& path) const {
@@ -331,20 +330,20 @@ void TestHttpServer::Loop() {
         }
         if (!Await(listener_, POLLIN, wake_))
             continue;
-        const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0)
+        const SocketHandle client = sockets::Accept(listener_);
+        if (client == kNoSocket)
             continue;
         ++connections_;
         Worker& worker = workers_.emplace_back();
         try {
             worker.thread = std::thread([this, client, &worker] {
                 Serve(client);
-                ::close(client);
+                sockets::Close(client);
                 worker.done = true;
             });
         } catch (const std::system_error&) { // out of threads: drop this connection
             workers_.pop_back();
-            ::close(client);
+            sockets::Close(client);
         }
     }
     for (Worker& worker : workers_)
@@ -352,7 +351,7 @@ void TestHttpServer::Loop() {
     workers_.clear();
 }
 
-void TestHttpServer::Serve(int client) {
+void TestHttpServer::Serve(SocketHandle client) {
     std::string pending; // received bytes that belong to the next request
     for (int served = 0; served < kMostRequestsPerConnection; ++served) {
         HttpRequest request;
@@ -375,7 +374,7 @@ void TestHttpServer::Serve(int client) {
 }
 
 // Answers one request; true when the connection stays open for the next.
-bool TestHttpServer::Answer(int client, const HttpRequest& request, bool clientCloses) {
+bool TestHttpServer::Answer(SocketHandle client, const HttpRequest& request, bool clientCloses) {
     HttpReply reply;
     try {
         reply = handler_(request);
@@ -409,7 +408,7 @@ bool TestHttpServer::Answer(int client, const HttpRequest& request, bool clientC
     if (reply.fault == Fault::StallInBody)
         Stall(client, wake_);
     if (!keep)
-        ::shutdown(client, SHUT_WR);
+        sockets::ShutdownSending(client);
     return keep;
 }
 
@@ -429,7 +428,7 @@ TestHttpServer::Handler TestHttpServer::Folder(std::string root, FolderOptions o
         const std::string file = root + path;
         std::error_code error;
         if (path.find("..") != std::string::npos ||
-            !std::filesystem::is_regular_file(file, error)) {
+            !std::filesystem::is_regular_file(platform::FsPath(file), error)) {
             reply.status = 404;
             reply.body = "<html><body><h1>404 Not Found</h1></body></html>";
             return reply;
@@ -530,14 +529,14 @@ TestHttpServer::Handler TestHttpServer::ChangesAfterCut(
 }
 
 std::uint16_t TestHttpServer::ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const SocketHandle fd = sockets::OpenTcp();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t length = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
+    sockets::Close(fd);
     return ntohs(address.sin_port);
 }
 

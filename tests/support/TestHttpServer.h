@@ -22,6 +22,14 @@
 
 namespace testing_support {
 
+// A socket as the system hands it out: a descriptor, or Winsock's SOCKET.
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t;
+#else
+using SocketHandle = int;
+#endif
+inline constexpr SocketHandle kNoSocket = static_cast<SocketHandle>(-1);
+
 struct HttpRequest {
     std::string method;
     std::string target;
@@ -121,13 +129,14 @@ private:
     };
 
     void Loop();
-    void Serve(int client);
-    bool Answer(int client, const HttpRequest& request, bool clientCloses);
+    void Serve(SocketHandle client);
+    bool Answer(SocketHandle client, const HttpRequest& request, bool clientCloses);
 
     Handler handler_;
-    int listener_ = -1;
+    SocketHandle listener_ = kNoSocket;
     std::uint16_t port_ = 0;
-    int wake_ = -1; // an eventfd, readable once the server stops
+    SocketHandle wake_ = kNoSocket;       // readable once the server stops
+    SocketHandle wakeRaiser_ = kNoSocket; // what makes it readable (see sockets::OpenSignal)
     std::atomic<std::size_t> connections_{0};
     std::atomic<std::uint64_t> bodyBytes_{0};
     mutable std::mutex mutex_;
