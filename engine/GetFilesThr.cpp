@@ -145,8 +145,10 @@ void GFilesThread::Execute() {
             RemoveFile(manifest);
         } else {
             Show("");
+            FlushNotifications(); // see FlushNotifications
             try {
                 Unpack(BaseDir + "files.lst.bz2", manifest);
+                FlushNotifications();
             } catch (const std::exception&) {
                 Show(status::kFailed);
                 RemoveFile(manifest);
@@ -539,6 +541,7 @@ void GFilesThread::InstallPending() {
             failed = true;
             break; // the later entries are not installed, fetched or not
         }
+        FlushNotifications(); // see FlushNotifications
         try {
             if (CreateBackup == 1 && IsFile(local)) {
                 // The old content is kept before anything replaces it; a file
@@ -560,6 +563,7 @@ void GFilesThread::InstallPending() {
             fileProgress(0);
             if (error)
                 std::rethrow_exception(error);
+            FlushNotifications();
         } catch (const std::exception&) {
             StatusText = status::kFailed;
             failed = true;
@@ -600,6 +604,7 @@ void GFilesThread::SelfUpdate(const std::string& entry) {
         UpdateUrl + platform::EncodeUrlPath(platform::AnsiToUtf8(self.path)) + ".bz2";
     if (!Download(url, launcher + ".bz2", true))
         return;
+    FlushNotifications(); // see FlushNotifications
     try {
         // The new build must be exactly the one listed before the launcher is
         // ended for it.
@@ -609,6 +614,7 @@ void GFilesThread::SelfUpdate(const std::string& entry) {
             WriteUpdateScript(platform::PathText(platform::FsPath(launcher).filename()),
                               LauncherProcessId);
         RunInOwnFolder(script);
+        FlushNotifications();
     } catch (const std::exception&) {
         RemoveFile(build);
         StatusText = status::kFailed;

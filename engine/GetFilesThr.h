@@ -169,7 +169,11 @@ private:
     void Dispatch(Notification notification);
     std::function<void()> Capture(Notification notification);
     // Hands the batch over; `onlyWhenDue`: only when its first notification
-    // waited kBatchInterval.
+    // waited kBatchInterval. The blocks whose failures the run catches (a
+    // file's backup and unpacking, the manifest's unpacking, the self-update,
+    // the hosts file) call it before they begin and before they end, so that
+    // a notification the host refuses fails in the block it was sent from, as
+    // it does when notifications are handed over one by one.
     void FlushNotifications(bool onlyWhenDue = false);
     void ApplyGaugeMax(std::int32_t gauge, std::int64_t max);
     void ApplyProgress(std::int32_t gauge, std::int64_t value);

@@ -309,7 +309,7 @@ CommandLine SplitCommandLine(const std::string& commandLine) {
 
 void RunInOwnFolder(const std::string& commandLine) {
     const CommandLine command = SplitCommandLine(commandLine);
-    const std::size_t cut = command.program.find_last_of(platform::kPathSeparator);
+    const std::size_t cut = command.program.find_last_of(platform::kFolderEnds);
     const std::string folder =
         cut == std::string::npos ? platform::CurrentFolder() : command.program.substr(0, cut + 1);
     platform::CheckWorkingFolder(folder);

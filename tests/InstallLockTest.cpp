@@ -2,6 +2,7 @@
 // across processes; released when the holder goes, also by a kill; folders
 // that cannot hold a lock.
 #include "InstallLock.h"
+#include "ChildProcess.h"
 #include "Errors.h"
 #include "Files.h"
 #include "Process.h"
@@ -10,14 +11,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <functional>
-#include <poll.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 using platform::InstallLock;
 using testing_support::Exists;
@@ -27,6 +29,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+#ifndef _WIN32
 // Waits at most `limit` for the child to end; kills it when it does not.
 // Returns its wait status, or -1 when it had to be killed.
 int ReapChild(pid_t child, std::chrono::seconds limit) {
@@ -71,6 +76,7 @@ int TryAcquireAsUser(const std::string& folder) {
     const int status = ReapChild(child, std::chrono::seconds(10));
     return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 } // namespace
 
@@ -113,33 +119,22 @@ TEST(InstallLock, TheNameIsNoTemporaryFileOfTheUpdate) {
 
 TEST(InstallLock, AnotherProcessHoldsItUntilItIsKilled) {
     TempDir dir;
-    const std::string folder = dir.path().string();
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(ready[0]);
-        const auto lock = InstallLock::TryAcquire(folder);
-        const char held = lock && lock->Exclusive() ? 'y' : 'n';
-        [[maybe_unused]] const ssize_t written = ::write(ready[1], &held, 1);
-        for (int i = 0; i < 300; ++i) // at most 30 s; the test kills it long before
-            ::usleep(100000);
-        ::_exit(0);
-    }
-    ::close(ready[1]);
-    pollfd waiting{ready[0], POLLIN, 0};
-    char held = 0;
-    const bool answered = ::poll(&waiting, 1, 10000) == 1 && ::read(ready[0], &held, 1) == 1;
-    ::close(ready[0]);
-    EXPECT_TRUE(answered);
-    EXPECT_EQ(held, 'y');
+    const std::string folder = platform::PathText(dir.path());
+    testing_support::ChildProcess holder(testing_support::TestChildPath(), {"hold-lock", folder},
+                                         folder);
+    ASSERT_TRUE(holder.Started());
+    const auto until = Clock::now() + std::chrono::seconds(20);
+    while (!Exists(dir / "held.txt") && Clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(Exists(dir / "held.txt")) << "the other process did not answer";
+    EXPECT_EQ(testing_support::ReadFile(dir / "held.txt"), "y");
 
     EXPECT_EQ(InstallLock::TryAcquire(folder), nullptr);
 
-    ::kill(child, SIGKILL);
-    const int status = ReapChild(child, std::chrono::seconds(10));
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    holder.Kill();
+    const auto ending = holder.Wait(Clock::now());
+    ASSERT_TRUE(ending);
+    EXPECT_TRUE(ending->killed);
     const auto lock = InstallLock::TryAcquire(folder);
     ASSERT_NE(lock, nullptr);
     EXPECT_TRUE(lock->Exclusive());
@@ -147,12 +142,12 @@ TEST(InstallLock, AnotherProcessHoldsItUntilItIsKilled) {
 
 TEST(InstallLock, ProgramsStartedMeanwhileDoNotKeepIt) {
     TempDir dir;
-    const std::string folder = dir.path().string();
+    const std::string folder = platform::PathText(dir.path());
     auto lock = InstallLock::TryAcquire(folder);
     ASSERT_NE(lock, nullptr);
     // A program started while the lock is held (the game, the update script)
     // outlives the launcher but must not hold its lock.
-    ASSERT_TRUE(platform::StartDetached("/bin/sleep", {"3"}, folder));
+    ASSERT_TRUE(platform::StartDetached(testing_support::TestChildPath(), {"sleep", "3"}, folder));
     lock.reset();
     const auto again = InstallLock::TryAcquire(folder);
     ASSERT_NE(again, nullptr);
@@ -173,6 +168,9 @@ TEST(InstallLock, MissingFolderRaisesAnErrorNamingIt) {
     EXPECT_FALSE(Exists(missing));
 }
 
+#ifndef _WIN32
+// Windows has no permission bits to take the write access away; its access
+// lists are left to the system.
 TEST(InstallLock, ReadOnlyFolderDoesNotBlockThePlayer) {
     TempDir dir;
     fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
@@ -199,3 +197,4 @@ TEST(InstallLock, ReadOnlyFolderDoesNotBlockThePlayer) {
         EXPECT_EQ(TryAcquireAsUser(folder), kRefused);
     }
 }
+#endif

@@ -5,17 +5,14 @@
 // changes, and the revision is recorded only once everything is current. A
 // run left alone afterwards finishes the update and removes what the killed
 // runs left behind.
+#include "ChildProcess.h"
+#include "Files.h"
 #include "InstallLock.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "Text.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -27,6 +24,7 @@
 #include <iostream>
 #include <limits>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -37,7 +35,6 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -81,14 +78,16 @@ const std::vector<std::pair<std::string, std::size_t>> kUserFiles = {
     {"data/maps/north/map01.dat.bak", 9000},
 };
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+// A file name as the file system compares it: on Windows without regard to
+// letter case, so a copy fetched under the manifest's spelling of a name is
+// the file of the disk's spelling.
+std::string NameKey(const std::string& name) {
+    return platform::kPathSeparator == '\\' ? platform::FoldCase(name) : name;
 }
 
 std::string Relative(const fs::path& path, const fs::path& base) {
-    return path.lexically_relative(base).generic_string();
+    const std::u8string relative = path.lexically_relative(base).generic_u8string();
+    return std::string(relative.begin(), relative.end());
 }
 
 double Ms(Clock::duration duration) {
@@ -105,7 +104,7 @@ struct KillCase {
 class KillTest : public ::testing::TestWithParam<KillCase> {
 protected:
     KillTest()
-        : folder_(TestHttpServer::Folder((dir_.path() / "server").string())),
+        : folder_(TestHttpServer::Folder(platform::PathText(dir_.path() / "server"))),
           server_([this](const HttpRequest& request) { return Serve(request); }) {}
 
     ~KillTest() override { KillChild(); }
@@ -217,12 +216,12 @@ protected:
     }
 
     void WriteOldInstallation(const fs::path& folder) const {
-        WriteFile((folder / "Quenmor.ini").string(), settingsBefore_);
+        WriteFile(platform::PathText(folder / platform::FsPath("Quenmor.ini")), settingsBefore_);
         for (const Listed& file : files_)
             if (file.before)
-                WriteFile((folder / file.disk).string(), *file.before);
+                WriteFile(platform::PathText(folder / platform::FsPath(file.disk)), *file.before);
         for (std::size_t i = 0; i < kUserFiles.size(); ++i)
-            WriteFile((folder / kUserFiles[i].first).string(), userContent_[i]);
+            WriteFile(platform::PathText(folder / platform::FsPath(kUserFiles[i].first)), userContent_[i]);
     }
 
     // Everything outside the installation: each folder, and each file with
@@ -242,7 +241,7 @@ protected:
             else if (it->is_directory(error))
                 seen[name] = "folder";
             else if (digests)
-                seen[name] = Md5Hex(ReadFile(it->path().string()));
+                seen[name] = Md5Hex(ReadFile(platform::PathText(it->path())));
             else
                 seen[name] = std::to_string(it->file_size(error)) + " bytes, changed at " +
                              std::to_string(it->last_write_time(error).time_since_epoch().count());
@@ -252,85 +251,43 @@ protected:
 
     // Starts the runner in `folder`, its output on the null device.
     void StartChild(const fs::path& folder) {
-        ASSERT_LT(child_, 0) << "a run is still going";
-        std::string program = QUENMOR_UPDATE_PATH;
-        std::string option = "--hosts-dir";
-        std::string hosts = dir_ / "hosts";
-        const std::string where = folder.string();
-        std::string connectionsOption = "--connections";
-        std::string connections = std::to_string(GetParam().connections);
-        std::vector<char*> arguments = {program.data(), option.data(), hosts.data()};
+        ASSERT_EQ(child_, nullptr) << "a run is still going";
+        std::vector<std::string> arguments = {"--hosts-dir", platform::PathText(dir_.path() / "hosts")};
         if (GetParam().connections > 0) {
-            arguments.push_back(connectionsOption.data());
-            arguments.push_back(connections.data());
+            arguments.push_back("--connections");
+            arguments.push_back(std::to_string(GetParam().connections));
         }
-        arguments.push_back(nullptr);
-        // Proxy settings of the environment must not send loopback requests
-        // elsewhere.
-        std::vector<std::string> environment;
-        for (char** e = environ; e && *e; ++e) {
-            const std::string entry = *e;
-            const std::string name = Lower(entry.substr(0, entry.find('=')));
-            if (name.size() < 6 || name.compare(name.size() - 6, 6, "_proxy") != 0)
-                environment.push_back(entry);
-        }
-        std::vector<char*> environmentPointers;
-        for (std::string& entry : environment)
-            environmentPointers.push_back(entry.data());
-        environmentPointers.push_back(nullptr);
-
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0) << "fork failed";
-        if (pid == 0) {
-            const int null = ::open("/dev/null", O_RDWR);
-            if (null < 0 || ::chdir(where.c_str()) != 0 || ::dup2(null, 0) < 0 ||
-                ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0)
-                ::_exit(127);
-            ::execve(program.c_str(), arguments.data(), environmentPointers.data());
-            ::_exit(127);
-        }
-        child_ = pid;
+        child_ = std::make_unique<ChildProcess>(BuildPath(QUENMOR_UPDATE_PATH), arguments,
+                                                platform::PathText(folder));
+        ASSERT_TRUE(child_->Started()) << "the runner could not be started";
     }
 
-    // Waits until the run ends or the moment comes: its wait status, or
-    // nothing when it still runs.
-    std::optional<int> WaitChild(Clock::time_point until) {
-        for (;;) {
-            int status = 0;
-            const pid_t ended = ::waitpid(child_, &status, WNOHANG);
-            if (ended == child_ || (ended < 0 && errno != EINTR)) {
-                child_ = -1;
-                return ended < 0 ? -1 : status;
-            }
-            if (Clock::now() >= until)
-                return std::nullopt;
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
+    // Waits until the run ends or the moment comes: how it ended, or nothing
+    // when it still runs.
+    std::optional<ChildProcess::Ending> WaitChild(Clock::time_point until) {
+        const std::optional<ChildProcess::Ending> ending = child_->Wait(until);
+        if (ending)
+            child_.reset();
+        return ending;
     }
 
-    void KillChild() {
-        if (child_ < 0)
-            return;
-        ::kill(child_, SIGKILL);
-        int status = 0;
-        while (::waitpid(child_, &status, 0) < 0 && errno == EINTR) {
-        }
-        child_ = -1;
-    }
+    void KillChild() { child_.reset(); }
 
     // Runs the runner in `folder` to its end: whether it exited with 0.
     ::testing::AssertionResult RunToEnd(const fs::path& folder) {
         StartChild(folder);
-        if (child_ < 0)
+        if (!child_ || !child_->Started())
             return ::testing::AssertionFailure() << "the run did not start";
-        const std::optional<int> status = WaitChild(Clock::now() + kLongestRun);
+        const std::optional<ChildProcess::Ending> status = WaitChild(Clock::now() + kLongestRun);
         if (!status) {
             KillChild();
             return ::testing::AssertionFailure()
                    << "the run did not end within " << kLongestRun.count() << " s";
         }
-        if (!WIFEXITED(*status) || WEXITSTATUS(*status) != 0)
-            return ::testing::AssertionFailure() << "the run ended with wait status " << *status;
+        if (status->killed || status->code != 0)
+            return ::testing::AssertionFailure()
+                   << "the run ended " << (status->killed ? "killed" : "with exit code ")
+                   << status->code;
         return ::testing::AssertionSuccess();
     }
 
@@ -354,9 +311,9 @@ protected:
         // Files by their name on disk and as the manifest spells it.
         std::map<std::string, const Listed*> byName;
         for (const Listed& file : files_) {
-            listed.insert(file.disk);
-            byName[file.disk] = byName[file.listedAs] = &file;
-            const std::string path = (root / file.disk).string();
+            listed.insert(NameKey(file.disk));
+            byName[NameKey(file.disk)] = byName[NameKey(file.listedAs)] = &file;
+            const std::string path = platform::PathText(root / platform::FsPath(file.disk));
             if (!Exists(path)) {
                 if (file.before)
                     state.faults.push_back(file.disk + " is missing; it existed before");
@@ -372,7 +329,7 @@ protected:
                                        ", new " + std::to_string(file.after.size()) + ")");
         }
 
-        const std::string settings = ReadFile((root / "Quenmor.ini").string());
+        const std::string settings = ReadFile(platform::PathText(root / "Quenmor.ini"));
         state.revision = settings == settingsAfter_;
         if (settings != settingsBefore_ && settings != settingsAfter_)
             state.faults.push_back("Quenmor.ini changed otherwise than in its revision: \"" +
@@ -383,7 +340,7 @@ protected:
                                    std::to_string(files_.size()) + " files are current");
 
         for (std::size_t i = 0; i < kUserFiles.size(); ++i) {
-            const std::string path = (root / kUserFiles[i].first).string();
+            const std::string path = platform::PathText(root / platform::FsPath(kUserFiles[i].first));
             if (!Exists(path) || ReadFile(path) != userContent_[i])
                 state.faults.push_back("the unlisted file " + kUserFiles[i].first + " changed");
         }
@@ -392,7 +349,7 @@ protected:
         fs::recursive_directory_iterator it(root, error), end;
         for (; !error && it != end; it.increment(error)) {
             const std::string name = Relative(it->path(), root);
-            const std::string fileName = it->path().filename().string();
+            const std::string fileName = platform::PathText(it->path().filename());
             if (it->is_symlink(error)) {
                 state.faults.push_back("unexpected link " + name);
                 continue;
@@ -401,7 +358,7 @@ protected:
                 continue;
             const bool user = std::any_of(kUserFiles.begin(), kUserFiles.end(),
                                           [&](const auto& f) { return f.first == name; });
-            if (user || listed.count(name) || name == "Quenmor.ini" ||
+            if (user || listed.count(NameKey(name)) || name == "Quenmor.ini" ||
                 name == platform::kInstallLockName)
                 continue;
             if (name == "files.lst" || name == "files.lst.bz2") {
@@ -409,13 +366,13 @@ protected:
             } else if (fileName.rfind(kTempPrefix, 0) == 0) {
                 ++state.temps;
             } else if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bz2") == 0 &&
-                       listed.count(name.substr(0, name.size() - 4))) {
+                       listed.count(NameKey(name.substr(0, name.size() - 4)))) {
                 ++state.downloads;
             } else if (CreateBackup() == 1 && name.rfind("backup/", 0) == 0) {
                 // A copy of a replaced file: its old content, cut short only
                 // when the run was killed while copying.
-                const auto kept = byName.find(name.substr(7));
-                const std::string content = ReadFile(it->path().string());
+                const auto kept = byName.find(NameKey(name.substr(7)));
+                const std::string content = ReadFile(platform::PathText(it->path()));
                 const bool good =
                     kept != byName.end() && kept->second->before &&
                     (complete ? content == *kept->second->before
@@ -453,7 +410,7 @@ protected:
     std::vector<Listed> files_;
     std::vector<std::string> userContent_;
     std::string settingsBefore_, settingsAfter_;
-    pid_t child_ = -1;
+    std::unique_ptr<ChildProcess> child_;
 };
 
 TEST_P(KillTest, EveryFileIsOldOrNewWheneverARunIsKilled) {
@@ -476,7 +433,7 @@ TEST_P(KillTest, EveryFileIsOldOrNewWheneverARunIsKilled) {
         ASSERT_GE(requestTimes_.size(), 2u) << "the run fetched no file";
         untilFirstFile = requestTimes_[1] - started;
         for (const Listed& file : files_)
-            ASSERT_EQ(ReadFile((copy.path() / file.disk).string()), file.after) << file.disk;
+            ASSERT_EQ(ReadFile(platform::PathText(copy.path() / platform::FsPath(file.disk))), file.after) << file.disk;
     }
     const double startup = Ms(untilFirstFile);
     const double installs = std::max(1.0, Ms(wholeRun - untilFirstFile));
@@ -514,15 +471,15 @@ TEST_P(KillTest, EveryFileIsOldOrNewWheneverARunIsKilled) {
 
         const auto started = Clock::now();
         ASSERT_NO_FATAL_FAILURE(StartChild(Install()));
-        const std::optional<int> status =
+        const std::optional<ChildProcess::Ending> status =
             WaitChild(started + std::chrono::duration_cast<Clock::duration>(Millis(delay)));
         ++rounds;
         std::ostringstream what;
         what << "round " << round << ", killed after " << static_cast<int>(delay) << " ms";
         if (status) {
             ++endedByThemselves;
-            EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
-                << what.str() << ": the run ended by itself with wait status " << *status;
+            EXPECT_TRUE(!status->killed && status->code == 0)
+                << what.str() << ": the run ended by itself with exit code " << status->code;
         } else {
             KillChild();
         }
@@ -565,7 +522,7 @@ TEST_P(KillTest, EveryFileIsOldOrNewWheneverARunIsKilled) {
     for (const std::string& fault : state.faults)
         ADD_FAILURE() << "after the last run: " << fault;
     EXPECT_EQ(Outside(true), outside) << "something outside the installation changed";
-    EXPECT_EQ(ReadFile((Install() / "Quenmor.ini").string()), settingsAfter_);
+    EXPECT_EQ(ReadFile(platform::PathText(Install() / "Quenmor.ini")), settingsAfter_);
 }
 
 // With the default number of transfers, with one (work ahead only on the

@@ -1,3 +1,4 @@
+#include "Files.h"
 #include "Misc.h"
 #include "Errors.h"
 #include "TestSupport.h"
@@ -91,6 +92,8 @@ TEST(DeleteFolder, RemovesTreeAndTreatsMissingFolderAsDone) {
 }
 
 TEST(DeleteFolder, RemovesALinkWithoutFollowingIt) {
+    if (platform::kPathSeparator == '\\')
+        GTEST_SKIP() << "no symbolic links";
     TempDir dir;
     WriteFile(dir / "elsewhere/precious.txt", "x");
     std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "backup");

@@ -224,7 +224,7 @@ protected:
         std::map<std::string, std::string> installed;
         for (const auto& entry : fs::recursive_directory_iterator(dir_.path() / "install"))
             if (!entry.is_directory())
-                installed[entry.path().lexically_relative(dir_.path() / "install")] =
+                installed[GenericText(entry.path().lexically_relative(dir_.path() / "install"))] =
                     Md5Hex(ReadFile(entry.path().string()));
         EXPECT_EQ(installed, files_);
     }

@@ -2,59 +2,43 @@
 // launcher process.
 #include "Errors.h"
 #include "GetFilesThr.h"
+#include "ChildProcess.h"
+#include "Files.h"
 #include "Misc.h"
+#include "Process.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
-#include <sys/wait.h>
+#include <functional>
 #include <thread>
-#include <unistd.h>
 
 using namespace testing_support;
 namespace fs = std::filesystem;
 
 namespace {
 
-// A process standing in for the running launcher.
+using Clock = std::chrono::steady_clock;
+
+// A process standing in for the running launcher: it waits 30 s and exits 0.
 class StandIn {
 public:
-    StandIn() {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-    }
-    ~StandIn() {
-        if (!reaped_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    long pid() const { return pid_; }
-    // Waits up to `limit` for the process to end; whether SIGKILL ended it.
+    StandIn() : process_(TestChildPath(), {"sleep", "30"}, "") {}
+    long pid() const { return process_.Id(); }
+    // Waits up to `limit` (well below its 30 s) for the process to end;
+    // whether it was killed. Windows tells a kill only by the exit code the
+    // killer chose (Wine's taskkill gives 0): there ending early is the sign.
     bool KilledWithin(std::chrono::seconds limit) {
-        const auto until = std::chrono::steady_clock::now() + limit;
-        int status = 0;
-        while (std::chrono::steady_clock::now() < until) {
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                reaped_ = true;
-                return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
+        const auto ending = process_.Wait(Clock::now() + limit);
+        return ending && (ending->killed || platform::kUpdateScriptIsBatch);
     }
-    bool Alive() { return ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+    bool Alive() { return !process_.Wait(Clock::now()); }
 
 private:
-    pid_t pid_ = -1;
-    bool reaped_ = false;
+    ChildProcess process_;
 };
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit) {
@@ -67,46 +51,67 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit)
     return condition();
 }
 
+// The launcher's file name on this system, and one of a build for another.
+const std::string kLauncher = platform::kUpdateScriptIsBatch ? "Quenmor.exe" : "Quenmor";
+const std::string kOtherLauncher = platform::kUpdateScriptIsBatch ? "Quenmor" : "Quenmor.exe";
+const std::string kScript = platform::kUpdateScriptName;
+
 // A new launcher build that, once started, notes the folder it runs in.
-const std::string kNewBuild = "#!/bin/sh\npwd > started-in.txt\n";
+std::string NewBuild() {
+    return platform::kUpdateScriptIsBatch ? ReadFile(TestChildPath())
+                                          : "#!/bin/sh\npwd > started-in.txt\n";
+}
+
+std::string ScriptText(const std::string& folder, bool newBuild, long pid) {
+    return platform::kUpdateScriptIsBatch ? UpdateBatchText(folder, kLauncher, newBuild, pid)
+                                          : UpdateShellText(folder, kLauncher, newBuild, pid);
+}
 
 } // namespace
 
 TEST(UpdateScriptRun, EndsTheLauncherSwapsTheBuildAndStartsIt) {
     TempDir dir;
-    const fs::path folder = dir.path() / "My 'Game' folder";
+    // The batch file's command lines take no quotes around names.
+    const fs::path folder =
+        dir.path() / (platform::kUpdateScriptIsBatch ? "Game_folder" : "My 'Game' folder");
+    const auto at = [&](const std::string& name) { return platform::PathText(folder / name); };
     fs::create_directories(folder);
-    WriteFile((folder / "Quenmor").string(), "old build");
-    WriteFile((folder / "Quenmor.New").string(), kNewBuild);
-    WriteFile((folder / "files.lst").string(), "manifest");
+    WriteFile(at(kLauncher), "old build");
+    WriteFile(at(kLauncher + ".New"), NewBuild());
+    WriteFile(at("files.lst"), "manifest");
     StandIn launcher;
-    WriteFile((folder / "Update.sh").string(),
-              UpdateShellText(folder.string(), "Quenmor", true, launcher.pid()));
+    WriteFile(at(kScript), ScriptText(platform::PathText(folder), true, launcher.pid()));
 
-    RunInOwnFolder((folder / "Update.sh").string());
+    RunInOwnFolder(at(kScript));
 
-    EXPECT_TRUE(launcher.KilledWithin(std::chrono::seconds(10)));
-    ASSERT_TRUE(WaitFor([&] { return Exists((folder / "started-in.txt").string()); },
-                        std::chrono::seconds(10)));
-    EXPECT_TRUE(WaitFor([&] { return !Exists((folder / "Update.sh").string()); },
-                        std::chrono::seconds(10)));
-    EXPECT_EQ(ReadFile((folder / "started-in.txt").string()), folder.string() + "\n");
-    EXPECT_EQ(ReadFile((folder / "Quenmor").string()), kNewBuild);
-    EXPECT_TRUE((fs::status(folder / "Quenmor").permissions() & fs::perms::owner_exec) !=
-                fs::perms::none);
-    EXPECT_FALSE(Exists((folder / "Quenmor.New").string()));
-    EXPECT_FALSE(Exists((folder / "files.lst").string()));
+    EXPECT_TRUE(launcher.KilledWithin(std::chrono::seconds(20)));
+    ASSERT_TRUE(WaitFor([&] { return Exists(at("started-in.txt")); }, std::chrono::seconds(20)));
+    EXPECT_TRUE(WaitFor([&] { return !Exists(at(kScript)); }, std::chrono::seconds(20)));
+    EXPECT_EQ(ReadFile(at("started-in.txt")), platform::PathText(folder) + "\n");
+    EXPECT_EQ(ReadFile(at(kLauncher)), NewBuild());
+    if (!platform::kUpdateScriptIsBatch) {
+        EXPECT_TRUE((fs::status(folder / kLauncher).permissions() & fs::perms::owner_exec) !=
+                    fs::perms::none);
+    }
+    EXPECT_FALSE(Exists(at(kLauncher + ".New")));
+    EXPECT_FALSE(Exists(at("files.lst")));
 }
 
 TEST(RunInOwnFolder, StartsTheProgramInItsOwnFolder) {
     TempDir dir;
-    WriteFile(dir / "sub folder/tool.sh", "#!/bin/sh\npwd > where.txt\necho \"$1\" > arg.txt\n");
-    RunInOwnFolder(dir / "sub folder/tool.sh" + " first");
-    ASSERT_TRUE(
-        WaitFor([&] { return Exists(dir / "sub folder/arg.txt"); }, std::chrono::seconds(10)));
-    EXPECT_TRUE(WaitFor([&] { return ReadFile(dir / "sub folder/arg.txt") == "first\n"; },
+    const std::string sub = platform::PathText(dir.path() / "sub folder");
+    const std::string separator(1, platform::kPathSeparator);
+    const bool batch = platform::kUpdateScriptIsBatch;
+    const std::string tool = sub + separator + (batch ? "tool.bat" : "tool.sh");
+    const std::string lineEnd = platform::kLineEnding;
+    WriteFile(tool, batch ? "@echo off\r\ncd > where.txt\r\necho %1> arg.txt\r\n"
+                          : "#!/bin/sh\npwd > where.txt\necho \"$1\" > arg.txt\n");
+    RunInOwnFolder(tool + " first");
+    const std::string arg = sub + separator + "arg.txt";
+    ASSERT_TRUE(WaitFor([&] { return Exists(arg); }, std::chrono::seconds(20)));
+    EXPECT_TRUE(WaitFor([&] { return ReadFile(arg) == "first" + lineEnd; },
                         std::chrono::seconds(5)));
-    EXPECT_EQ(ReadFile(dir / "sub folder/where.txt"), dir / "sub folder" + "\n");
+    EXPECT_EQ(ReadFile(sub + separator + "where.txt"), sub + lineEnd);
     EXPECT_EQ(fs::current_path(), fs::current_path()); // our own folder is left alone
 }
 
@@ -129,7 +134,7 @@ protected:
     SelfUpdateTest() : server_(TestHttpServer::Folder((dir_.path() / "server").string())) {
         fs::create_directories(dir_.path() / "server");
         fs::create_directories(dir_.path() / "install");
-        WriteFile(dir_ / "install/Quenmor", "old build");
+        WriteFile(Install(kLauncher), "old build");
     }
 
     void PublishManifest(const std::string& self) {
@@ -147,11 +152,13 @@ protected:
         GFilesThread thread(target_);
         thread.UpdateUrl = server_.Url("/");
         thread.AtRevision = 1;
-        thread.LauncherFile = dir_ / "install/Quenmor";
+        thread.LauncherFile = Install(kLauncher);
         thread.LauncherProcessId = launcher_.pid();
         thread.Execute();
     }
-    std::string Install(const std::string& name) { return dir_ / ("install/" + name); }
+    std::string Install(const std::string& name) const {
+        return platform::PathText(dir_.path() / "install" / name);
+    }
     std::vector<std::string> Requested() {
         std::vector<std::string> targets;
         for (const auto& r : server_.Requests())
@@ -168,42 +175,42 @@ protected:
 } // namespace
 
 TEST_F(SelfUpdateTest, NewerBuildReplacesTheLauncher) {
-    PublishManifest(PublishBuild("Quenmor", kNewBuild));
+    PublishManifest(PublishBuild(kLauncher, NewBuild()));
     Run();
-    EXPECT_TRUE(launcher_.KilledWithin(std::chrono::seconds(10)));
+    EXPECT_TRUE(launcher_.KilledWithin(std::chrono::seconds(20)));
     ASSERT_TRUE(
-        WaitFor([&] { return Exists(Install("started-in.txt")); }, std::chrono::seconds(10)));
-    EXPECT_TRUE(WaitFor([&] { return !Exists(Install("Update.sh")); }, std::chrono::seconds(10)));
-    EXPECT_EQ(ReadFile(Install("Quenmor")), kNewBuild);
-    EXPECT_EQ(ReadFile(Install("started-in.txt")), dir_ / "install" + "\n");
-    EXPECT_FALSE(Exists(Install("Quenmor.bz2")));
+        WaitFor([&] { return Exists(Install("started-in.txt")); }, std::chrono::seconds(20)));
+    EXPECT_TRUE(WaitFor([&] { return !Exists(Install(kScript)); }, std::chrono::seconds(20)));
+    EXPECT_EQ(ReadFile(Install(kLauncher)), NewBuild());
+    EXPECT_EQ(ReadFile(Install("started-in.txt")), platform::PathText(dir_.path() / "install") + "\n");
+    EXPECT_FALSE(Exists(Install(kLauncher + ".bz2")));
 }
 
 TEST_F(SelfUpdateTest, SameDigestFetchesNothing) {
-    PublishManifest(PublishBuild("Quenmor", "old build"));
+    PublishManifest(PublishBuild(kLauncher, "old build"));
     Run();
     EXPECT_EQ(Requested(), (std::vector<std::string>{"/files.lst.bz2"}));
-    EXPECT_FALSE(Exists(Install("Update.sh")));
+    EXPECT_FALSE(Exists(Install(kScript)));
     EXPECT_TRUE(launcher_.Alive());
 }
 
 TEST_F(SelfUpdateTest, EntryNamingAnotherProgramIsLeftAlone) {
-    WriteFile(dir_ / "install/Quenmor.exe", "a build for another system");
-    PublishManifest(PublishBuild("Quenmor.exe", "newer build for another system"));
+    WriteFile(Install(kOtherLauncher), "a build for another system");
+    PublishManifest(PublishBuild(kOtherLauncher, "newer build for another system"));
     Run();
     EXPECT_EQ(Requested(), (std::vector<std::string>{"/files.lst.bz2"}));
-    EXPECT_EQ(ReadFile(Install("Quenmor.exe")), "a build for another system");
+    EXPECT_EQ(ReadFile(Install(kOtherLauncher)), "a build for another system");
     EXPECT_TRUE(launcher_.Alive());
 }
 
 TEST_F(SelfUpdateTest, BuildThatDoesNotMatchItsDigestIsDeletedAndNothingRuns) {
-    std::string entry = PublishBuild("Quenmor", kNewBuild);
-    entry = "Quenmor|" + Md5Hex("another build") + entry.substr(entry.rfind('|'));
+    std::string entry = PublishBuild(kLauncher, NewBuild());
+    entry = kLauncher + "|" + Md5Hex("another build") + entry.substr(entry.rfind('|'));
     PublishManifest(entry);
     Run();
-    EXPECT_FALSE(Exists(Install("Quenmor.New")));
-    EXPECT_FALSE(Exists(Install("Update.sh")));
-    EXPECT_EQ(ReadFile(Install("Quenmor")), "old build");
+    EXPECT_FALSE(Exists(Install(kLauncher + ".New")));
+    EXPECT_FALSE(Exists(Install(kScript)));
+    EXPECT_EQ(ReadFile(Install(kLauncher)), "old build");
     EXPECT_EQ(target_.EventsWithoutFileProgress().end()[-2], "ShowStatus:Не удалось обновить");
     EXPECT_TRUE(launcher_.Alive());
 }

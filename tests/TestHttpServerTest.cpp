@@ -1,13 +1,11 @@
+#include "Sockets.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -29,19 +27,27 @@ struct Answer {
 // One raw connection, so the tests see exactly what the server sends.
 class Client {
 public:
-    explicit Client(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        const timeval limit{2, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-        EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    explicit Client(std::uint16_t port) : fd_(sockets::ConnectLoopback(port, 2)) {
+        EXPECT_NE(fd_, kNoSocket);
     }
-    ~Client() { ::close(fd_); }
+    ~Client() { sockets::Close(fd_); }
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
     void Send(const std::string& target, const std::string& headers = {}) {
         const std::string request = "GET " + target + " HTTP/1.1\r\nHost: t\r\n" + headers + "\r\n";
-        EXPECT_EQ(::send(fd_, request.data(), request.size(), 0), std::ssize(request));
+        std::size_t sent = 0;
+        for (int i = 0; i < 1000 && sent < request.size(); ++i) {
+            const std::ptrdiff_t n =
+                sockets::SendSome(fd_, request.data() + sent, request.size() - sent);
+            if (n < 0 && !sockets::Transient())
+                break;
+            if (n > 0)
+                sent += static_cast<std::size_t>(n);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_EQ(sent, request.size());
     }
     Answer Receive() {
         Answer answer;
@@ -54,7 +60,7 @@ public:
                 data.size() >= answer.head.size() + 2 + std::stoul(answer.Header("Content-Length")))
                 break;
             char buffer[4096];
-            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            const std::ptrdiff_t n = sockets::Receive(fd_, buffer, sizeof buffer);
             if ((answer.closed = n == 0) || n < 0)
                 break;
             data.append(buffer, static_cast<std::size_t>(n));
@@ -62,7 +68,7 @@ public:
         answer.body = data.substr(std::min(data.size(), answer.head.size() + 2));
         char byte;
         if (answer.Header("Connection") == "close" && !answer.closed)
-            answer.closed = ::recv(fd_, &byte, 1, 0) == 0;
+            answer.closed = sockets::Receive(fd_, &byte, 1) == 0;
         return answer;
     }
     Answer Get(const std::string& target, const std::string& headers = {}) {
@@ -71,7 +77,7 @@ public:
     }
 
 private:
-    int fd_;
+    SocketHandle fd_;
 };
 
 // "body of <target>"; the answers for /slow... wait long enough to overlap.

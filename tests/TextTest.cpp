@@ -1,3 +1,4 @@
+#include "Files.h"
 #include "Text.h"
 
 #include <gtest/gtest.h>
@@ -29,8 +30,12 @@ TEST(Text, SettingsValuesAreUtf8WhenValidElseWindows1251) {
 }
 
 TEST(Text, ManifestPathsBecomeLocalPathsAndBack) {
-    EXPECT_EQ(ManifestPathToLocal("system\\\xea\xe0\xf0\xf2\xe0.dat"), "system/карта.dat");
+    // Local paths keep "\\" on Windows; addresses and the publisher use "/".
+    EXPECT_EQ(ManifestPathToLocal("system\\\xea\xe0\xf0\xf2\xe0.dat"),
+              "system" + std::string(1, platform::kPathSeparator) + "карта.dat");
+    EXPECT_EQ(ManifestPathToRelative("system\\\xea\xe0\xf0\xf2\xe0.dat"), "system/карта.dat");
     EXPECT_EQ(LocalPathToManifest("system/карта.dat"), "system\\\xea\xe0\xf0\xf2\xe0.dat");
+    EXPECT_EQ(LocalPathToManifest(ManifestPathToLocal("a\\b\\c")), "a\\b\\c");
 }
 
 TEST(Text, AddressPathsArePercentEncoded) {

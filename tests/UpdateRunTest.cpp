@@ -579,7 +579,9 @@ TEST_F(UpdateRunTest, FilesInstalledWithAnotherLetterCaseAreNotFetchedAgain) {
     Install("System/Zentyr.EXE", "game");
     Run(1);
     EXPECT_EQ(server_.Requests().size(), 1u);
-    EXPECT_FALSE(IsInstalled("system/zentyr.exe"));
+    if (platform::kPathSeparator == '/') { // a file system that tells the cases apart
+        EXPECT_FALSE(IsInstalled("system/zentyr.exe"));
+    }
 }
 
 // Work done ahead changes nothing the player sees: a run with entries fetched

@@ -6,6 +6,8 @@ namespace platform {
 
 // The folder separator of local paths.
 inline constexpr char kPathSeparator = '/';
+// Every character that ends a folder's name in a path.
+inline constexpr const char* kFolderEnds = "/";
 
 // The update script of this system, and whether it is a Windows batch file.
 inline constexpr const char* kUpdateScriptName = "Update.sh";

@@ -1,6 +1,6 @@
 // File services on Windows: wide-character paths, mappings that share the
-// file with readers and writers, and replacement in one step with
-// ReplaceFileW or MoveFileExW after the content is flushed.
+// file with readers and writers, and replacement in one step with MoveFileExW
+// after the content is flushed.
 #include "Files.h"
 
 #include "Errors.h"
@@ -173,17 +173,18 @@ void AtomicFile::Commit() {
         throw EInOutError("Cannot replace \"" + target_ + "\": its new content is gone");
     Seal();
     const std::wstring target = Wide(target_), temp = Wide(tempPath_);
-    // ReplaceFileW keeps the old file's attributes and security; a target
-    // that is not there yet is simply moved into place.
-    bool done = ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr,
-                               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
-    DWORD error = done ? 0 : ::GetLastError();
-    if (!done && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-                  ::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES)) {
-        done = ::MoveFileExW(temp.c_str(), target.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-        error = done ? 0 : ::GetLastError();
-    }
+    // A rename over the old file is the one step that leaves either the old
+    // or the new content under the name, whenever the process ends.
+    // ReplaceFileW is not: it moves the old file aside first. The old file's
+    // hidden and system marks go to the new one.
+    const DWORD old = ::GetFileAttributesW(target.c_str());
+    if (old != INVALID_FILE_ATTRIBUTES)
+        (void)::SetFileAttributesW(temp.c_str(),
+                                   (old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) |
+                                       FILE_ATTRIBUTE_ARCHIVE);
+    const bool done = ::MoveFileExW(temp.c_str(), target.c_str(),
+                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const DWORD error = done ? 0 : ::GetLastError();
     if (!done) {
         ::DeleteFileW(temp.c_str());
         tempPath_.clear();

@@ -39,6 +39,10 @@ bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+bool IsBlank(std::string_view text) {
+    return text.find_first_not_of(" \t") == std::string_view::npos;
+}
+
 } // namespace
 
 std::string GetProfileString(const std::string& file, std::string_view section,
@@ -54,10 +58,15 @@ void WriteProfileString(const std::string& file, std::string_view section, std::
                         std::string_view value) {
     // The system would write a value with a line break as two lines, and a
     // key of that kind as something else; refused as on every system.
-    const bool carried = !key.empty() && key.find('=') == std::string_view::npos &&
+    const bool carried = !IsBlank(key) && key.find('=') == std::string_view::npos &&
                          key.front() != '[' && !HasLineBreak(section) && !HasLineBreak(key) &&
                          !HasLineBreak(value);
-    if (!carried ||
+    // A read-only file is refused as Windows refuses it, also where the
+    // system would let the superuser write it anyway (Wine run as root).
+    const DWORD attributes = ::GetFileAttributesW(Wide(file).c_str());
+    const bool readOnly =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (!carried || readOnly ||
         !::WritePrivateProfileStringW(FromAnsi(section).c_str(), FromAnsi(key).c_str(),
                                       FromAnsi(value).c_str(), Wide(file).c_str()))
         throw EInOutError(FormatText("Unable to write to %s", file));

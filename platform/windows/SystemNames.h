@@ -6,6 +6,9 @@ namespace platform {
 
 // The folder separator of local paths (the system also takes "/").
 inline constexpr char kPathSeparator = '\\';
+// Every character that ends a folder's name in a path ("C:game.exe" is a
+// file in drive C's current folder).
+inline constexpr const char* kFolderEnds = "\\/:";
 
 // The update script, a batch file for the command interpreter.
 inline constexpr const char* kUpdateScriptName = "Update.bat";

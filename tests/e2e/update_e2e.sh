@@ -2,10 +2,15 @@
 # End to end: a client folder published with quenmor-publish, served by nginx
 # on a loopback port, and brought into a fresh installation by quenmor-update.
 #
-#   update_e2e.sh PUBLISH UPDATE SERVE
+#   update_e2e.sh PUBLISH UPDATE SERVE [RUNNER LOCK_HOLDER]
+#
+# With RUNNER (cmake/wine-run) the programs are the Windows build's, run
+# through it against the same nginx; LOCK_HOLDER is the tests' stand-in
+# program, which holds an installation's lock the way Windows locks.
 set -euo pipefail
 
-publish=$1 update=$2 serve=$3
+publish=$1 update=$2 serve=$3 runner=${4:-} holder=${5:-}
+if [ -n "$runner" ]; then launcher=Quenmor.exe script=Update.bat; else launcher=Quenmor script=Update.sh; fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/quenmor-e2e-XXXXXX")
 client=$work/client server=$work/server install=$work/install run=$work/nginx
 cleanup() { "$serve" stop "$run" >/dev/null 2>&1 || true; rm -rf "$work"; }
@@ -33,13 +38,16 @@ for _ in $(seq 1 20); do
 done
 [ -n "$port" ] || fail "nginx could not be started"
 
-publish_rev() { "$publish" "$client" "$server" --rev "$1" --critical 'system/*' >/dev/null; }
-# Runs the update; its output stays in $work/out, the final status is its last line.
-update() { (cd "$install" && "$update" "$@") >"$work/out"; }
+run() { if [ -n "$runner" ]; then "$runner" "$@"; else "$@"; fi; }
+publish_rev() { run "$publish" "$client" "$server" --rev "$1" --critical 'system/*' >/dev/null; }
+# Runs the update; its output stays in $work/out (Windows ends its lines with
+# CR LF), the final status is its last line.
+update() { (cd "$install" && run "$update" "$@") | tr -d '\r' >"$work/out"; }
 final() { tail -n 1 "$work/out"; }
+has_line() { tr -d '\r' <"$1" | grep -qx -- "$2"; }
 setting() { sed -n "s/^$1=\(.*\)\r\$/\1/p" "$install/Quenmor.ini"; }
 same_as_client() {
-    diff -r --exclude=Quenmor.ini --exclude=backup --exclude=Quenmor --exclude=.quenmor-launcher.lock \
+    diff -r --exclude=Quenmor.ini --exclude=backup --exclude="$launcher" --exclude=.quenmor-launcher.lock \
         "$client" "$install" >/dev/null
 }
 
@@ -57,8 +65,19 @@ check "no manifest left" [ ! -e "$install/files.lst" ] && [ ! -e "$install/files
 
 echo "-- an installation another launcher works in is left alone"
 set +e
-flock "$install/.quenmor-launcher.lock" bash -c 'cd "$1" && "$2" >/dev/null 2>"$3"' _ "$install" "$update" "$work/err"
-code=$?
+if [ -n "$runner" ]; then
+    run "$holder" hold-lock "$install" >/dev/null 2>&1 &
+    holding=$!
+    for _ in $(seq 1 200); do [ -e "$install/held.txt" ] && break; sleep 0.1; done
+    (cd "$install" && run "$update" >/dev/null 2>"$work/err")
+    code=$?
+    kill "$holding"; wait "$holding" 2>/dev/null
+    "$runner" taskkill /IM "$(basename "$holder")" /F >/dev/null 2>&1
+    rm -f "$install/held.txt"
+else
+    flock "$install/.quenmor-launcher.lock" bash -c 'cd "$1" && "$2" >/dev/null 2>"$3"' _ "$install" "$update" "$work/err"
+    code=$?
+fi
 set -e
 check "exit 2 while the installation is busy" [ "$code" = 2 ]
 check "busy reported" grep -q "busy" "$work/err"
@@ -98,11 +117,11 @@ echo "-- hosts mappings go into the hosts file of the given folder"
 mkdir -p "$work/etc"
 printf '127.0.0.1\tlocalhost\n9.9.9.9 login.quenmor.example\n' >"$work/etc/hosts"
 printf '10.20.30.40 login.quenmor.example\n10.20.30.41 files.quenmor.example\n' >"$work/hosts.list"
-"$publish" "$client" "$server" --rev 3 --critical 'system/*' --mod-hosts 1 --hosts "$work/hosts.list" >/dev/null
+run "$publish" "$client" "$server" --rev 3 --critical 'system/*' --mod-hosts 1 --hosts "$work/hosts.list" >/dev/null
 update --hosts-dir "$work/etc" || fail "hosts run failed"
 check "status of the hosts change" grep -qx 'Файлы хоста изменены' "$work/out"
-check "old mapping commented" grep -qx '#9.9.9.9 login.quenmor.example' "$work/etc/hosts"
-check "new mappings appended" grep -qx "$(printf '10.20.30.41\tfiles.quenmor.example')" "$work/etc/hosts"
+check "old mapping commented" has_line "$work/etc/hosts" '#9.9.9.9 login.quenmor.example'
+check "new mappings appended" has_line "$work/etc/hosts" "$(printf '10.20.30.41\tfiles.quenmor.example')"
 cp "$work/etc/hosts" "$work/hosts.after"
 update --hosts-dir "$work/etc" || fail "second hosts run failed"
 check "second run leaves the hosts file alone" cmp -s "$work/hosts.after" "$work/etc/hosts"
@@ -110,22 +129,22 @@ check "second run leaves the hosts file alone" cmp -s "$work/hosts.after" "$work
 echo "-- a newer launcher build replaces the running one"
 # The headless runner stands in for the launcher: copied into the installation
 # it is the program file that the manifest's "self" entry names.
-cp "$update" "$install/Quenmor"
-cp "$update" "$client/Quenmor"
-printf 'newer build' >>"$client/Quenmor" # still runs, with another digest
-"$publish" "$client" "$server" --rev 4 --critical 'system/*' --self Quenmor >/dev/null
+cp "$update" "$install/$launcher"
+cp "$update" "$client/$launcher"
+printf 'newer build' >>"$client/$launcher" # still runs, with another digest
+run "$publish" "$client" "$server" --rev 4 --critical 'system/*' --self "$launcher" >/dev/null
 # The update script ends the running launcher; that is expected here.
-set +e; { (cd "$install" && ./Quenmor >"$work/out" 2>&1); } 2>/dev/null; set -e
-for _ in $(seq 1 100); do
-    [ "$(setting AtRevision)" = 4 ] && [ ! -e "$install/Update.sh" ] && break
+set +e; { (cd "$install" && run "./$launcher" >"$work/out" 2>&1); } 2>/dev/null; set -e
+for _ in $(seq 1 150); do
+    [ "$(setting AtRevision)" = 4 ] && [ ! -e "$install/$script" ] && break
     sleep 0.2
 done
-check "launcher replaced by the new build" cmp -s "$client/Quenmor" "$install/Quenmor"
-check "new build is executable" [ -x "$install/Quenmor" ]
-check "script removed itself" [ ! -e "$install/Update.sh" ]
-check "no build left beside the launcher" [ ! -e "$install/Quenmor.New" ]
+check "launcher replaced by the new build" cmp -s "$client/$launcher" "$install/$launcher"
+[ -n "$runner" ] || check "new build is executable" [ -x "$install/$launcher" ]
+check "script removed itself" [ ! -e "$install/$script" ]
+check "no build left beside the launcher" [ ! -e "$install/$launcher.New" ]
 check "the new launcher finished the update" [ "$(setting AtRevision)" = 4 ]
-rm "$client/Quenmor"
+rm "$client/$launcher"
 
 echo "-- a copy missing on the server fails without touching the old file"
 echo "changed again" >>"$client/data/a.dat"

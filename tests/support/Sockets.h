@@ -47,6 +47,10 @@ inline SocketHandle OpenTcp() {
 #endif
 }
 
+// A blocking client connection to a loopback port whose receives give up
+// after `receiveLimitS` seconds; kNoSocket when it cannot connect.
+inline SocketHandle ConnectLoopback(std::uint16_t port, int receiveLimitS);
+
 inline void Close(SocketHandle socket) {
 #ifdef _WIN32
     ::closesocket(socket);
@@ -105,6 +109,29 @@ inline std::ptrdiff_t Receive(SocketHandle socket, char* buffer, std::size_t siz
 #else
     return ::recv(socket, buffer, size, 0);
 #endif
+}
+
+inline SocketHandle ConnectLoopback(std::uint16_t port, int receiveLimitS) {
+    const SocketHandle socket = OpenTcp();
+    if (socket == kNoSocket)
+        return kNoSocket;
+#ifdef _WIN32
+    const DWORD limit = static_cast<DWORD>(receiveLimitS) * 1000;
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit),
+                 sizeof limit);
+#else
+    const timeval limit{receiveLimitS, 0};
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+#endif
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        Close(socket);
+        return kNoSocket;
+    }
+    return socket;
 }
 
 // Sends nothing more: the peer reads the end of the data.

@@ -99,6 +99,11 @@ std::string ReadFile(const std::string& path) {
     return content.str();
 }
 
+std::string GenericText(const fs::path& path) {
+    const std::u8string text = path.generic_u8string();
+    return std::string(text.begin(), text.end());
+}
+
 bool Exists(const std::string& path) {
     std::error_code error;
     return fs::exists(fs::symlink_status(FsPath(path), error));

@@ -43,6 +43,10 @@ void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 
+// A relative path as UTF-8 text with "/" separators, as the tests name files
+// on every system.
+std::string GenericText(const std::filesystem::path& path);
+
 // `data` compressed as `bzip2 -9` does it.
 std::string Bzip2(const std::string& data);
 

@@ -1,0 +1,46 @@
+// A stand-in program for the tests that need another process:
+//
+//   quenmor-test-child sleep SECONDS       waits, then exits 0
+//   quenmor-test-child hold-lock FOLDER    takes the installation lock of
+//                                          FOLDER, writes "y" (held) or "n"
+//                                          into FOLDER/held.txt, waits 30 s
+//   quenmor-test-child [note-folder]       writes its current folder into
+//                                          "started-in.txt" there (a new
+//                                          launcher build that was started)
+#include "Files.h"
+#include "InstallLock.h"
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "sleep" && argc > 2) {
+        std::this_thread::sleep_for(std::chrono::seconds(std::stoi(argv[2])));
+        return 0;
+    }
+    if (mode == "hold-lock" && argc > 2) {
+        const std::string folder = argv[2];
+        const auto lock = platform::InstallLock::TryAcquire(folder);
+        {
+            std::ofstream(platform::FsPath(folder + "/held.tmp")) << (lock && lock->Exclusive() ? "y" : "n");
+        }
+        std::error_code error;
+        std::filesystem::rename(platform::FsPath(folder + "/held.tmp"),
+                                platform::FsPath(folder + "/held.txt"), error);
+        std::this_thread::sleep_for(std::chrono::seconds(30)); // the test kills it long before
+        return 0;
+    }
+    if (mode.empty() || mode == "note-folder") {
+        std::string folder = platform::CurrentFolder();
+        folder.pop_back();
+        std::ofstream(platform::FsPath(folder + std::string(1, platform::kPathSeparator) +
+                                       "started-in.txt"),
+                      std::ios::binary)
+            << folder << "\n";
+        return 0;
+    }
+    return 2;
+}
