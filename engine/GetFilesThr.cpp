@@ -145,10 +145,8 @@ void GFilesThread::Execute() {
             RemoveFile(manifest);
         } else {
             Show("");
-            FlushNotifications(); // see FlushNotifications
             try {
                 Unpack(BaseDir + "files.lst.bz2", manifest);
-                FlushNotifications();
             } catch (const std::exception&) {
                 Show(status::kFailed);
                 RemoveFile(manifest);
@@ -541,7 +539,6 @@ void GFilesThread::InstallPending() {
             failed = true;
             break; // the later entries are not installed, fetched or not
         }
-        FlushNotifications(); // see FlushNotifications
         try {
             if (CreateBackup == 1 && IsFile(local)) {
                 // The old content is kept before anything replaces it; a file
@@ -563,7 +560,6 @@ void GFilesThread::InstallPending() {
             fileProgress(0);
             if (error)
                 std::rethrow_exception(error);
-            FlushNotifications();
         } catch (const std::exception&) {
             StatusText = status::kFailed;
             failed = true;
@@ -604,7 +600,6 @@ void GFilesThread::SelfUpdate(const std::string& entry) {
         UpdateUrl + platform::EncodeUrlPath(platform::AnsiToUtf8(self.path)) + ".bz2";
     if (!Download(url, launcher + ".bz2", true))
         return;
-    FlushNotifications(); // see FlushNotifications
     try {
         // The new build must be exactly the one listed before the launcher is
         // ended for it.
@@ -614,7 +609,6 @@ void GFilesThread::SelfUpdate(const std::string& entry) {
             WriteUpdateScript(platform::PathText(platform::FsPath(launcher).filename()),
                               LauncherProcessId);
         RunInOwnFolder(script);
-        FlushNotifications();
     } catch (const std::exception&) {
         RemoveFile(build);
         StatusText = status::kFailed;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -169,12 +170,18 @@ private:
     void Dispatch(Notification notification);
     std::function<void()> Capture(Notification notification);
     // Hands the batch over; `onlyWhenDue`: only when its first notification
-    // waited kBatchInterval. The blocks whose failures the run catches (a
-    // file's backup and unpacking, the manifest's unpacking, the self-update,
-    // the hosts file) call it before they begin and before they end, so that
-    // a notification the host refuses fails in the block it was sent from, as
-    // it does when notifications are handed over one by one.
+    // waited kBatchInterval.
     void FlushNotifications(bool onlyWhenDue = false);
+    // A notification that the host refused, raised in place of the host's
+    // error. It is no failure of the step that was going on when it was
+    // handed over (a file's backup or unpacking, the manifest's unpacking,
+    // the self-update, the hosts file), which a batch handed over later
+    // would otherwise make it, so no step's own handling takes it (it is no
+    // std::exception): it ends the run.
+    struct HostRefusal {
+        std::exception_ptr error;
+    };
+    void Deliver(const std::function<void()>& notifications);
     void ApplyGaugeMax(std::int32_t gauge, std::int64_t max);
     void ApplyProgress(std::int32_t gauge, std::int64_t value);
     // The coalescing of progress notifications: whether this one is left out.

@@ -78,7 +78,6 @@ void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
     if (block.size() <= 2)
         return;
 
-    FlushNotifications(); // see FlushNotifications
     try {
         platform::AtomicFile out(file);
         Show(status::kHostsApplying);
@@ -89,7 +88,6 @@ void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
         out.Write(text.data(), text.size());
         out.Commit();
         Show(status::kHostsChanged);
-        FlushNotifications();
     } catch (const std::exception&) {
         // Without the right to change it (the usual case for a player), the
         // game files are still brought up to date.

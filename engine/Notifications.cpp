@@ -64,9 +64,20 @@ std::function<void()> GFilesThread::Capture(Notification notification) {
     return [this, notification] { (this->*notification)(); };
 }
 
+void GFilesThread::Deliver(const std::function<void()>& notifications) {
+    try {
+        if (dispatcher_)
+            dispatcher_(notifications);
+        else
+            notifications();
+    } catch (...) {
+        throw HostRefusal{std::current_exception()};
+    }
+}
+
 void GFilesThread::Dispatch(Notification notification) {
     if (!dispatcher_) {
-        (this->*notification)();
+        Deliver([this, notification] { (this->*notification)(); });
         return;
     }
     // The commands, and the revision (whose failure ends the run), are never
@@ -76,7 +87,7 @@ void GFilesThread::Dispatch(Notification notification) {
                          notification != &GFilesThread::StoreRevision;
     if (!batched) {
         FlushNotifications();
-        dispatcher_([this, notification] { (this->*notification)(); });
+        Deliver([this, notification] { (this->*notification)(); });
         return;
     }
     const auto now = std::chrono::steady_clock::now();
@@ -94,7 +105,7 @@ void GFilesThread::FlushNotifications(bool onlyWhenDue) {
     std::vector<std::function<void()>> batch;
     batch.swap(batch_);
     // In order; one that raises stops the rest, and the worker gets the error.
-    dispatcher_([&batch] {
+    Deliver([&batch] {
         for (const auto& notification : batch)
             notification();
     });

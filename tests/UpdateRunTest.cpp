@@ -728,12 +728,21 @@ TEST_F(UpdateRunTest, BatchedNotificationsArriveAsSentInFewerHandOvers) {
     EXPECT_EQ(batched, one);
     EXPECT_LT(batchedHandOvers * 3, handOvers);
 
-    const auto [refused, ignored] = runWith(true, "ShowStatus:Загружается f3.dat");
-    static_cast<void>(ignored);
-    const auto at = std::find(refused.begin(), refused.end(), "ShowStatus:Загружается f3.dat");
-    EXPECT_EQ(at, refused.end()); // refused, so not recorded
-    EXPECT_EQ(std::count(refused.begin(), refused.end(), "ShowStatus:Загружается f4.dat"), 0);
-    ASSERT_GE(refused.size(), 2u);
-    EXPECT_EQ(refused[refused.size() - 2], kFailed);
-    EXPECT_EQ(refused.back(), "UnlockCommands");
+    // A refusal is no failure of the file being installed when it is handed
+    // over, whether it was sent before that file's unpacking or during it,
+    // and whether notifications are batched or not: it ends the run.
+    for (const bool batch : {true, false}) {
+        for (const std::string shown : {"Загружается f3.dat", "Извлекается f3.dat"}) {
+            SCOPED_TRACE(shown + (batch ? ", batched" : ""));
+            const auto [refused, ignored] = runWith(batch, "ShowStatus:" + shown);
+            static_cast<void>(ignored);
+            const auto at = std::find(refused.begin(), refused.end(), "ShowStatus:" + shown);
+            EXPECT_EQ(at, refused.end()); // refused, so not recorded
+            EXPECT_EQ(std::count(refused.begin(), refused.end(), "ShowStatus:Загружается f4.dat"),
+                      0);
+            ASSERT_GE(refused.size(), 2u);
+            EXPECT_EQ(refused[refused.size() - 2], kFailed);
+            EXPECT_EQ(refused.back(), "UnlockCommands");
+        }
+    }
 }
