@@ -89,8 +89,8 @@ std::size_t TBZDecompressionStream::Write(const void*, std::size_t) {
 
 std::int64_t TBZDecompressionStream::Seek(std::int64_t offset, TSeekOrigin origin) {
     const auto position = [this] {
-        return static_cast<std::int64_t>((static_cast<std::uint64_t>(FBZRec->total_out_hi32) << 32) |
-                                         FBZRec->total_out_lo32);
+        return static_cast<std::int64_t>(
+            (static_cast<std::uint64_t>(FBZRec->total_out_hi32) << 32) | FBZRec->total_out_lo32);
     };
     if (origin == TSeekOrigin::soBeginning && offset == 0) {
         BZ2_bzDecompressEnd(FBZRec.get());

@@ -230,9 +230,9 @@ bool GFilesThread::IsListed(const std::string& manifestPath) const {
 }
 
 std::string GFilesThread::BackupFile(const std::string& manifestPath) const {
-    return platform::ResolveCaseInsensitive(
-        BaseDir, "backup" + std::string(1, platform::kPathSeparator) +
-                     platform::ManifestPathToLocal(manifestPath));
+    return platform::ResolveCaseInsensitive(BaseDir,
+                                            "backup" + std::string(1, platform::kPathSeparator) +
+                                                platform::ManifestPathToLocal(manifestPath));
 }
 
 std::string GFilesThread::ServerCopy(const std::string& manifestPath) const {
@@ -259,9 +259,8 @@ void GFilesThread::RemoveLeftovers(const std::vector<std::vector<std::string>>& 
     // Backup copies are written the same way: their folders are looked at
     // only when there is a backup folder at all.
     std::error_code noBackups;
-    const bool backups =
-        fs::is_directory(platform::FsPath(platform::ResolveCaseInsensitive(BaseDir, "backup")),
-                         noBackups);
+    const bool backups = fs::is_directory(
+        platform::FsPath(platform::ResolveCaseInsensitive(BaseDir, "backup")), noBackups);
     for (const std::string& path : paths) {
         const std::string local = LocalFile(path);
         if (!IsListed(path + ".bz2") && IsFile(local + ".bz2"))
@@ -590,7 +589,8 @@ void GFilesThread::SelfUpdate(const std::string& entry) {
     }
     const std::string launcher = LocalFile(self.path);
     std::error_code error;
-    if (LauncherFile.empty() || !fs::equivalent(platform::FsPath(launcher), platform::FsPath(LauncherFile), error))
+    if (LauncherFile.empty() ||
+        !fs::equivalent(platform::FsPath(launcher), platform::FsPath(LauncherFile), error))
         return;
     if (FileDigestText(launcher) == self.digest)
         return;
@@ -605,9 +605,8 @@ void GFilesThread::SelfUpdate(const std::string& entry) {
         // ended for it.
         RemoveFile(build);
         Unpack(launcher + ".bz2", build, self.digest);
-        const std::string script =
-            WriteUpdateScript(platform::PathText(platform::FsPath(launcher).filename()),
-                              LauncherProcessId);
+        const std::string script = WriteUpdateScript(
+            platform::PathText(platform::FsPath(launcher).filename()), LauncherProcessId);
         RunInOwnFolder(script);
     } catch (const std::exception&) {
         RemoveFile(build);

@@ -151,11 +151,13 @@ struct HeaderList {
 struct HttpConnection::Handle {
     CURL* curl = nullptr;
     char errorText[CURL_ERROR_SIZE] = {};
+    ProxySettings proxy;
 };
 
 HttpConnection::HttpConnection() : handle_(std::make_unique<Handle>()) {
     GlobalInit();
     handle_->curl = curl_easy_init();
+    handle_->proxy = SystemProxy();
 }
 
 HttpConnection::~HttpConnection() {
@@ -194,6 +196,12 @@ HttpResponse HttpConnection::Get(const std::string& url, const HttpOptions& opti
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &OnData);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
+    const ProxySettings& proxy = handle_->proxy;
+    const std::string& through = StartsWithNoCase(url, "https:") ? proxy.https : proxy.http;
+    if (!through.empty()) {
+        curl_easy_setopt(c, CURLOPT_PROXY, through.c_str());
+        curl_easy_setopt(c, CURLOPT_NOPROXY, proxy.bypass.c_str());
+    }
     const std::string range = std::to_string(options.rangeFrom) + "-";
     HeaderList headers;
     if (options.rangeFrom > 0) {

@@ -47,6 +47,18 @@ struct HttpHandlers {
     std::function<void(const char* data, std::size_t size)> data;
 };
 
+// The proxy that the system's own settings name for plain and secure
+// addresses ("host:port"), and the hosts reached without it (a list for
+// libcurl's NOPROXY). On Windows these are the user's Internet settings, as
+// WinINet programs use them; elsewhere, and when the environment names a
+// proxy itself (http_proxy and the like), nothing: libcurl then follows the
+// environment.
+struct ProxySettings {
+    std::string http, https;
+    std::string bypass;
+};
+ProxySettings SystemProxy();
+
 class HttpConnection {
 public:
     HttpConnection();
@@ -55,7 +67,8 @@ public:
     HttpConnection& operator=(const HttpConnection&) = delete;
 
     // Requests the address (http and https only; redirects are followed; the
-    // system's proxy settings from the standard environment variables apply).
+    // proxy of SystemProxy, read when the connection is made, or else of the
+    // standard environment variables applies).
     // The answer is `opened` false when the address could not be opened:
     // malformed, host not found, connection refused or not made in time, or
     // broken before the answer's headers. A transfer that breaks or stalls

@@ -16,10 +16,9 @@ namespace platform {
 // update run's clean-up removes.
 inline constexpr const char* kInstallLockName = ".quenmor-launcher.lock";
 
-// An advisory lock (flock; on Windows a byte-range lock) on the lock file, held for the life of the object.
-// The system lets go of it when the process ends in any way, so a crashed
-// launcher never leaves a stale lock behind. The lock file is not inherited
-// by programs this one starts.
+// An advisory lock (flock; on Windows a byte-range lock) on the lock file, held for the life of the
+// object. The system lets go of it when the process ends in any way, so a crashed launcher never
+// leaves a stale lock behind. The lock file is not inherited by programs this one starts.
 class InstallLock {
 public:
     // The lock of `folder`, or nullptr when another holder has it: another

@@ -1,5 +1,5 @@
-#include "Files.h"
 #include "BZip2.h"
+#include "Files.h"
 #include "GetFilesThr.h"
 #include "TestSupport.h"
 

@@ -1,5 +1,6 @@
 #include "Errors.h"
 #include "GetFilesThr.h"
+#include "Http.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 
@@ -7,6 +8,10 @@
 
 #include <chrono>
 #include <set>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 using namespace testing_support;
 using Fault = HttpReply::Fault;
@@ -154,3 +159,83 @@ TEST_F(DownloadTest, UnwritableTargetRaisesAndSkipsTheFinalReset) {
     EXPECT_THROW(thread_.Download(server.Url("/f"), dir_ / "no/folder/f.bz2", true), EInOutError);
     EXPECT_TRUE(target_.Events().empty());
 }
+
+// ---------------------------------------------------------------------------
+// The transfers' proxy, as the system's settings name it.
+
+#ifdef _WIN32
+namespace {
+
+constexpr const wchar_t* kInternetSettings =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+// Sets the user's proxy settings for the life of the object, then removes them.
+class InternetSettings {
+public:
+    InternetSettings(DWORD enable, const std::wstring& server, const std::wstring& overrides) {
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, kInternetSettings, L"ProxyEnable", REG_DWORD, &enable,
+                          sizeof enable);
+        Set(L"ProxyServer", server);
+        Set(L"ProxyOverride", overrides);
+    }
+    ~InternetSettings() {
+        for (const wchar_t* name : {L"ProxyEnable", L"ProxyServer", L"ProxyOverride"})
+            ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kInternetSettings, name);
+    }
+    InternetSettings(const InternetSettings&) = delete;
+    InternetSettings& operator=(const InternetSettings&) = delete;
+
+private:
+    static void Set(const wchar_t* name, const std::wstring& text) {
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, kInternetSettings, name, REG_SZ, text.c_str(),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    }
+};
+
+std::string Body(const std::string& url) {
+    platform::HttpConnection connection;
+    platform::HttpOptions options;
+    options.agent = "ZentyrClientUpdater";
+    std::string body;
+    connection.Get(url, options,
+                   {{}, [&](const char* data, std::size_t size) { body.append(data, size); }});
+    return body;
+}
+
+} // namespace
+
+TEST(SystemProxy, TheUsersInternetSettingsSendTransfersThroughTheirProxy) {
+    TestHttpServer proxy([](const HttpRequest& request) {
+        HttpReply reply;
+        reply.body = "through the proxy: " + request.target;
+        return reply;
+    });
+    TestHttpServer direct([](const HttpRequest&) {
+        HttpReply reply;
+        reply.body = "direct";
+        return reply;
+    });
+    const std::wstring port = std::to_wstring(proxy.Port());
+    {
+        InternetSettings settings(1, L"http=127.0.0.1:" + port + L";ftp=other:21",
+                                  L"*.direct.example; <local>");
+        const platform::ProxySettings system = platform::SystemProxy();
+        EXPECT_EQ(system.http, "127.0.0.1:" + std::to_string(proxy.Port()));
+        EXPECT_EQ(system.https, "");
+        EXPECT_EQ(system.bypass, ".direct.example,localhost,127.0.0.1,::1");
+        EXPECT_EQ(Body("http://files.quenmor.example/a.txt"),
+                  "through the proxy: http://files.quenmor.example/a.txt");
+        EXPECT_EQ(Body(direct.Url("/b.txt")), "direct"); // a local address goes direct
+        ASSERT_EQ(proxy.Requests().size(), 1u);
+        EXPECT_EQ(proxy.Requests()[0].Header("User-Agent"), "ZentyrClientUpdater");
+    }
+    {
+        InternetSettings one(1, L"127.0.0.1:" + port, L"");
+        EXPECT_EQ(platform::SystemProxy().https, "127.0.0.1:" + std::to_string(proxy.Port()));
+    }
+    {
+        InternetSettings off(0, L"127.0.0.1:" + port, L"");
+        EXPECT_EQ(platform::SystemProxy().http, "");
+    }
+}
+#endif

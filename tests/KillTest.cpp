@@ -35,7 +35,6 @@
 #include <thread>
 #include <vector>
 
-
 using namespace testing_support;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -221,7 +220,8 @@ protected:
             if (file.before)
                 WriteFile(platform::PathText(folder / platform::FsPath(file.disk)), *file.before);
         for (std::size_t i = 0; i < kUserFiles.size(); ++i)
-            WriteFile(platform::PathText(folder / platform::FsPath(kUserFiles[i].first)), userContent_[i]);
+            WriteFile(platform::PathText(folder / platform::FsPath(kUserFiles[i].first)),
+                      userContent_[i]);
     }
 
     // Everything outside the installation: each folder, and each file with
@@ -252,7 +252,8 @@ protected:
     // Starts the runner in `folder`, its output on the null device.
     void StartChild(const fs::path& folder) {
         ASSERT_EQ(child_, nullptr) << "a run is still going";
-        std::vector<std::string> arguments = {"--hosts-dir", platform::PathText(dir_.path() / "hosts")};
+        std::vector<std::string> arguments = {"--hosts-dir",
+                                              platform::PathText(dir_.path() / "hosts")};
         if (GetParam().connections > 0) {
             arguments.push_back("--connections");
             arguments.push_back(std::to_string(GetParam().connections));
@@ -340,7 +341,8 @@ protected:
                                    std::to_string(files_.size()) + " files are current");
 
         for (std::size_t i = 0; i < kUserFiles.size(); ++i) {
-            const std::string path = platform::PathText(root / platform::FsPath(kUserFiles[i].first));
+            const std::string path =
+                platform::PathText(root / platform::FsPath(kUserFiles[i].first));
             if (!Exists(path) || ReadFile(path) != userContent_[i])
                 state.faults.push_back("the unlisted file " + kUserFiles[i].first + " changed");
         }
@@ -433,7 +435,9 @@ TEST_P(KillTest, EveryFileIsOldOrNewWheneverARunIsKilled) {
         ASSERT_GE(requestTimes_.size(), 2u) << "the run fetched no file";
         untilFirstFile = requestTimes_[1] - started;
         for (const Listed& file : files_)
-            ASSERT_EQ(ReadFile(platform::PathText(copy.path() / platform::FsPath(file.disk))), file.after) << file.disk;
+            ASSERT_EQ(ReadFile(platform::PathText(copy.path() / platform::FsPath(file.disk))),
+                      file.after)
+                << file.disk;
     }
     const double startup = Ms(untilFirstFile);
     const double installs = std::max(1.0, Ms(wholeRun - untilFirstFile));

@@ -1,6 +1,6 @@
-#include "Files.h"
 #include "Misc.h"
 #include "Errors.h"
+#include "Files.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -258,14 +258,14 @@ TEST_F(ProfileWrite, OnlyTheKeyLineChanges) {
     WriteProfileString(path, "MAIN", "volume", "75");
     // The file's spelling of the key stays; nothing else moves.
     ExpectWritten(path, "; settings\r\n"
-                              "[main]\r\n"
-                              "Unknown = x \r\n"
-                              "Volume=75\r\n"
-                              "volume=duplicate\r\n"
-                              "name=\xCF\xF0\xE8\xE2\xE5\xF2\r\n"
-                              "\r\n"
-                              "[other]\r\n"
-                              "Volume=other\r\n");
+                        "[main]\r\n"
+                        "Unknown = x \r\n"
+                        "Volume=75\r\n"
+                        "volume=duplicate\r\n"
+                        "name=\xCF\xF0\xE8\xE2\xE5\xF2\r\n"
+                        "\r\n"
+                        "[other]\r\n"
+                        "Volume=other\r\n");
     EXPECT_EQ(GetProfileString(path, "main", "volume", ""), "75");
     EXPECT_EQ(GetProfileString(path, "other", "volume", ""), "other");
 }
@@ -280,13 +280,13 @@ TEST_F(ProfileWrite, KeyIsAddedAtTheEndOfItsSection) {
                                            "b=2\r\n");
     WriteProfileString(path, "main", "k", "v");
     ExpectWritten(path, "[main]\r\n"
-                              "a=1\r\n"
-                              "; note\r\n"
-                              "k=v\r\n"
-                              "\r\n"
-                              " \t\r\n"
-                              "[other]\r\n"
-                              "b=2\r\n");
+                        "a=1\r\n"
+                        "; note\r\n"
+                        "k=v\r\n"
+                        "\r\n"
+                        " \t\r\n"
+                        "[other]\r\n"
+                        "b=2\r\n");
     WriteProfileString(path, "other", "c", "3");
     if (kSystemProfile) {
         ExpectWritten(path, "[main]\r\na=1\r\nk=v\r\n[other]\r\nb=2\r\nc=3\r\n");
@@ -335,8 +335,8 @@ TEST_F(ProfileWrite, ValuesReadBackAsWritten) {
     WriteProfileString(path, "main", "padded", "\"  kept  \"");
     WriteProfileString(path, " main ", " trimmed ", "  value  ");
     WriteProfileString(path, "main", "empty", "");
-    ExpectWritten(path,
-              "[main]\r\nname=" + hello + "\r\npadded=\"  kept  \"\r\ntrimmed=value\r\nempty=\r\n");
+    ExpectWritten(path, "[main]\r\nname=" + hello +
+                            "\r\npadded=\"  kept  \"\r\ntrimmed=value\r\nempty=\r\n");
     EXPECT_EQ(GetProfileString(path, "main", "name", ""), hello);
     EXPECT_EQ(GetProfileString(path, "main", "padded", ""), "  kept  ");
     EXPECT_EQ(GetProfileString(path, "main", "trimmed", ""), "value");

@@ -46,7 +46,8 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(root))
         if (entry.is_regular_file())
-            files[GenericText(fs::relative(entry.path(), root))] = ReadFile(platform::PathText(entry.path()));
+            files[GenericText(fs::relative(entry.path(), root))] =
+                ReadFile(platform::PathText(entry.path()));
     return files;
 }
 
@@ -186,8 +187,8 @@ TEST_F(PublishTest, WritesTheManifestAndCopiesTheLauncherReads) {
         const std::vector<std::string> fields = SplitFromEnd(line, "|");
         ASSERT_EQ(fields.size(), 3u);
         EXPECT_TRUE(IsSafeRelativePath(fields[2]));
-        EXPECT_TRUE(
-            fs::is_regular_file(out_ / platform::FsPath(platform::ManifestPathToLocal(fields[2]) + ".bz2")));
+        EXPECT_TRUE(fs::is_regular_file(
+            out_ / platform::FsPath(platform::ManifestPathToLocal(fields[2]) + ".bz2")));
     }
 
     EXPECT_EQ(summary.criticalFiles, 1u);
@@ -326,7 +327,7 @@ TEST_F(PublishTest, BadInputLeavesThePublishedTreeAsItWas) {
     struct Case {
         std::string what;
         std::function<void(publish::Options&)> prepare;
-        std::string named; // a text the message must hold
+        std::string named;      // a text the message must hold
         bool everywhere = true; // false: not on Windows
     };
     const std::vector<Case> cases = {
@@ -342,7 +343,8 @@ TEST_F(PublishTest, BadInputLeavesThePublishedTreeAsItWas) {
         {"a link out of SOURCE",
          [&](auto&) { fs::create_symlink(dir_.path() / "bad-hosts", source_ / "out.txt"); },
          "out.txt", false},
-        {"a broken link", [&](auto&) { fs::create_symlink("nowhere", source_ / "dead"); }, "dead", false},
+        {"a broken link", [&](auto&) { fs::create_symlink("nowhere", source_ / "dead"); }, "dead",
+         false},
         {"a link loop", [&](auto&) { fs::create_directory_symlink("..", source_ / "data/up"); },
          "data/up", false},
 #ifndef _WIN32

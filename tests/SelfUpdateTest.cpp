@@ -1,9 +1,9 @@
 // The update script and the self-update, run for real against a stand-in
 // launcher process.
-#include "Errors.h"
-#include "GetFilesThr.h"
 #include "ChildProcess.h"
+#include "Errors.h"
 #include "Files.h"
+#include "GetFilesThr.h"
 #include "Misc.h"
 #include "Process.h"
 #include "TestHttpServer.h"
@@ -109,8 +109,8 @@ TEST(RunInOwnFolder, StartsTheProgramInItsOwnFolder) {
     RunInOwnFolder(tool + " first");
     const std::string arg = sub + separator + "arg.txt";
     ASSERT_TRUE(WaitFor([&] { return Exists(arg); }, std::chrono::seconds(20)));
-    EXPECT_TRUE(WaitFor([&] { return ReadFile(arg) == "first" + lineEnd; },
-                        std::chrono::seconds(5)));
+    EXPECT_TRUE(
+        WaitFor([&] { return ReadFile(arg) == "first" + lineEnd; }, std::chrono::seconds(5)));
     EXPECT_EQ(ReadFile(sub + separator + "where.txt"), sub + lineEnd);
     EXPECT_EQ(fs::current_path(), fs::current_path()); // our own folder is left alone
 }
@@ -182,7 +182,8 @@ TEST_F(SelfUpdateTest, NewerBuildReplacesTheLauncher) {
         WaitFor([&] { return Exists(Install("started-in.txt")); }, std::chrono::seconds(20)));
     EXPECT_TRUE(WaitFor([&] { return !Exists(Install(kScript)); }, std::chrono::seconds(20)));
     EXPECT_EQ(ReadFile(Install(kLauncher)), NewBuild());
-    EXPECT_EQ(ReadFile(Install("started-in.txt")), platform::PathText(dir_.path() / "install") + "\n");
+    EXPECT_EQ(ReadFile(Install("started-in.txt")),
+              platform::PathText(dir_.path() / "install") + "\n");
     EXPECT_FALSE(Exists(Install(kLauncher + ".bz2")));
 }
 

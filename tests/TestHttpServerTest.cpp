@@ -1,9 +1,8 @@
-#include "Sockets.h"
 #include "TestHttpServer.h"
+#include "Sockets.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
-
 
 #include <chrono>
 #include <memory>

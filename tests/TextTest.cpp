@@ -1,5 +1,5 @@
-#include "Files.h"
 #include "Text.h"
+#include "Files.h"
 
 #include <gtest/gtest.h>
 

@@ -23,6 +23,14 @@ std::vector<std::string> ProgramArguments(int, char**) {
 
 void PrepareConsole() {
     ::SetConsoleOutputCP(CP_UTF8);
+    // The live progress line moves the cursor with terminal sequences, which
+    // a console takes once asked to (Windows 10 and later).
+    for (const DWORD stream : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        const HANDLE handle = ::GetStdHandle(stream);
+        DWORD mode = 0;
+        if (handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode))
+            ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
 }
 
 namespace {

@@ -101,9 +101,9 @@ std::string ResolveCaseInsensitive(const std::string& base, const std::string& r
 }
 
 MappedFile::MappedFile(const std::string& path) {
-    const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    const HANDLE file =
+        ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     LARGE_INTEGER size{};
@@ -223,11 +223,11 @@ std::FILE* CreateNewFile(const std::string& path) {
                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
-        errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST
+        errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS      ? EEXIST
                 : error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND ? ENOENT
-                : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL  ? ENOSPC
-                : error == ERROR_ACCESS_DENIED                                 ? EACCES
-                                                                               : EIO;
+                : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL    ? ENOSPC
+                : error == ERROR_ACCESS_DENIED                                   ? EACCES
+                                                                                 : EIO;
         return nullptr;
     }
     const int fd = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_BINARY);
@@ -262,9 +262,12 @@ int ExchangeFolders(const std::string&, const std::string&) {
 }
 
 bool IsTerminal(std::FILE* stream) {
+    // A console that shows terminal sequences (see PrepareConsole); an older
+    // one gets the plain lines that a file gets.
     DWORD mode = 0;
     const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
-    return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0;
+    return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0 &&
+           (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 std::string LastErrorText() {

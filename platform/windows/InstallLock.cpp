@@ -64,7 +64,8 @@ std::unique_ptr<InstallLock> InstallLock::TryAcquire(const std::string& folder) 
             return std::unique_ptr<InstallLock>(new InstallLock(path, -1));
         Fail(folder, error);
     }
-    return std::unique_ptr<InstallLock>(new InstallLock(path, reinterpret_cast<std::intptr_t>(file)));
+    return std::unique_ptr<InstallLock>(
+        new InstallLock(path, reinterpret_cast<std::intptr_t>(file)));
 }
 
 InstallLock::~InstallLock() {

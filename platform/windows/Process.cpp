@@ -111,8 +111,8 @@ void CheckWorkingFolder(const std::string& folder) {
 std::string FindOnPath(const std::string& name) {
     std::wstring found(MAX_PATH, L'\0');
     const std::wstring wide = Wide(name);
-    DWORD length = ::SearchPathW(nullptr, wide.c_str(), nullptr,
-                                 static_cast<DWORD>(found.size()), found.data(), nullptr);
+    DWORD length = ::SearchPathW(nullptr, wide.c_str(), nullptr, static_cast<DWORD>(found.size()),
+                                 found.data(), nullptr);
     if (length > found.size()) {
         found.resize(length);
         length = ::SearchPathW(nullptr, wide.c_str(), nullptr, static_cast<DWORD>(found.size()),

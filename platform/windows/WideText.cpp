@@ -33,8 +33,8 @@ std::string SystemErrorText(unsigned long code) {
     std::string text = length ? Utf8(std::wstring_view(buffer, length)) : std::string();
     if (buffer)
         ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
-                             text.back() == '.'))
+    while (!text.empty() &&
+           (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
         text.pop_back();
     if (text.empty())
         text = "system error " + std::to_string(code);

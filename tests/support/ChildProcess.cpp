@@ -80,19 +80,19 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     environment += L'\0';
 
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    const HANDLE null = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                                      0, nullptr);
+    const HANDLE null =
+        ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      &inherit, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = startup.hStdOutput = startup.hStdError = null;
     PROCESS_INFORMATION process{};
     const std::wstring wideFolder = Wide(folder);
-    started_ = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                                CREATE_UNICODE_ENVIRONMENT, environment.data(),
-                                wideFolder.empty() ? nullptr : wideFolder.c_str(), &startup,
-                                &process) != 0;
+    started_ =
+        ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                         environment.data(), wideFolder.empty() ? nullptr : wideFolder.c_str(),
+                         &startup, &process) != 0;
     if (null != INVALID_HANDLE_VALUE)
         ::CloseHandle(null);
     if (started_) {

@@ -40,8 +40,7 @@ inline SocketHandle OpenTcp() {
     }();
     if (!started)
         return kNoSocket;
-    return ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                        WSA_FLAG_NO_HANDLE_INHERIT);
+    return ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
 #else
     return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
 #endif

@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
         const std::string folder = argv[2];
         const auto lock = platform::InstallLock::TryAcquire(folder);
         {
-            std::ofstream(platform::FsPath(folder + "/held.tmp")) << (lock && lock->Exclusive() ? "y" : "n");
+            std::ofstream(platform::FsPath(folder + "/held.tmp"))
+                << (lock && lock->Exclusive() ? "y" : "n");
         }
         std::error_code error;
         std::filesystem::rename(platform::FsPath(folder + "/held.tmp"),
@@ -36,9 +37,9 @@ int main(int argc, char** argv) {
     if (mode.empty() || mode == "note-folder") {
         std::string folder = platform::CurrentFolder();
         folder.pop_back();
-        std::ofstream(platform::FsPath(folder + std::string(1, platform::kPathSeparator) +
-                                       "started-in.txt"),
-                      std::ios::binary)
+        std::ofstream(
+            platform::FsPath(folder + std::string(1, platform::kPathSeparator) + "started-in.txt"),
+            std::ios::binary)
             << folder << "\n";
         return 0;
     }

@@ -127,8 +127,8 @@ bool ReceiveMore(SocketHandle fd, std::string& pending, Clock::time_point until,
 
 // Takes the next request, head and body, off the connection; bytes after it
 // stay in `pending` for the one after.
-bool ReadRequest(SocketHandle fd, std::string& pending, HttpRequest& request,
-                 std::string& version, SocketHandle wake) {
+bool ReadRequest(SocketHandle fd, std::string& pending, HttpRequest& request, std::string& version,
+                 SocketHandle wake) {
     const auto until = Clock::now() + kIdleLimit;
     std::size_t headEnd;
     while ((headEnd = pending.find("\r\n\r\n")) == std::string::npos)

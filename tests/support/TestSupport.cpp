@@ -30,9 +30,9 @@ namespace {
 // digits, as mkdtemp makes them elsewhere.
 fs::path NewFolder(const fs::path& parent) {
     static std::atomic<std::uint32_t> made{0};
-    std::seed_seq seed{std::random_device()(), ++made,
-                       static_cast<std::uint32_t>(
-                           std::chrono::steady_clock::now().time_since_epoch().count())};
+    std::seed_seq seed{
+        std::random_device()(), ++made,
+        static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
     std::mt19937 random(seed);
     const std::string_view letters = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {

@@ -348,7 +348,8 @@ fs::path MakeUniqueFolder(const fs::path& base, const char* infix) {
         if (fs::create_directory(platform::FsPath(name), error))
             return platform::FsPath(name);
         if (error)
-            throw EPublishError(SystemError("Cannot create the folder", platform::FsPath(name), error));
+            throw EPublishError(
+                SystemError("Cannot create the folder", platform::FsPath(name), error));
     }
     throw EPublishError("Cannot create a staging folder beside " + QuotedPath(base));
 }
@@ -409,10 +410,11 @@ private:
             if (fs::is_directory(status)) {
                 // The folders from SOURCE down to here, told apart by the
                 // system's file identity, not by name.
-                const bool loop = std::any_of(chain.begin(), chain.end(), [&](const fs::path& above) {
-                    std::error_code sameError;
-                    return fs::equivalent(path, above, sameError);
-                });
+                const bool loop =
+                    std::any_of(chain.begin(), chain.end(), [&](const fs::path& above) {
+                        std::error_code sameError;
+                        return fs::equivalent(path, above, sameError);
+                    });
                 if (loop) {
                     problems.push_back(Quoted(rel) +
                                        ": a symbolic link to a folder that contains it (a loop)");
@@ -924,7 +926,8 @@ std::vector<HostEntry> ReadHostsFile(const fs::path& file) {
     std::vector<HostEntry> hosts;
     std::string line;
     for (std::size_t number = 1; std::getline(in, line); ++number) {
-        const std::string where = Printable(platform::PathText(file)) + ":" + std::to_string(number) + ": ";
+        const std::string where =
+            Printable(platform::PathText(file)) + ":" + std::to_string(number) + ": ";
         std::string_view content(line);
         if (const std::size_t hash = content.find('#'); hash != std::string_view::npos)
             content = content.substr(0, hash);
