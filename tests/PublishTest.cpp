@@ -2,7 +2,10 @@
 // run, the inputs it refuses without touching the published tree, and the
 // launcher's own update run against a published tree.
 #include "BZip2.h"
+#include "CommandLine.h"
 #include "GetFilesThr.h"
+#include "GlobPattern.h"
+#include "HostsList.h"
 #include "LstFile.h"
 #include "Misc.h"
 #include "Publisher.h"

@@ -1,7 +1,7 @@
-// quenmor-publish SOURCE OUT --rev N [options]: see UsageText in Publisher.cpp.
+// quenmor-publish SOURCE OUT --rev N [options]: see UsageText in CommandLine.cpp.
+#include "CommandLine.h"
 #include "Console.h"
 #include "Files.h"
-#include "Publisher.h"
 
 #include <atomic>
 #include <cstdio>

@@ -1,0 +1,242 @@
+#include "CommandLine.h"
+
+#include "GlobPattern.h"
+#include "PublishErrors.h"
+#include "PublishText.h"
+#include "Publisher.h"
+
+#include "Files.h"
+
+#include <algorithm>
+#include <charconv>
+#include <functional>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <ostream>
+#include <sstream>
+
+namespace publish {
+namespace {
+
+// A size as the summary shows it: bytes below 1 KiB, else one decimal of the
+// largest unit that fits.
+std::string HumanBytes(std::uint64_t bytes) {
+    static const char* const kUnits[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
+    if (bytes < 1024)
+        return std::to_string(bytes) + " bytes";
+    auto value = static_cast<double>(bytes);
+    std::size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(kUnits)) {
+        value /= 1024;
+        ++unit;
+    }
+    std::ostringstream text;
+    text.setf(std::ios::fixed);
+    text.precision(1);
+    text << value << ' ' << kUnits[unit];
+    return text.str();
+}
+
+} // namespace
+
+std::int32_t ParseRevision(std::string_view text) {
+    std::int64_t value = 0;
+    const bool digitsOnly = !text.empty() &&
+                            std::all_of(text.begin() + (text.front() == '-' ? 1 : 0), text.end(),
+                                        [](char c) { return c >= '0' && c <= '9'; }) &&
+                            text != "-";
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (!digitsOnly || error != std::errc() || end != text.data() + text.size() ||
+        value < std::numeric_limits<std::int32_t>::min() ||
+        value > std::numeric_limits<std::int32_t>::max())
+        throw EUsageError("Bad revision " + Quoted(text) +
+                          ": expected a decimal number from -2147483648 to 2147483647");
+    return static_cast<std::int32_t>(value);
+}
+
+std::string UsageText() {
+    return R"(Usage: quenmor-publish SOURCE OUT --rev N [options]
+
+Publishes the client folder SOURCE as the update tree OUT that the update
+server serves: OUT/files.lst.bz2 (the manifest) and one bzip2 copy per file,
+FILE.bz2, in the same folders as in SOURCE.
+
+Options:
+  --rev N             the revision (decimal, 32-bit signed); required. It may
+                      not go down, and must grow when files_normal changes.
+  --mod-hosts 0|1     whether the launcher maintains the hosts file (default 0)
+  --hosts FILE        the hosts entries: lines "address hostname" (an IPv4 or
+                      IPv6 address and a plain DNS name); blank lines and "#"
+                      comments are skipped
+  --critical PATTERN  files checked on every run (section files_critical);
+                      may be repeated. The other files go to files_normal.
+  --self NAME         the launcher build: a file directly in SOURCE, listed
+                      in section "self" only (letters, digits, "-._~")
+  --jobs N            compression threads (default: one per processor)
+  --help              this text
+
+Patterns are matched against the whole path relative to SOURCE, with "/"
+between folders, case-sensitively:
+  *      any characters within one name (not "/")   e.g. "bin/*.dll"
+  ?      one character, not "/"
+  [...]  one character of a set: "[a-z]", "[!0-9]"; "[*]" is a literal "*"
+  **     as a whole folder name: "**/" is any number of folders (or none),
+         a final "/**" is everything below a folder   e.g. "**/*.exe", "data/**"
+  A leading "." is matched like any other character; "\" is not allowed.
+
+Files:
+  Symbolic links to files and folders inside SOURCE are followed (the
+  content is published under the link's name); links that are broken, lead
+  outside SOURCE, or form a loop are errors, and so are special files
+  (devices, pipes, sockets). Empty folders are not published (the manifest
+  lists files only). Names must be valid UTF-8 that Windows-1251 can
+  carry, without control characters, "|", ":" or "\", and not begin or end
+  with a blank. Refused too: "files.lst" and "files.lst.bz2" and a folder
+  "backup" at the top, names of the launcher's temporary files
+  (".quenmor-tmp-XXXXXX"), and FILE.bz2 beside FILE (the launcher downloads
+  FILE under that name). All such problems are listed before anything is
+  written.
+
+Output:
+  The new tree is built in a folder OUT.quenmor-staging-XXXXXXXX beside OUT
+  and swapped in with renames at the end; if anything fails OUT stays as it
+  was. OUT must be empty, missing, or a tree published before. Copies of
+  files whose digest matches the previous manifest are reused (hard-linked,
+  or copied across file systems) instead of compressed again.
+
+Exit status: 0 published, 1 publishing failed, 2 bad command line or a bad
+input that it names (SOURCE, OUT, --self, --hosts, --rev).
+)";
+}
+
+int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                   const std::atomic<bool>* cancel, bool showProgress) {
+    constexpr const char* kProgram = "quenmor-publish";
+    bool progressShown = false;
+    try {
+        Options options;
+        options.cancel = cancel;
+        std::vector<std::string> positional;
+        std::optional<std::string> revision, modHosts, hostsFile, self, jobs;
+        bool optionsEnded = false;
+        for (std::size_t i = 0; i < arguments.size(); ++i) {
+            const std::string& argument = arguments[i];
+            if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+                positional.push_back(argument);
+                continue;
+            }
+            if (argument == "--") {
+                optionsEnded = true;
+                continue;
+            }
+            if (argument == "--help" || argument == "-h") {
+                out << UsageText();
+                return 0;
+            }
+            std::string name = argument;
+            std::optional<std::string> value;
+            if (const std::size_t equals = argument.find('='); equals != std::string::npos) {
+                name = argument.substr(0, equals);
+                value = argument.substr(equals + 1);
+            }
+            std::optional<std::string>* single = nullptr;
+            if (name == "--rev")
+                single = &revision;
+            else if (name == "--mod-hosts")
+                single = &modHosts;
+            else if (name == "--hosts")
+                single = &hostsFile;
+            else if (name == "--self")
+                single = &self;
+            else if (name == "--jobs")
+                single = &jobs;
+            else if (name != "--critical")
+                throw EUsageError("Unknown option " + Quoted(name));
+            if (!value) {
+                if (i + 1 >= arguments.size())
+                    throw EUsageError("The option " + name + " needs a value");
+                value = arguments[++i];
+            }
+            if (!single) {
+                options.criticalPatterns.push_back(*value);
+            } else {
+                if (*single)
+                    throw EUsageError("The option " + name + " is given twice");
+                *single = *value;
+            }
+        }
+        if (positional.size() != 2)
+            throw EUsageError(positional.size() < 2
+                                  ? "SOURCE and OUT are required"
+                                  : "Unexpected argument " + Quoted(positional[2]));
+        options.source = platform::FsPath(positional[0]);
+        options.out = platform::FsPath(positional[1]);
+        if (!revision)
+            throw EUsageError("--rev N is required");
+        options.revision = ParseRevision(*revision);
+        if (modHosts) {
+            if (*modHosts != "0" && *modHosts != "1")
+                throw EUsageError("--mod-hosts takes 0 or 1, not " + Quoted(*modHosts));
+            options.modHosts = *modHosts == "1";
+        }
+        if (hostsFile)
+            options.hostsFile = platform::FsPath(*hostsFile);
+        if (self)
+            options.selfName = *self;
+        if (jobs) {
+            const std::optional<std::uint64_t> count = ParseUnsigned(*jobs);
+            if (!count || *count < 1 || *count > 64)
+                throw EUsageError("--jobs takes a number from 1 to 64, not " + Quoted(*jobs));
+            options.jobs = static_cast<unsigned>(*count);
+        }
+        for (const std::string& pattern : options.criticalPatterns)
+            GlobPattern check(pattern);
+
+        std::function<void(const Progress&)> onProgress;
+        if (showProgress)
+            onProgress = [&](const Progress& progress) {
+                progressShown = true;
+                std::string path = Printable(progress.path);
+                if (path.size() > 60) {
+                    std::size_t cut = path.size() - 57;
+                    while (cut < path.size() &&
+                           (static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80)
+                        ++cut;
+                    path = "..." + path.substr(cut);
+                }
+                err << "\r\033[K[" << progress.done << "/" << progress.total << "] "
+                    << (progress.reused ? "reused " : "compressed ") << path << std::flush;
+            };
+        const Summary summary = Publish(options, onProgress);
+        if (progressShown)
+            err << "\r\033[K" << std::flush;
+        for (const std::string& warning : summary.warnings)
+            err << kProgram << ": warning: " << warning << "\n";
+        out << "Published revision " << summary.revision << " to " << Printable(positional[1])
+            << ": " << summary.criticalFiles + summary.normalFiles
+            << (summary.criticalFiles + summary.normalFiles == 1 ? " file (" : " files (")
+            << summary.criticalFiles << " critical, " << summary.normalFiles << " normal)";
+        if (summary.selfPublished)
+            out << " and the launcher build " << Quoted(options.selfName);
+        out << ".\n"
+            << "Content " << HumanBytes(summary.contentBytes) << ", compressed copies "
+            << HumanBytes(summary.compressedBytes) << "; " << summary.reusedCopies
+            << " copies reused, " << summary.compressedCopies << " compressed.\n";
+        if (summary.previousRevision)
+            out << "Replaced revision " << *summary.previousRevision << ".\n";
+        return 0;
+    } catch (const EUsageError& e) {
+        if (progressShown)
+            err << "\n";
+        err << kProgram << ": " << e.what() << "\nTry '" << kProgram << " --help'.\n";
+        return 2;
+    } catch (const std::exception& e) {
+        if (progressShown)
+            err << "\n";
+        err << kProgram << ": " << e.what() << "\n";
+        return 1;
+    }
+}
+
+} // namespace publish

@@ -1,0 +1,107 @@
+#include "CopyJobs.h"
+
+#include "Compressor.h"
+#include "PublishErrors.h"
+#include "PublishText.h"
+#include "PublishedTree.h"
+
+#include "Files.h"
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+namespace publish {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint64_t kMaxListedSize = std::numeric_limits<std::int64_t>::max();
+
+void ProcessJob(Job& job, const fs::path& staging, const fs::path& out,
+                const std::atomic<bool>* cancel, const std::atomic<bool>& failed) {
+    const fs::path target = staging / platform::FsPath(job.relative + kCopySuffix);
+    std::optional<std::string> firstDigest;
+    if (job.previous) {
+        const ContentInfo content = DigestFile(job.source, cancel, failed);
+        const fs::path old = out / platform::FsPath(job.relative + kCopySuffix);
+        std::error_code error;
+        if (content.digest == job.previous->digest &&
+            fs::is_regular_file(fs::symlink_status(old, error)) &&
+            fs::file_size(old, error) == job.previous->size && !error) {
+            fs::create_hard_link(old, target, error);
+            if (error) {
+                error.clear();
+                fs::copy_file(old, target, error);
+                if (error)
+                    throw EPublishError(SystemError("Cannot copy", old, error));
+            }
+            job.content = content;
+            job.copySize = job.previous->size;
+            job.reused = true;
+            return;
+        }
+        firstDigest = content.digest;
+    }
+    const ContentInfo content = CompressFile(job.source, target, cancel, failed);
+    if (firstDigest && *firstDigest != content.digest)
+        throw EPublishError(Quoted(job.relative) + " changed while it was being published");
+    std::error_code error;
+    const std::uint64_t size = fs::file_size(target, error);
+    if (error)
+        throw EPublishError(SystemError("Cannot read", target, error));
+    if (size > kMaxListedSize)
+        throw EPublishError("The compressed copy of " + Quoted(job.relative) + " has " +
+                            std::to_string(size) + " bytes, more than the manifest can list");
+    job.content = content;
+    job.copySize = size;
+}
+
+} // namespace
+
+void RunJobs(std::vector<Job>& jobs, unsigned threads, const fs::path& staging, const fs::path& out,
+             const std::atomic<bool>* cancel,
+             const std::function<void(const Progress&)>& onProgress) {
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::mutex mutex;
+    std::exception_ptr firstError;
+    std::size_t done = 0;
+    const auto work = [&] {
+        while (!failed.load()) {
+            const std::size_t i = next.fetch_add(1);
+            if (i >= jobs.size())
+                return;
+            try {
+                ProcessJob(jobs[i], staging, out, cancel, failed);
+                const std::lock_guard lock(mutex);
+                ++done;
+                if (onProgress)
+                    onProgress({done, jobs.size(), jobs[i].relative, jobs[i].reused});
+            } catch (...) {
+                const std::lock_guard lock(mutex);
+                if (!firstError)
+                    firstError = std::current_exception();
+                failed = true;
+                return;
+            }
+        }
+    };
+    const unsigned count =
+        static_cast<unsigned>(std::min<std::size_t>(std::max(threads, 1u), jobs.size()));
+    std::vector<std::thread> workers;
+    for (unsigned k = 1; k < count; ++k)
+        workers.emplace_back(work);
+    work();
+    for (std::thread& worker : workers)
+        worker.join();
+    if (firstError)
+        std::rethrow_exception(firstError);
+}
+
+} // namespace publish

@@ -1,0 +1,44 @@
+// The copies of a run: each file's bzip2 copy is made in the staging folder,
+// or taken over from the published tree when the content has not changed,
+// on several threads.
+#pragma once
+
+#include "ContentDigest.h"
+#include "PreviousManifest.h"
+#include "Publisher.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace publish {
+
+// The manifest section that lists a file.
+enum class Section { Self, Critical, Normal };
+
+// One file to publish, and what became of it.
+struct Job {
+    std::string relative;     // UTF-8, "/" separators
+    std::string manifestPath; // Windows-1251, "\" separators
+    std::filesystem::path source;
+    Section section = Section::Normal;
+    const PreviousEntry* previous = nullptr; // as the published manifest lists it, if it does
+    // Results.
+    ContentInfo content;
+    std::uint64_t copySize = 0;
+    bool reused = false;
+};
+
+// Makes the copies of all `jobs` below `staging` on up to `threads` threads,
+// reusing the copies under `out` that the jobs' previous entries describe.
+// Calls `onProgress` after each file. The first failure stops the others and
+// is raised again; a request to stop through `cancel` ends the reading with
+// EPublishError "Interrupted".
+void RunJobs(std::vector<Job>& jobs, unsigned threads, const std::filesystem::path& staging,
+             const std::filesystem::path& out, const std::atomic<bool>* cancel,
+             const std::function<void(const Progress&)>& onProgress);
+
+} // namespace publish

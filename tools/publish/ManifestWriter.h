@@ -1,0 +1,20 @@
+// The text of the manifest that a run publishes: the settings, the hosts and
+// the file sections, with the line that lists each file.
+#pragma once
+
+#include "CopyJobs.h"
+#include "HostsList.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace publish {
+
+// The whole manifest, lines ending in CR LF: [settings] (Rev, ModHosts),
+// [hosts], then [self], [files_critical] and [files_normal] with the files of
+// `jobs` in their order, each in its job's section.
+std::string ManifestText(std::int32_t revision, bool modHosts, const std::vector<HostEntry>& hosts,
+                         const std::vector<Job>& jobs);
+
+} // namespace publish

@@ -1,0 +1,34 @@
+// The published tree before this run, as its manifest lists it: the revision
+// to compare the new one with, and the copies that can be reused.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace publish {
+
+// A file as the published manifest lists it.
+struct PreviousEntry {
+    std::string digest;     // of the content
+    std::uint64_t size = 0; // of the compressed copy
+};
+
+struct PreviousManifest {
+    bool present = false;
+    std::optional<std::int32_t> revision;
+    std::map<std::string, PreviousEntry> entries; // by manifest path, all sections
+    std::map<std::string, std::string> normal;    // files_normal: path -> digest
+};
+
+// Reads OUT/files.lst.bz2; `scratch` is a free file name for the unpacked
+// manifest. A manifest that cannot be read only costs the reuse of copies:
+// it adds a warning, and so does one without a valid revision.
+PreviousManifest ReadPreviousManifest(const std::filesystem::path& out,
+                                      const std::filesystem::path& scratch,
+                                      std::vector<std::string>& warnings);
+
+} // namespace publish
