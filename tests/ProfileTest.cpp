@@ -82,7 +82,8 @@ protected:
             EXPECT_EQ(Contents(path), expected);
             return;
         }
-        const fs::path other = fs::temp_directory_path() / "quenmor-profile-expected.ini";
+        // Beside the file, in this test's own folder: tests run side by side.
+        const fs::path other = fs::path(path).parent_path() / "expected-profile.ini";
         std::ofstream(other, std::ios::binary) << expected;
         std::string section;
         std::size_t start = 0;
