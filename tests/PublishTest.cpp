@@ -32,26 +32,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Decompresses a whole bzip2 file as the launcher does.
 std::string Unbzip(const fs::path& path) {
-    TFileStream in(platform::PathText(path), TFileStream::Mode::fmOpenRead);
-    TBZDecompressionStream bz(in);
-    std::string data;
-    char buffer[65536];
-    while (const std::size_t n = bz.Read(buffer, sizeof buffer))
-        data.append(buffer, n);
-    EXPECT_TRUE(bz.StreamEnded()) << path;
-    return data;
-}
-
-// Every file below `root`, by relative path, with its content.
-std::map<std::string, std::string> Snapshot(const fs::path& root) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file())
-            files[GenericText(fs::relative(entry.path(), root))] =
-                ReadFile(platform::PathText(entry.path()));
-    return files;
+    return Unbzip2File(platform::PathText(path));
 }
 
 // Names and files that a Windows file system cannot hold, and links, which

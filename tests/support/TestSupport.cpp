@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
+#include "BZip2.h"
 #include "Files.h"
+#include "Streams.h"
 #include "md5.h"
 
 #include <bzlib.h>
@@ -107,6 +109,25 @@ std::string GenericText(const fs::path& path) {
 bool Exists(const std::string& path) {
     std::error_code error;
     return fs::exists(fs::symlink_status(FsPath(path), error));
+}
+
+std::string Unbzip2File(const std::string& path) {
+    TFileStream in(path, TFileStream::Mode::fmOpenRead);
+    TBZDecompressionStream bz(in);
+    std::string data;
+    std::string buffer(65536, '\0');
+    while (const std::size_t n = bz.Read(buffer.data(), buffer.size()))
+        data.append(buffer.data(), n);
+    EXPECT_TRUE(bz.StreamEnded()) << path;
+    return data;
+}
+
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            files[GenericText(fs::relative(entry.path(), root))] = ReadFile(PathText(entry.path()));
+    return files;
 }
 
 std::string Bzip2(const std::string& data) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -49,6 +50,11 @@ std::string GenericText(const std::filesystem::path& path);
 
 // `data` compressed as `bzip2 -9` does it.
 std::string Bzip2(const std::string& data);
+// A whole bzip2 file decompressed as the launcher does it.
+std::string Unbzip2File(const std::string& path);
+
+// Every file below `root`, by relative path ("/" separators), with its content.
+std::map<std::string, std::string> Snapshot(const std::filesystem::path& root);
 
 // Deterministic data that compresses like game files do: text and records
 // mixed with noise.
@@ -68,6 +74,7 @@ public:
     void SetTotalProgress(std::int32_t v) override { Add("SetTotalProgress:" + std::to_string(v)); }
     void StoreRevision(const std::string& r) override { Add("StoreRevision:" + r); }
     void UnlockCommands() override { Add("UnlockCommands"); }
+    void ShowCause(const std::string& cause) override { Add("ShowCause:" + cause); }
 
     std::vector<std::string> Events() const;
     void Clear();
