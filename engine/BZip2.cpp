@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -118,11 +120,15 @@ std::int64_t TBZDecompressionStream::Seek(std::int64_t offset, TSeekOrigin origi
 }
 
 void UnpackCopy(TStream& source, const std::function<void(const char*, std::size_t)>& write,
-                const std::string& expectedDigest, const std::string& name,
-                const std::function<void()>& onStep, const std::function<void()>& checkStop) {
+                const std::string& expectedDigest, const std::string& expectedSha256,
+                const std::string& name, const std::function<void()>& onStep,
+                const std::function<void()>& checkStop) {
     TBZDecompressionStream stream(source);
     stream.SetOnProgress(onStep);
     TMD5 digest;
+    std::optional<TSHA256> sha256;
+    if (!expectedSha256.empty())
+        sha256.emplace();
     std::unique_ptr<char[]> buffer(new char[TBZDecompressionStream::kBufferSize]);
     while (const std::size_t n = stream.Read(buffer.get(), TBZDecompressionStream::kBufferSize)) {
         if (checkStop)
@@ -130,9 +136,13 @@ void UnpackCopy(TStream& source, const std::function<void(const char*, std::size
         write(buffer.get(), n);
         if (!expectedDigest.empty())
             digest.Update(buffer.get(), n);
+        if (sha256)
+            sha256->Update(buffer.get(), n);
     }
     if (!stream.StreamEnded())
         throw EBZCompressionError("error " + std::to_string(BZ_UNEXPECTED_EOF));
     if (!expectedDigest.empty() && digest.FinalText() != expectedDigest)
         throw EInOutError("The new content of \"" + name + "\" does not match its digest");
+    if (sha256 && sha256->FinalText() != expectedSha256)
+        throw EInOutError("The new content of \"" + name + "\" does not match its SHA-256 digest");
 }

@@ -71,9 +71,11 @@ private:
 // Unpacks a whole downloaded copy: decompresses the one bzip2 stream of
 // `source` in blocks of 65536 bytes and hands each block to `write`. A copy
 // that ends before its stream does raises EBZCompressionError; when
-// `expectedDigest` is given, content without that MD5 digest raises
-// EInOutError naming `name`. `onStep` runs after every decompression step and
-// `checkStop` before every block is handed on (it raises to stop).
+// `expectedDigest` (MD5) or `expectedSha256` is given, content without that
+// digest raises EInOutError naming `name`. `onStep` runs after every
+// decompression step and `checkStop` before every block is handed on (it
+// raises to stop).
 void UnpackCopy(TStream& source, const std::function<void(const char*, std::size_t)>& write,
-                const std::string& expectedDigest, const std::string& name,
-                const std::function<void()>& onStep, const std::function<void()>& checkStop);
+                const std::string& expectedDigest, const std::string& expectedSha256,
+                const std::string& name, const std::function<void()>& onStep,
+                const std::function<void()>& checkStop);

@@ -8,6 +8,7 @@
 #include "LstFile.h"
 #include "Misc.h"
 #include "Process.h"
+#include "SignedManifest.h"
 #include "Text.h"
 #include "WorkAhead.h"
 #include "md5.h"
@@ -50,17 +51,18 @@ void CopyWhole(const std::string& source, const std::string& target) {
     out.Commit();
 }
 
-// The fields of a file entry: path, digest and size. An entry with fewer
-// fields cannot be processed at all.
+// The fields of a file entry: path, digest and size, and the SHA-256 digest
+// in front of them that signed manifests add (empty when there is none). An
+// entry without the first three cannot be processed at all.
 struct FileEntry {
-    std::string path, digest, size;
+    std::string path, digest, size, sha256;
 };
 
 FileEntry SplitFileEntry(const std::string& entry) {
     const std::vector<std::string> fields = SplitFromEnd(entry, "|");
     if (fields.size() < 3)
         throw Exception("Manifest entry without path, digest and size: " + entry);
-    return {fields[2], fields[1], fields[0]};
+    return {fields[2], fields[1], fields[0], fields.size() > 3 ? fields[3] : std::string()};
 }
 
 std::int64_t SizeField(const FileEntry& entry) {
@@ -143,6 +145,10 @@ void GFilesThread::Execute() {
         if (!fetched) {
             StatusText = status::kFailed;
             RemoveFile(manifest);
+        } else if (Signed() && !SignatureHolds()) {
+            // Nothing of a manifest without a good signature is read.
+            RemoveFile(BaseDir + "files.lst.bz2");
+            RemoveFile(manifest);
         } else {
             Show("");
             try {
@@ -185,6 +191,18 @@ void GFilesThread::ProcessManifest() {
     std::int32_t revision = 0;
     {
         const TListFile list(BaseDir + "files.lst");
+        if (Signed()) {
+            const std::string cause = signing::CheckSignedManifest(
+                list, std::max(AtRevision, RecordedRevision),
+                std::chrono::duration_cast<std::chrono::seconds>(
+                    std::chrono::system_clock::now().time_since_epoch())
+                    .count());
+            if (!cause.empty()) {
+                Refuse(cause);
+                RemoveFile(BaseDir + "files.lst");
+                return;
+            }
+        }
         revision = StrToInt(list.GetValue("settings", "Rev"));
         if (StrToInt(list.GetValue("settings", "ModHosts")) == 1)
             UpdateHosts(list.GetSection("hosts"));
@@ -214,8 +232,8 @@ void GFilesThread::ProcessManifest() {
     PendingFiles.clear();
     RemoveFile(BaseDir + "files.lst");
     // A run stopped on request has not brought the installation to the
-    // revision.
-    if (AtRevision < revision && !stopped_) {
+    // revision, nor has a signed run in which something failed.
+    if (AtRevision < revision && !stopped_ && !(Signed() && runFailed_)) {
         AtRevision = revision;
         Synchronize(&GFilesThread::StoreRevision);
     }
@@ -282,6 +300,58 @@ void GFilesThread::RemoveLeftovers(const std::vector<std::vector<std::string>>& 
 
 // ---------------------------------------------------------------------------
 // Fetch and unpack.
+
+bool GFilesThread::SignatureHolds() {
+    const std::string url = UpdateUrl + signing::kSignatureFileName;
+    // The signature comes on the run's own connection, right after the
+    // manifest, into memory; anything longer than a signature file is not
+    // one, and is not fetched to its end.
+    struct TooLong {};
+    std::string text;
+    TFetchSink sink;
+    sink.restart = [&] { text.clear(); };
+    sink.data = [&](const char* data, std::size_t size) {
+        if (text.size() + size > signing::kMaxSignatureFileSize)
+            throw TooLong{};
+        text.append(data, size);
+    };
+    platform::HttpOptions options = TransferOptions();
+    options.cancelled = [this] { return Aborted(); };
+    TFetch fetch(*connection_, options, Retry,
+                 [this](const std::string& note) { ShowRetries({note}); });
+    TFetchResult result;
+    try {
+        result = fetch.Get(url, sink);
+    } catch (const TooLong&) {
+        Refuse("unreadable signature: " + url + " is longer than a signature file");
+        return false;
+    }
+    if (!result.opened || result.status != 200) {
+        Refuse("no signature: " + url +
+               (result.opened ? " answered HTTP " + std::to_string(result.status)
+                              : std::string(" could not be fetched")));
+        return false;
+    }
+    const platform::MappedFile manifest(BaseDir + "files.lst.bz2");
+    const signing::Verdict verdict =
+        signing::Verify(text, TrustedKeys, manifest.data(), manifest.size());
+    switch (verdict) {
+    case signing::Verdict::Good:
+        return true;
+    case signing::Verdict::Unreadable:
+        Refuse("unreadable signature: " + url + " holds no signature file");
+        break;
+    case signing::Verdict::UntrustedKey:
+        Refuse("untrusted key: " + url + " is signed with the key " +
+               signing::KeyText(signing::ParseSignatureFile(text)->key) +
+               ", which this installation does not trust");
+        break;
+    case signing::Verdict::BadSignature:
+        Refuse("bad signature: " + url + " does not match " + UpdateUrl + "files.lst.bz2");
+        break;
+    }
+    return false;
+}
 
 bool GFilesThread::Download(const std::string& url, const std::string& target, bool progress) {
     ProgressValue = 0;
@@ -361,7 +431,7 @@ void GFilesThread::OnUnpackProgress() {
 }
 
 void GFilesThread::Unpack(const std::string& compressed, const std::string& target,
-                          const std::string& expectedDigest) {
+                          const std::string& expectedDigest, const std::string& expectedSha256) {
     auto source = std::make_unique<TFileStream>(compressed, TFileStream::Mode::fmOpenRead);
     std::unique_ptr<platform::AtomicFile> output;
     try {
@@ -379,7 +449,8 @@ void GFilesThread::Unpack(const std::string& compressed, const std::string& targ
         Synchronize(&GFilesThread::SetGaugeMax);
         UnpackCopy(
             *source, [&](const char* data, std::size_t size) { output->Write(data, size); },
-            expectedDigest, target, [this] { OnUnpackProgress(); }, [this] { CheckAborted(); });
+            expectedDigest, expectedSha256, target, [this] { OnUnpackProgress(); },
+            [this] { CheckAborted(); });
     } catch (...) {
         error = std::current_exception();
     }
@@ -471,6 +542,8 @@ std::vector<TAheadEntry> GFilesThread::PlanPending() const {
         ahead.url = ServerCopy(entry.path);
         ahead.target = BaseDir + relative;
         ahead.digest = entry.digest;
+        if (Signed())
+            ahead.sha256 = entry.sha256;
         ahead.size = SizeField(entry);
         // The copy is fetched beside the file as its name + ".bz2", unless a
         // file of that name is listed itself, or another entry of this run
@@ -568,6 +641,7 @@ void GFilesThread::InstallPending() {
     }
     if (i < PendingFiles.size() && !failed)
         stopped_ = true; // a stop request left files out
+    runFailed_ = runFailed_ || failed;
     ProgressValue = 0;
     Synchronize(&GFilesThread::SetTotalProgress);
     StatusText = (failed || runFailed_ || stopped_) ? status::kFailed : status::kAllUpdated;
@@ -604,7 +678,7 @@ void GFilesThread::SelfUpdate(const std::string& entry) {
         // The new build must be exactly the one listed before the launcher is
         // ended for it.
         RemoveFile(build);
-        Unpack(launcher + ".bz2", build, self.digest);
+        Unpack(launcher + ".bz2", build, self.digest, Signed() ? self.sha256 : std::string());
         const std::string script = WriteUpdateScript(
             platform::PathText(platform::FsPath(launcher).filename()), LauncherProcessId);
         RunInOwnFolder(script);

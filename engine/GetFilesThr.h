@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Fetch.h"
+#include "Signature.h"
 #include "Streams.h"
 #include "WorkAhead.h"
 
@@ -52,6 +53,10 @@ public:
     // What a transfer is about to try again, and why: for live displays and
     // traces, never for the status line.
     virtual void ShowRetry(const std::string& /*note*/) {}
+    // Why the update server's tree was refused (a signature that does not
+    // hold, an expired or replayed manifest): for traces, logs and standard
+    // error, never for the status line, which keeps the failure text.
+    virtual void ShowCause(const std::string& /*cause*/) {}
 };
 
 // Runs one notification on the host's thread and returns when it has run,
@@ -107,6 +112,22 @@ public:
     std::string LauncherFile;
     long LauncherProcessId = 0;
 
+    // Signed trees. With at least one trusted key the manifest must come with
+    // a signature file by one of them ("files.lst.bz2.sig"), must not have
+    // expired, must not name a revision below the one recorded, and every
+    // file it installs, the launcher's build included, must match the SHA-256
+    // digest of its entry as well as the MD5; what fails this is refused as a
+    // manifest that cannot be downloaded, and the cause is shown through
+    // ShowCause. Such a run records its revision only when nothing of it
+    // failed, so that the next run tries again. With no trusted key,
+    // signatures and the SHA-256 digests are not looked at.
+    std::vector<signing::PublicKey> TrustedKeys;
+    // The highest revision this installation recorded, when the host knows a
+    // higher one than AtRevision (the window keeps giving its runs the
+    // revision read at start-up): a signed manifest below it is an old one
+    // replayed.
+    std::int32_t RecordedRevision = 0;
+
     // Network limits: a connection not made, or a transfer silent, for so long
     // fails like a broken connection.
     long ConnectTimeoutS = 15;
@@ -154,7 +175,7 @@ public:
     // target is replaced only by complete content, and, when a digest is
     // given, only by content with that digest.
     void Unpack(const std::string& compressed, const std::string& target,
-                const std::string& expectedDigest = {});
+                const std::string& expectedDigest = {}, const std::string& expectedSha256 = {});
     void CheckFiles(const std::vector<std::string>& entries);
     void InstallPending();
     void SelfUpdate(const std::string& entry);
@@ -190,6 +211,13 @@ private:
     void CheckAborted() const;
     void Show(const std::string& text);
     void ShowRetries(const std::vector<std::string>& notes);
+    // Refuses the update server's tree: the failure text becomes the run's
+    // status, and the cause is shown.
+    void Refuse(const std::string& cause);
+    bool Signed() const { return !TrustedKeys.empty(); }
+    // Whether the downloaded "files.lst.bz2" comes with a good signature by a
+    // trusted key; refuses it when not.
+    bool SignatureHolds();
     platform::HttpOptions TransferOptions() const;
     unsigned CoreCount() const;
     void OnUnpackProgress();
@@ -211,6 +239,7 @@ private:
     void StoreRevision();
     void UnlockCommands();
     void ShowRetry();
+    void ShowCause();
 
     TUpdateTarget& target_;
     TDispatcher dispatcher_;
@@ -222,6 +251,7 @@ private:
     // The run's own connection, for the manifest and the launcher's build.
     std::unique_ptr<platform::HttpConnection> connection_;
     std::string retryText_; // what ShowRetry shows
+    std::string causeText_; // what ShowCause shows
     // The power of two that scales each gauge (0 file, 1 total) into 32 bits;
     // the host's, kept where the notifications run.
     int gaugeShift_[2] = {0, 0};

@@ -59,6 +59,8 @@ std::function<void()> GFilesThread::Capture(Notification notification) {
         return [this, value = ProgressValue] { ApplyProgress(1, value); };
     if (notification == &GFilesThread::ShowRetry)
         return [this, text = retryText_] { target_.ShowRetry(text); };
+    if (notification == &GFilesThread::ShowCause)
+        return [this, text = causeText_] { target_.ShowCause(text); };
     if (notification == &GFilesThread::StoreRevision)
         return [this, revision = AtRevision] { target_.StoreRevision(std::to_string(revision)); };
     return [this, notification] { (this->*notification)(); };
@@ -165,6 +167,9 @@ void GFilesThread::SetTotalProgress() {
 void GFilesThread::ShowRetry() {
     target_.ShowRetry(retryText_);
 }
+void GFilesThread::ShowCause() {
+    target_.ShowCause(causeText_);
+}
 void GFilesThread::StoreRevision() {
     target_.StoreRevision(std::to_string(AtRevision));
 }
@@ -208,6 +213,12 @@ void GFilesThread::SendGaugeMax(std::int32_t gauge, std::int64_t max) {
 void GFilesThread::Show(const std::string& text) {
     StatusText = text;
     Synchronize(&GFilesThread::ShowStatus);
+}
+
+void GFilesThread::Refuse(const std::string& cause) {
+    StatusText = status::kFailed;
+    causeText_ = cause;
+    Synchronize(&GFilesThread::ShowCause);
 }
 
 void GFilesThread::ShowRetries(const std::vector<std::string>& notes) {

@@ -232,7 +232,8 @@ void TWorkAhead::Unpack(std::size_t i) {
             content->Write(data, size);
         };
         UnpackCopy(
-            source, write, job.in.digest, job.in.target, [&] { job.progress = source.Position(); },
+            source, write, job.in.digest, job.in.sha256, job.in.target,
+            [&] { job.progress = source.Position(); },
             [&] {
                 if (Aborted())
                     throw Exception("The update was stopped");

@@ -40,6 +40,7 @@ struct TAheadEntry {
     std::string copy;
     std::string target;    // the local file its content will replace
     std::string digest;    // the MD5 digest the content must have
+    std::string sha256;    // and its SHA-256 digest, when the tree is signed
     std::int64_t size = 0; // the size field: what the copy is expected to take
 };
 

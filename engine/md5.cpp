@@ -10,24 +10,26 @@
 #include <stdexcept>
 #include <thread>
 
-struct TMD5::State {
+struct TDigest::State {
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     ~State() { EVP_MD_CTX_free(ctx); }
 };
 
-TMD5::TMD5() : state_(std::make_unique<State>()) {
-    if (!state_->ctx || EVP_DigestInit_ex(state_->ctx, EVP_md5(), nullptr) != 1)
-        throw std::runtime_error("MD5 is not available");
+TDigest::TDigest(Kind kind) : state_(std::make_unique<State>()) {
+    const EVP_MD* md = kind == Kind::MD5 ? EVP_md5() : EVP_sha256();
+    if (!state_->ctx || EVP_DigestInit_ex(state_->ctx, md, nullptr) != 1)
+        throw std::runtime_error(kind == Kind::MD5 ? "MD5 is not available"
+                                                   : "SHA-256 is not available");
 }
 
-TMD5::~TMD5() = default;
+TDigest::~TDigest() = default;
 
-void TMD5::Update(const void* data, std::size_t size) {
+void TDigest::Update(const void* data, std::size_t size) {
     if (size > 0)
         EVP_DigestUpdate(state_->ctx, data, size);
 }
 
-std::string TMD5::FinalText() {
+std::string TDigest::FinalText() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(state_->ctx, digest, &length);
@@ -39,6 +41,11 @@ std::string TMD5::FinalText() {
         text += kHex[digest[i] & 0x0F];
     }
     return text;
+}
+
+bool IsSha256Text(std::string_view text) {
+    return text.size() == 64 &&
+           text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
 std::string DigestText(const void* data, std::size_t size) {

@@ -4,6 +4,7 @@
 #include "Clock.h"
 #include "Desktop.h"
 #include "Dispatcher.h"
+#include "Errors.h"
 #include "Files.h"
 #include "Fonts.h"
 #include "Frm2.h"
@@ -14,6 +15,7 @@
 #include "NewsPage.h"
 #include "Process.h"
 #include "Profile.h"
+#include "Signature.h"
 #include "Text.h"
 
 #include <QApplication>
@@ -30,6 +32,7 @@
 #include <QTimer>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -52,6 +55,7 @@ const Key kKeys[] = {
     {"CreateBackup", "0"},
     {"AtRevision", "0"},
     {"RunCustom", "system\\zentyr.exe"},
+    {"UpdateKey", ""},
 };
 
 // The icon file for the shortcut, written from the program's own picture.
@@ -333,6 +337,11 @@ void TFMain::FormCreate() {
 
 void TFMain::UpdateRevision(const std::string& Revision) {
     platform::WriteProfileString(SettingsFile(), "main", "AtRevision", Revision);
+    try {
+        recordedRevision_ = std::max(recordedRevision_, StrToInt(Revision));
+    } catch (const EConvertError&) {
+        // Not a revision a run stores; nothing to remember.
+    }
 }
 
 void TFMain::FormClose() {
@@ -394,14 +403,18 @@ void TFMain::StartRun(bool fullCheck) {
     // One run at a time: a check clicked before the automatic run began
     // makes the automatic one unnecessary, and the buttons of a run are
     // hidden as soon as its first notification arrives.
-    if (closing_ || RunActive() || LauncherSettings.size() <= RunCustom)
+    if (closing_ || RunActive() || LauncherSettings.size() <= UpdateKey)
         return;
+    // A malformed key reaches the error box, and no run starts.
+    std::vector<signing::PublicKey> keys = signing::TrustedKeys(LauncherSettings[UpdateKey]);
     Label3->setText(QString());
     auto run = std::make_unique<GFilesThread>(*this, dispatcher_->Dispatcher());
     run->UpdateUrl = LauncherSettings[UpdatesUrl];
     run->FullCheck = fullCheck;
     run->CreateBackup = StrToInt(LauncherSettings[CreateBackup]);
     run->AtRevision = StrToInt(LauncherSettings[AtRevision]);
+    run->RecordedRevision = recordedRevision_;
+    run->TrustedKeys = std::move(keys);
     run->HostsFolder = HostsFolder;
     run->LauncherFile = platform::ExecutablePath();
     run->LauncherProcessId = platform::ProcessId();
@@ -526,6 +539,10 @@ void TFMain::ShowStatus(const std::string& text) {
 
 void TFMain::ShowRetry(const std::string& note) {
     Trace("retry", note);
+}
+
+void TFMain::ShowCause(const std::string& cause) {
+    Trace("refused", cause);
 }
 
 void TFMain::SetFileGaugeMax(std::int32_t value) {

@@ -41,6 +41,8 @@ enum TSetting : std::size_t {
     CreateBackup = 5,
     AtRevision = 6,
     RunCustom = 7,
+    // The public keys of signed update trees that this installation trusts.
+    UpdateKey = 8,
 };
 
 // The status line while another launcher (or the console updater) is
@@ -114,7 +116,8 @@ public:
     void SetTotalProgress(std::int32_t value) override;
     void StoreRevision(const std::string& revision) override;
     void UnlockCommands() override;
-    void ShowRetry(const std::string& note) override; // in the trace only
+    void ShowRetry(const std::string& note) override;  // in the trace only
+    void ShowCause(const std::string& cause) override; // in the trace only
 
     // Whether an update run of this window is going on or waiting for the
     // installation to be free.
@@ -183,4 +186,8 @@ private:
     bool closing_ = false;
     bool abandoned_ = false;
     bool painted_ = false;
+    // The highest revision recorded in this process: the revision read at
+    // start-up stays what runs are given, but no signed manifest below this
+    // one is taken.
+    std::int32_t recordedRevision_ = 0;
 };

@@ -97,8 +97,9 @@ int SeekFile(std::FILE* file, std::int64_t offset, int whence);
 std::int64_t TellFile(std::FILE* file);
 
 // A new file for writing in binary mode, which must not exist yet; null
-// (with errno set) when it cannot be created.
-std::FILE* CreateNewFile(const std::string& path);
+// (with errno set) when it cannot be created. `ownerOnly`: no one but its
+// owner may read or write it (for secrets such as signing keys).
+std::FILE* CreateNewFile(const std::string& path, bool ownerOnly = false);
 
 // Writes what the stream holds and has the system put the file's content on
 // the disk. Returns false (errno set) when that fails.

@@ -225,8 +225,9 @@ std::int64_t TellFile(std::FILE* file) {
     return static_cast<std::int64_t>(::ftello(file));
 }
 
-std::FILE* CreateNewFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+std::FILE* CreateNewFile(const std::string& path, bool ownerOnly) {
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
     if (fd < 0)
         return nullptr;
     std::FILE* file = ::fdopen(fd, "wb");

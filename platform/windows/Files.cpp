@@ -216,11 +216,23 @@ std::int64_t TellFile(std::FILE* file) {
     return ::_ftelli64(file);
 }
 
-std::FILE* CreateNewFile(const std::string& path) {
+std::FILE* CreateNewFile(const std::string& path, bool ownerOnly) {
     // The C library here takes no "x" mode: the system creates the file.
     const std::wstring wide = Wide(path);
-    const HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Owner only: a protected access list that grants everything to the
+    // file's owner and nothing to anyone else.
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+    if (ownerOnly &&
+        !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:P(A;;FA;;;OW)", SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr)) {
+        errno = EACCES;
+        return nullptr;
+    }
+    const HANDLE handle =
+        ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, ownerOnly ? &security : nullptr,
+                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (security.lpSecurityDescriptor)
+        ::LocalFree(security.lpSecurityDescriptor);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS      ? EEXIST

@@ -4,5 +4,7 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #undef GetProfileString   // Profile.h
 #undef WriteProfileString // Profile.h

@@ -6,7 +6,9 @@
 #
 # With RUNNER (cmake/wine-run) the programs are the Windows build's, run
 # through it against the same nginx; LOCK_HOLDER is the tests' stand-in
-# program, which holds an installation's lock the way Windows locks.
+# program, which holds an installation's lock the way Windows locks. With
+# QUENMOR_E2E_SIGNED=1 in the environment every tree is signed with a key of
+# its own that the installation trusts, and an unsigned one is refused.
 set -euo pipefail
 
 publish=$1 update=$2 serve=$3 runner=${4:-} holder=${5:-}
@@ -39,7 +41,15 @@ done
 [ -n "$port" ] || fail "nginx could not be started"
 
 run() { if [ -n "$runner" ]; then "$runner" "$@"; else "$@"; fi; }
-publish_rev() { run "$publish" "$client" "$server" --rev "$1" --critical 'system/*' >/dev/null; }
+signed=${QUENMOR_E2E_SIGNED:-0}
+sign=() key_setting=
+if [ "$signed" = 1 ]; then
+    echo "-- a signing key (every tree below is signed with it)"
+    run "$publish" --keygen "$work/key.pem" | tr -d '\r' >"$work/key.line"
+    key_setting=$(grep -x 'UpdateKey=[A-Za-z0-9+/]*=' "$work/key.line") || fail "no key printed"
+    sign=(--sign "$work/key.pem" --expires 7)
+fi
+publish_rev() { run "$publish" "$client" "$server" --rev "$1" --critical 'system/*' "${sign[@]}" >/dev/null; }
 # Runs the update; its output stays in $work/out (Windows ends its lines with
 # CR LF), the final status is its last line.
 update() { (cd "$install" && run "$update" "$@") | tr -d '\r' >"$work/out"; }
@@ -53,8 +63,8 @@ same_as_client() {
 
 publish_rev 1
 mkdir -p "$install"
-printf '[main]\r\nUpdatesUrl=http://127.0.0.1:%s\r\nCreateBackup=0\r\nAtRevision=0\r\n' "$port" \
-    >"$install/Quenmor.ini"
+printf '[main]\r\nUpdatesUrl=http://127.0.0.1:%s\r\nCreateBackup=0\r\nAtRevision=0\r\n%s\r\n' \
+    "$port" "$key_setting" >"$install/Quenmor.ini"
 
 echo "-- first run installs everything"
 update || fail "first run exited $?"
@@ -62,6 +72,9 @@ check "status after first run" [ "$(final)" = "Все файлы были обн
 check "installation equals the client" same_as_client
 check "revision recorded" [ "$(setting AtRevision)" = 1 ]
 check "no manifest left" [ ! -e "$install/files.lst" ] && [ ! -e "$install/files.lst.bz2" ]
+if [ "$signed" = 1 ]; then
+    check "signature published" [ -s "$server/files.lst.bz2.sig" ]
+fi
 
 echo "-- an installation another launcher works in is left alone"
 set +e
@@ -117,7 +130,8 @@ echo "-- hosts mappings go into the hosts file of the given folder"
 mkdir -p "$work/etc"
 printf '127.0.0.1\tlocalhost\n9.9.9.9 login.quenmor.example\n' >"$work/etc/hosts"
 printf '10.20.30.40 login.quenmor.example\n10.20.30.41 files.quenmor.example\n' >"$work/hosts.list"
-run "$publish" "$client" "$server" --rev 3 --critical 'system/*' --mod-hosts 1 --hosts "$work/hosts.list" >/dev/null
+run "$publish" "$client" "$server" --rev 3 --critical 'system/*' --mod-hosts 1 --hosts "$work/hosts.list" \
+    "${sign[@]}" >/dev/null
 update --hosts-dir "$work/etc" || fail "hosts run failed"
 check "status of the hosts change" grep -qx 'Файлы хоста изменены' "$work/out"
 check "old mapping commented" has_line "$work/etc/hosts" '#9.9.9.9 login.quenmor.example'
@@ -132,7 +146,7 @@ echo "-- a newer launcher build replaces the running one"
 cp "$update" "$install/$launcher"
 cp "$update" "$client/$launcher"
 printf 'newer build' >>"$client/$launcher" # still runs, with another digest
-run "$publish" "$client" "$server" --rev 4 --critical 'system/*' --self "$launcher" >/dev/null
+run "$publish" "$client" "$server" --rev 4 --critical 'system/*' --self "$launcher" "${sign[@]}" >/dev/null
 # The update script ends the running launcher; that is expected here.
 set +e; { (cd "$install" && run "./$launcher" >"$work/out" 2>&1); } 2>/dev/null; set -e
 for _ in $(seq 1 150); do
@@ -155,6 +169,29 @@ if update; then fail "a failed run exited 0"; fi
 check "failure status" [ "$(final)" = "Не удалось обновить" ]
 check "old file kept" cmp -s "$work/a.before" "$install/data/a.dat"
 check "no downloaded copy left" [ ! -e "$install/data/a.dat.bz2" ]
+
+if [ "$signed" = 1 ]; then
+    echo "-- an unsigned tree is refused, and says why"
+    cp "$client/data/a.dat" "$work/a.client"
+    echo "unsigned change" >>"$client/data/a.dat"
+    run "$publish" "$client" "$server" --rev 6 --critical 'system/*' >/dev/null
+    cp -a "$install" "$work/install.before"
+    set +e; (cd "$install" && run "$update" 2>"$work/err") | tr -d '\r' >"$work/out"; code=$?; set -e
+    check "exit 1 for a refused tree" [ "$code" = 1 ]
+    check "failure status" [ "$(final)" = "Не удалось обновить" ]
+    check "cause on stderr" grep -q '^refused: no signature: ' "$work/err"
+    check "installation untouched" diff -r "$work/install.before" "$install"
+    cp "$work/a.client" "$client/data/a.dat"
+
+    echo "-- a malformed UpdateKey stops the run before it starts"
+    cp "$install/Quenmor.ini" "$work/ini.good"
+    sed -i 's/^UpdateKey=.*/UpdateKey=not-a-key\r/' "$install/Quenmor.ini"
+    set +e; (cd "$install" && run "$update" >"$work/out" 2>"$work/err"); code=$?; set -e
+    check "exit 2 for a malformed key" [ "$code" = 2 ]
+    check "the setting named" grep -q "UpdateKey: 'not-a-key'" "$work/err"
+    check "nothing fetched" [ ! -s "$work/out" ]
+    cp "$work/ini.good" "$install/Quenmor.ini"
+fi
 
 echo "-- a server that is down fails the same way"
 "$serve" stop "$run"

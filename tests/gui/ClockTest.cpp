@@ -75,8 +75,7 @@ void ClockTest::timeZoneIsLeftOut() {
 }
 
 void ClockTest::noticeUsesTheYearOfTheDate() {
-    QCOMPARE(NoticeText(QDate(2026, 12, 7)),
-             QStringLiteral("2009-2026 © quenmor.example"));
+    QCOMPARE(NoticeText(QDate(2026, 12, 7)), QStringLiteral("2009-2026 © quenmor.example"));
     QCOMPARE(NoticeText(QDate(2031, 1, 1)), QStringLiteral("2009-2031 © quenmor.example"));
 }
 

@@ -63,11 +63,12 @@ private slots:
         {
             TFMain window;
             QCOMPARE(Create(window), std::string());
-            QCOMPARE(window.LauncherSettings.size(), std::size_t{8});
+            QCOMPARE(window.LauncherSettings.size(), std::size_t{9});
             QCOMPARE(window.LauncherSettings[BaseFolder], install_.toStdString() + "/");
             QCOMPARE(window.LauncherSettings[UpdatesUrl], std::string("http://127.0.0.1/upd/"));
             QCOMPARE(window.LauncherSettings[LinkName], std::string("Quenmor"));
             QCOMPARE(window.LauncherSettings[RunCustom], std::string("system\\zentyr.exe"));
+            QCOMPARE(window.LauncherSettings[UpdateKey], std::string());    // none trusted
             QCOMPARE(window.LauncherSettings[Installed], std::string("0")); // the file only
             QVERIFY(!window.mask().isEmpty());                              // shaped by its skin
         }

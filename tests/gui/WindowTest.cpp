@@ -10,6 +10,8 @@
 #include "InstallLock.h"
 #include "NewsPage.h"
 #include "Publisher.h"
+#include "Signature.h"
+#include "Signing.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "UnitMain.h"
@@ -69,7 +71,8 @@ private:
     }
 
     // Publishes a client of `files` (path, content) as revision `rev`.
-    void PublishClient(const std::vector<std::pair<std::string, std::string>>& files, int rev) {
+    void PublishClient(const std::vector<std::pair<std::string, std::string>>& files, int rev,
+                       const fs::path& signingKey = {}) {
         const fs::path client = dir_->path() / "client";
         fs::remove_all(client);
         for (const auto& [path, content] : files)
@@ -80,6 +83,8 @@ private:
         options.revision = rev;
         options.criticalPatterns = {"system/*"};
         options.jobs = 1;
+        if (!signingKey.empty())
+            options.signingKey = signingKey;
         publish::Publish(options);
         WriteFile(Server("news.html"), "<html><body>news</body></html>");
     }
@@ -275,6 +280,49 @@ private slots:
         QVERIFY(!window->RunActive());
         QVERIFY(window->ImgBtn1->isVisible());
         QCOMPARE(Requests("/files.lst.bz2"), 0);
+    }
+
+    // A malformed UpdateKey reaches the error box, naming the setting, and
+    // no run starts.
+    void malformedUpdateKeyStartsNoRun() {
+        WriteSettings("UpdateKey=AAAA\r\n");
+        auto window = Open();
+        QTRY_COMPARE_WITH_TIMEOUT(errors_.size(), 1, 3000);
+        QVERIFY2(
+            errors_.first().startsWith(QStringLiteral("UpdateKey: 'AAAA' is not an update key")),
+            qPrintable(errors_.first()));
+        QVERIFY(!window->RunActive());
+        QVERIFY(window->ImgBtn1->isVisible());
+        QCOMPARE(Requests("/files.lst.bz2"), 0);
+    }
+
+    // A signed tree installs with its key trusted. A check later in the same
+    // window refuses an older signed tree put back on the server, although
+    // the window still gives its runs the revision it read at start-up.
+    void signedTreeInstallsAndAReplayedOneIsRefused() {
+        const fs::path key = dir_->path() / "update.pem";
+        publish::GenerateKey(key);
+        PublishClient({{"system/game.dat", "game v3"}}, 3, key);
+        fs::copy(dir_->path() / "server", dir_->path() / "old", fs::copy_options::recursive);
+        PublishClient({{"system/game.dat", "game v4"}}, 4, key);
+        WriteSettings("UpdateKey=" + signing::KeyText(publish::SigningKey(key).PublicKey()) +
+                      "\r\n");
+        auto window = Open();
+        QTRY_VERIFY_WITH_TIMEOUT(window->RunActive() || Requests("/files.lst.bz2") == 1, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(*window), 20000);
+        QCOMPARE(window->Label3->text(), QString::fromUtf8(kAllUpdated));
+        QCOMPARE(ReadFile(InstallPath("system/game.dat")), std::string("game v4"));
+        QVERIFY(Read(Ini()).find("AtRevision=4\r\n") != std::string::npos);
+
+        fs::remove_all(dir_->path() / "server");
+        fs::rename(dir_->path() / "old", dir_->path() / "server");
+        QTest::mouseClick(window->ImgBtn2, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(window->RunActive() || Requests("/files.lst.bz2") == 2, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(*window), 20000);
+        QCOMPARE(window->Label3->text(), QString::fromUtf8(kFailed));
+        QCOMPARE(ReadFile(InstallPath("system/game.dat")), std::string("game v4"));
+        QVERIFY(Read(Ini()).find("AtRevision=4\r\n") != std::string::npos);
+        QVERIFY(errors_.isEmpty());
     }
 
     // During a run the options button does not react; afterwards it opens

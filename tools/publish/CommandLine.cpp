@@ -4,11 +4,13 @@
 #include "PublishErrors.h"
 #include "PublishText.h"
 #include "Publisher.h"
+#include "Signing.h"
 
 #include "Files.h"
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <functional>
 #include <iterator>
 #include <limits>
@@ -18,6 +20,9 @@
 
 namespace publish {
 namespace {
+
+// The longest --expires: a hundred years.
+constexpr std::uint64_t kMaxExpiryDays = 36500;
 
 // A size as the summary shows it: bytes below 1 KiB, else one decimal of the
 // largest unit that fits.
@@ -57,6 +62,7 @@ std::int32_t ParseRevision(std::string_view text) {
 
 std::string UsageText() {
     return R"(Usage: quenmor-publish SOURCE OUT --rev N [options]
+       quenmor-publish --keygen KEYFILE
 
 Publishes the client folder SOURCE as the update tree OUT that the update
 server serves: OUT/files.lst.bz2 (the manifest) and one bzip2 copy per file,
@@ -74,6 +80,18 @@ Options:
   --self NAME         the launcher build: a file directly in SOURCE, listed
                       in section "self" only (letters, digits, "-._~")
   --jobs N            compression threads (default: one per processor)
+  --sign KEYFILE      signs the tree with the private key in KEYFILE:
+                      OUT/files.lst.bz2.sig, and a SHA-256 digest in front
+                      of every file line. Launchers that trust the key take
+                      only a tree signed by it; older launchers ignore both.
+  --expires DAYS      with --sign: the manifest expires DAYS days from now
+                      (launchers that trust the key refuse it afterwards, so
+                      publish again before then)
+  --keygen KEYFILE    makes a new signing key: writes its private key into
+                      KEYFILE (PEM, readable by its owner only; an existing
+                      file is never overwritten) and prints the public key
+                      as the line "UpdateKey=...", for section main of the
+                      installations' Quenmor.ini
   --help              this text
 
 Patterns are matched against the whole path relative to SOURCE, with "/"
@@ -106,7 +124,7 @@ Output:
   or copied across file systems) instead of compressed again.
 
 Exit status: 0 published, 1 publishing failed, 2 bad command line or a bad
-input that it names (SOURCE, OUT, --self, --hosts, --rev).
+input that it names (SOURCE, OUT, --self, --hosts, --rev, --sign).
 )";
 }
 
@@ -118,7 +136,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         Options options;
         options.cancel = cancel;
         std::vector<std::string> positional;
-        std::optional<std::string> revision, modHosts, hostsFile, self, jobs;
+        std::optional<std::string> revision, modHosts, hostsFile, self, jobs, keygen, sign, expires;
         bool optionsEnded = false;
         for (std::size_t i = 0; i < arguments.size(); ++i) {
             const std::string& argument = arguments[i];
@@ -151,6 +169,12 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
                 single = &self;
             else if (name == "--jobs")
                 single = &jobs;
+            else if (name == "--keygen")
+                single = &keygen;
+            else if (name == "--sign")
+                single = &sign;
+            else if (name == "--expires")
+                single = &expires;
             else if (name != "--critical")
                 throw EUsageError("Unknown option " + Quoted(name));
             if (!value) {
@@ -165,6 +189,14 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
                     throw EUsageError("The option " + name + " is given twice");
                 *single = *value;
             }
+        }
+        if (keygen) {
+            if (!positional.empty() || revision || modHosts || hostsFile || self || jobs || sign ||
+                expires || !options.criticalPatterns.empty())
+                throw EUsageError("--keygen KEYFILE takes no other argument");
+            const signing::PublicKey key = GenerateKey(platform::FsPath(*keygen));
+            out << "UpdateKey=" << signing::KeyText(key) << "\n";
+            return 0;
         }
         if (positional.size() != 2)
             throw EUsageError(positional.size() < 2
@@ -189,6 +221,18 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
             if (!count || *count < 1 || *count > 64)
                 throw EUsageError("--jobs takes a number from 1 to 64, not " + Quoted(*jobs));
             options.jobs = static_cast<unsigned>(*count);
+        }
+        if (sign)
+            options.signingKey = platform::FsPath(*sign);
+        if (expires) {
+            const std::optional<std::uint64_t> days = ParseUnsigned(*expires);
+            if (!days || *days < 1 || *days > kMaxExpiryDays)
+                throw EUsageError("--expires takes a number of days from 1 to " +
+                                  std::to_string(kMaxExpiryDays) + ", not " + Quoted(*expires));
+            const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+            options.expiresAt = now + static_cast<std::int64_t>(*days) * 86400;
         }
         for (const std::string& pattern : options.criticalPatterns)
             GlobPattern check(pattern);
@@ -225,6 +269,12 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
             << " copies reused, " << summary.compressedCopies << " compressed.\n";
         if (summary.previousRevision)
             out << "Replaced revision " << *summary.previousRevision << ".\n";
+        if (!summary.signingKey.empty()) {
+            out << "Signed with the key " << summary.signingKey;
+            if (!summary.expires.empty())
+                out << "; it expires at " << summary.expires;
+            out << ".\n";
+        }
         return 0;
     } catch (const EUsageError& e) {
         if (progressShown)

@@ -24,15 +24,18 @@ ContentInfo ReadContent(const std::filesystem::path& path, const std::atomic<boo
     InputFile in(path);
     std::unique_ptr<char[]> buffer(new char[kBlockSize]);
     TMD5 md5;
+    TSHA256 sha256;
     ContentInfo info;
     while (const std::size_t n = in.Read(buffer.get(), kBlockSize)) {
         CheckStop(cancel, failed);
         md5.Update(buffer.get(), n);
+        sha256.Update(buffer.get(), n);
         if (consume)
             consume(buffer.get(), n);
         info.size += n;
     }
     info.digest = md5.FinalText();
+    info.sha256 = sha256.FinalText();
     return info;
 }
 

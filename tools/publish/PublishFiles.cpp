@@ -44,8 +44,8 @@ std::size_t InputFile::Read(char* buffer, std::size_t size) {
     return got;
 }
 
-OutputFile::OutputFile(fs::path path) : path_(std::move(path)) {
-    file_ = platform::CreateNewFile(platform::PathText(path_));
+OutputFile::OutputFile(fs::path path, bool ownerOnly) : path_(std::move(path)) {
+    file_ = platform::CreateNewFile(platform::PathText(path_), ownerOnly);
     if (!file_)
         throw EPublishError(SystemError("Cannot create", path_, errno));
     std::setvbuf(file_, nullptr, _IONBF, 0); // writes come in large blocks already

@@ -31,10 +31,11 @@ private:
 };
 
 // A new file; the caller removes it when Finish is not reached (the staging
-// folder goes as a whole). Raises EPublishError.
+// folder goes as a whole). `ownerOnly`: readable by its owner alone. Raises
+// EPublishError.
 class OutputFile {
 public:
-    explicit OutputFile(std::filesystem::path path);
+    explicit OutputFile(std::filesystem::path path, bool ownerOnly = false);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;

@@ -8,6 +8,8 @@ namespace publish {
 inline constexpr const char* kManifestName = "files.lst";
 // The manifest's compressed copy at the top of the tree.
 inline constexpr const char* kManifestCopyName = "files.lst.bz2";
+// The signature of the manifest's compressed copy, beside it in a signed tree.
+inline constexpr const char* kSignatureName = "files.lst.bz2.sig";
 // The suffix of a file's compressed copy: FILE.bz2 beside where FILE would be.
 inline constexpr const char* kCopySuffix = ".bz2";
 // The folder at the top of the installation where the launcher keeps replaced files.

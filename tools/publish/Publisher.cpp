@@ -9,14 +9,17 @@
 #include "PublishFiles.h"
 #include "PublishText.h"
 #include "PublishedTree.h"
+#include "Signing.h"
 #include "TreeScanner.h"
 
 #include "Files.h"
 #include "Misc.h"
+#include "SignedManifest.h"
 #include "Text.h"
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -82,6 +85,12 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         throw EUsageError("SOURCE " + QuotedPath(options.source) + " lies inside OUT");
     if (!out.has_relative_path())
         throw EUsageError("OUT cannot be the root folder");
+
+    std::unique_ptr<SigningKey> key;
+    if (options.signingKey)
+        key = std::make_unique<SigningKey>(*options.signingKey);
+    if (options.expiresAt && !key)
+        throw EUsageError("--expires needs --sign: only a signed manifest can expire");
 
     std::vector<GlobPattern> patterns;
     for (const std::string& text : options.criticalPatterns)
@@ -284,8 +293,23 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         summary.compressedBytes += job.copySize;
         ++(job.reused ? summary.reusedCopies : summary.compressedCopies);
     }
-    CompressText(ManifestText(options.revision, options.modHosts, hosts, jobs),
+    SignedFields signedFields;
+    if (key) {
+        signedFields.sha256 = true;
+        if (options.expiresAt)
+            signedFields.expires = signing::UtcTimeText(*options.expiresAt);
+        summary.signingKey = signing::KeyText(key->PublicKey());
+        summary.expires = signedFields.expires;
+    }
+    CompressText(ManifestText(options.revision, options.modHosts, hosts, jobs, signedFields),
                  staging / kManifestCopyName);
+    if (key) {
+        // Part of the tree like the manifest: swapped in with it, or not at all.
+        const std::string signature = key->SignatureFileText(staging / kManifestCopyName);
+        OutputFile file(staging / kSignatureName);
+        file.Write(signature.data(), signature.size());
+        file.Finish();
+    }
     for (const fs::path& folder : folders)
         SyncFolder(folder);
     SyncFolder(staging);

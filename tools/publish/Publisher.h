@@ -25,6 +25,11 @@ struct Options {
     std::vector<std::string> criticalPatterns;
     std::string selfName; // the launcher build, a file directly in SOURCE; empty: none
     unsigned jobs = 0;    // compression threads; 0: one per processor
+    // Signs the tree with this private key (a PEM file of --keygen): the
+    // signature file beside the manifest, and a SHA-256 on every file line.
+    std::optional<std::filesystem::path> signingKey;
+    // When the signed manifest expires, in seconds since 1970 (UTC).
+    std::optional<std::int64_t> expiresAt;
     const std::atomic<bool>* cancel = nullptr; // set to stop early (nothing is published)
 };
 
@@ -46,6 +51,8 @@ struct Summary {
     std::uint64_t compressedBytes = 0; // the copies, without the manifest
     std::size_t reusedCopies = 0;      // taken over from the previous tree
     std::size_t compressedCopies = 0;  // compressed in this run
+    std::string signingKey; // the public key that signed the tree (base64); empty: unsigned
+    std::string expires;    // when the signed manifest expires (UTC text); empty: never
     std::vector<std::string> warnings;
 };
 

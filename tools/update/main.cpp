@@ -30,7 +30,9 @@ constexpr const char* kUsage =
     "Brings the installation in the current folder up to date with its update\n"
     "server, as the launcher does, and prints every status text of the run.\n"
     "Settings come from \"Quenmor.ini\" in the current folder (UpdatesUrl,\n"
-    "CreateBackup, AtRevision); a newer revision is recorded there.\n"
+    "CreateBackup, AtRevision, UpdateKey); a newer revision is recorded there.\n"
+    "With a trusted key (UpdateKey, or one built in), only a tree signed by it\n"
+    "is taken; why one is refused is printed on stderr as \"refused: ...\".\n"
     "\n"
     "  --full-check     check every file, not only the critical ones\n"
     "  --hosts-dir DIR  folder holding the \"hosts\" file to maintain (default /etc)\n"
@@ -112,6 +114,10 @@ public:
         retry_ = Printable(note);
         retryUntil_ = Clock::now() + std::chrono::seconds(5);
         Draw(true);
+    }
+    void ShowCause(const std::string& cause) override {
+        ClearLive();
+        std::cerr << "refused: " << Printable(cause) << std::endl;
     }
     void StoreRevision(const std::string& revision) override {
         platform::WriteProfileString(settingsFile_, "main", "AtRevision", revision);
@@ -228,6 +234,8 @@ int main(int argc, char** argv) {
         run.CreateBackup =
             StrToInt(platform::GetProfileString(settings, "main", "CreateBackup", "0"));
         run.AtRevision = StrToInt(platform::GetProfileString(settings, "main", "AtRevision", "0"));
+        run.TrustedKeys =
+            signing::TrustedKeys(platform::GetProfileString(settings, "main", "UpdateKey", ""));
         run.HostsFolder = hostsFolder;
         run.Connections = connections;
         // This program stands in for the launcher: a "self" entry that names

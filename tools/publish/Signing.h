@@ -1,0 +1,41 @@
+// The publisher's side of signed trees: a new Ed25519 key pair, its private
+// key kept as a PEM file that only its owner can read, that key read back,
+// and the signature file it makes over the compressed manifest.
+#pragma once
+
+#include "Signature.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace publish {
+
+// Writes a new private key into `keyFile`, which must not exist (a key is
+// never overwritten), and returns its public key. Raises EUsageError when the
+// file exists, EPublishError when it cannot be written (nothing is left).
+signing::PublicKey GenerateKey(const std::filesystem::path& keyFile);
+
+// A private key read from its PEM file.
+class SigningKey {
+public:
+    // Raises EUsageError naming the file when it cannot be read or holds no
+    // unencrypted Ed25519 private key.
+    explicit SigningKey(const std::filesystem::path& keyFile);
+    ~SigningKey();
+    SigningKey(const SigningKey&) = delete;
+    SigningKey& operator=(const SigningKey&) = delete;
+
+    const signing::PublicKey& PublicKey() const { return public_; }
+
+    // The text of the signature file over the file `signed`. Raises
+    // EPublishError.
+    std::string SignatureFileText(const std::filesystem::path& signedFile) const;
+
+private:
+    struct Key;
+    std::unique_ptr<Key> key_;
+    signing::PublicKey public_{};
+};
+
+} // namespace publish
