@@ -117,9 +117,11 @@ private:
     }
 
     // The stand-in Wine's record: one line per start, "FOLDER|ARG|ARG...".
+    // Only whole lines count: the stand-in may be writing one while it is read.
     QStringList WineStarts() const {
-        QStringList lines = QString::fromStdString(Read(record_)).split('\n', Qt::SkipEmptyParts);
-        return lines;
+        std::string text = Read(record_);
+        text.erase(text.find_last_of('\n') == std::string::npos ? 0 : text.find_last_of('\n') + 1);
+        return QString::fromStdString(text).split('\n', Qt::SkipEmptyParts);
     }
 
 private slots:
