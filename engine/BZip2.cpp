@@ -141,8 +141,18 @@ void UnpackCopy(TStream& source, const std::function<void(const char*, std::size
     }
     if (!stream.StreamEnded())
         throw EBZCompressionError("error " + std::to_string(BZ_UNEXPECTED_EOF));
-    if (!expectedDigest.empty() && digest.FinalText() != expectedDigest)
-        throw EInOutError("The new content of \"" + name + "\" does not match its digest");
-    if (sha256 && sha256->FinalText() != expectedSha256)
-        throw EInOutError("The new content of \"" + name + "\" does not match its SHA-256 digest");
+    if (!expectedDigest.empty()) {
+        const std::string got = digest.FinalText();
+        if (got != expectedDigest)
+            throw EInOutError("The new content of \"" + name +
+                              "\" does not match its digest: MD5 " + expectedDigest +
+                              " expected, " + got + " got");
+    }
+    if (sha256) {
+        const std::string got = sha256->FinalText();
+        if (got != expectedSha256)
+            throw EInOutError("The new content of \"" + name +
+                              "\" does not match its digest: SHA-256 " + expectedSha256 +
+                              " expected, " + got + " got");
+    }
 }

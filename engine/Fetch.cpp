@@ -52,7 +52,7 @@ bool Retryable(long status) {
 // What the try found, for the note of the next one.
 std::string Problem(const platform::HttpResponse& response) {
     if (!response.opened)
-        return "not opened (" + response.error + ")";
+        return "no answer: " + response.error;
     if (Retryable(response.status))
         return "answer " + std::to_string(response.status);
     return "body broke off (" + response.error + ")";
@@ -86,6 +86,21 @@ bool ContinuesAt(const std::string& contentRange, std::int64_t from, std::int64_
         return first == from && total < 0;
     return ReadNumber(size, length) && first == from && last < length &&
            (total < 0 || length == total);
+}
+
+std::string FetchFailure(const std::string& url, const TFetchResult& result) {
+    const std::string tries =
+        result.tries > 1 ? " after " + std::to_string(result.tries) + " tries" : std::string();
+    if (!result.opened)
+        return url + ": cannot be fetched" + tries + " (" + result.problem + ")";
+    // A 4xx or 5xx page is a body too, but not the resource.
+    if (result.status < 200 || result.status > 299)
+        return url + ": the server answered HTTP " + std::to_string(result.status) + tries;
+    if (!result.problem.empty())
+        return url + ": received " + std::to_string(result.bytes) + " of " +
+               (result.total >= 0 ? std::to_string(result.total) : std::string("?")) + " bytes" +
+               tries + " (" + result.problem + ")";
+    return {};
 }
 
 TFetch::TFetch(platform::HttpConnection& connection, platform::HttpOptions options,
@@ -147,6 +162,7 @@ TFetchResult TFetch::Get(const std::string& url, const TFetchSink& sink) {
         const platform::HttpResponse response = connection_.Get(url, options, handlers);
         result.opened = result.opened || response.opened;
         result.status = response.status;
+        result.total = total;
         // A continuation that ended before the resource does (a server may send
         // less than was asked for) is resumed again from where it stopped.
         const bool whole = use != Use::Append || total < 0 || result.bytes >= total;
@@ -154,6 +170,8 @@ TFetchResult TFetch::Get(const std::string& url, const TFetchSink& sink) {
             validator.clear(); // the next try asks for the whole body
         else if (use != Use::Ignore && response.complete && whole && !Retryable(response.status))
             return result;
+        result.problem =
+            startOver ? std::string("no continuation of the same version") : Problem(response);
         if (result.tries >= policy_.maxTries || waited >= policy_.maxWait)
             return result;
         milliseconds pause = policy_.firstPause * (1 << std::min(result.tries - 1, 16));
@@ -165,12 +183,9 @@ TFetchResult TFetch::Get(const std::string& url, const TFetchSink& sink) {
         }
         pause = std::min(pause, policy_.maxWait - waited);
         if (note_)
-            note_(url + ": " +
-                  (startOver ? std::string("no continuation of the same version")
-                             : Problem(response)) +
-                  "; try " + std::to_string(result.tries + 1) + " of " +
-                  std::to_string(policy_.maxTries) + " in " + std::to_string(pause.count()) +
-                  " ms");
+            note_(url + ": " + result.problem + "; try " + std::to_string(result.tries + 1) +
+                  " of " + std::to_string(policy_.maxTries) + " in " +
+                  std::to_string(pause.count()) + " ms");
         Pause(pause);
         waited += pause;
     }

@@ -31,8 +31,19 @@ struct TFetchResult {
     bool opened = false; // some try opened the address: the sink holds a body
     long status = 0;     // of the last answer
     int tries = 0;
-    std::int64_t bytes = 0; // of the body in the sink
+    std::int64_t bytes = 0;  // of the body in the sink
+    std::int64_t total = -1; // of the resource, when an answer said
+    // Why the last try did not give the whole body (the transport's error
+    // text, or that no continuation of the same version came); empty when it
+    // did.
+    std::string problem;
 };
+
+// What went wrong with a fetch of `url`, for logs: that it could not be
+// opened (and why), the HTTP status of an answer that was no success, or the
+// bytes received of those expected; empty text when it gave a whole body
+// with a success status.
+std::string FetchFailure(const std::string& url, const TFetchResult& result);
 
 class TFetch {
 public:

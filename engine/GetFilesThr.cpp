@@ -8,7 +8,6 @@
 #include "LstFile.h"
 #include "Misc.h"
 #include "Process.h"
-#include "SignedManifest.h"
 #include "Text.h"
 #include "WorkAhead.h"
 #include "md5.h"
@@ -63,6 +62,31 @@ FileEntry SplitFileEntry(const std::string& entry) {
     if (fields.size() < 3)
         throw Exception("Manifest entry without path, digest and size: " + entry);
     return {fields[2], fields[1], fields[0], fields.size() > 3 ? fields[3] : std::string()};
+}
+
+// A failure's text, with what its download went through when that went
+// wrong too (an error page unpacked, a body cut short): that is the cause.
+std::string Because(const std::string& failure, const std::string& fetchFailure) {
+    return fetchFailure.empty() ? failure : fetchFailure + "; " + failure;
+}
+
+// An error as the log gives it: damaged compressed data says so, whose own
+// text is only the library's code.
+std::string Described(const std::exception& error) {
+    if (dynamic_cast<const EBZip2Error*>(&error))
+        return std::string("the compressed copy cannot be unpacked (bzip2 ") + error.what() + ")";
+    return ErrorForLog(error);
+}
+
+// The text of an error that ends a run.
+std::string ErrorText(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return Described(e);
+    } catch (...) {
+        return "the run ended unexpectedly";
+    }
 }
 
 std::int64_t SizeField(const FileEntry& entry) {
@@ -125,6 +149,21 @@ unsigned GFilesThread::CoreCount() const {
     return Cores > 0 ? Cores : std::max(1u, std::thread::hardware_concurrency());
 }
 
+std::string GFilesThread::SettingsText() const {
+    std::string text = "UpdatesUrl=" + UpdateUrl + " AtRevision=" + std::to_string(AtRevision);
+    if (RecordedRevision > AtRevision)
+        text += " (recorded " + std::to_string(RecordedRevision) + ")";
+    text += std::string(" FullCheck=") + (FullCheck ? "1" : "0") +
+            " CreateBackup=" + std::to_string(CreateBackup) +
+            " TrustedKeys=" + std::to_string(TrustedKeys.size()) + " Connections=" +
+            std::to_string(std::clamp(Connections > 0 ? Connections : kDefaultConnections, 1,
+                                      kMaxConnections)) +
+            " Folder=" + platform::CurrentFolder();
+    if (!HostsFolder.empty())
+        text += " HostsFolder=" + HostsFolder;
+    return text;
+}
+
 // ---------------------------------------------------------------------------
 // The run.
 
@@ -145,6 +184,8 @@ void GFilesThread::Execute() {
         if (!fetched) {
             StatusText = status::kFailed;
             RemoveFile(manifest);
+            Cause(UpdateUrl.empty() ? std::string("no update address: UpdatesUrl is empty")
+                                    : lastFetchFailure_);
         } else if (Signed() && !SignatureHolds()) {
             // Nothing of a manifest without a good signature is read.
             RemoveFile(BaseDir + "files.lst.bz2");
@@ -153,9 +194,10 @@ void GFilesThread::Execute() {
             Show("");
             try {
                 Unpack(BaseDir + "files.lst.bz2", manifest);
-            } catch (const std::exception&) {
+            } catch (const std::exception& e) {
                 Show(status::kFailed);
                 RemoveFile(manifest);
+                Cause(Because("files.lst.bz2: " + Described(e), lastFetchFailure_));
             }
             if (IsFile(manifest))
                 ProcessManifest();
@@ -165,6 +207,15 @@ void GFilesThread::Execute() {
     } catch (...) {
         // Whatever else went wrong ends the run here, but never leaves the
         // window locked or a manifest of this run behind.
+        std::string cause;
+        try {
+            throw;
+        } catch (const HostRefusal& refusal) {
+            cause =
+                "the launcher could not take the run's notification: " + ErrorText(refusal.error);
+        } catch (...) {
+            cause = ErrorText(std::current_exception());
+        }
         PendingFiles.clear();
         SourceStream = nullptr;
         if (!manifest.empty())
@@ -175,6 +226,7 @@ void GFilesThread::Execute() {
             batch_.clear();
         }
         try {
+            Cause(cause);
             StatusText = status::kFailed;
             Synchronize(&GFilesThread::ShowStatus);
             Synchronize(&GFilesThread::UnlockCommands);
@@ -191,17 +243,9 @@ void GFilesThread::ProcessManifest() {
     std::int32_t revision = 0;
     {
         const TListFile list(BaseDir + "files.lst");
-        if (Signed()) {
-            const std::string cause = signing::CheckSignedManifest(
-                list, std::max(AtRevision, RecordedRevision),
-                std::chrono::duration_cast<std::chrono::seconds>(
-                    std::chrono::system_clock::now().time_since_epoch())
-                    .count());
-            if (!cause.empty()) {
-                Refuse(cause);
-                RemoveFile(BaseDir + "files.lst");
-                return;
-            }
+        if (Signed() && !SignedManifestHolds(list)) {
+            RemoveFile(BaseDir + "files.lst");
+            return;
         }
         revision = StrToInt(list.GetValue("settings", "Rev"));
         if (StrToInt(list.GetValue("settings", "ModHosts")) == 1)
@@ -301,58 +345,6 @@ void GFilesThread::RemoveLeftovers(const std::vector<std::vector<std::string>>& 
 // ---------------------------------------------------------------------------
 // Fetch and unpack.
 
-bool GFilesThread::SignatureHolds() {
-    const std::string url = UpdateUrl + signing::kSignatureFileName;
-    // The signature comes on the run's own connection, right after the
-    // manifest, into memory; anything longer than a signature file is not
-    // one, and is not fetched to its end.
-    struct TooLong {};
-    std::string text;
-    TFetchSink sink;
-    sink.restart = [&] { text.clear(); };
-    sink.data = [&](const char* data, std::size_t size) {
-        if (text.size() + size > signing::kMaxSignatureFileSize)
-            throw TooLong{};
-        text.append(data, size);
-    };
-    platform::HttpOptions options = TransferOptions();
-    options.cancelled = [this] { return Aborted(); };
-    TFetch fetch(*connection_, options, Retry,
-                 [this](const std::string& note) { ShowRetries({note}); });
-    TFetchResult result;
-    try {
-        result = fetch.Get(url, sink);
-    } catch (const TooLong&) {
-        Refuse("unreadable signature: " + url + " is longer than a signature file");
-        return false;
-    }
-    if (!result.opened || result.status != 200) {
-        Refuse("no signature: " + url +
-               (result.opened ? " answered HTTP " + std::to_string(result.status)
-                              : std::string(" could not be fetched")));
-        return false;
-    }
-    const platform::MappedFile manifest(BaseDir + "files.lst.bz2");
-    const signing::Verdict verdict =
-        signing::Verify(text, TrustedKeys, manifest.data(), manifest.size());
-    switch (verdict) {
-    case signing::Verdict::Good:
-        return true;
-    case signing::Verdict::Unreadable:
-        Refuse("unreadable signature: " + url + " holds no signature file");
-        break;
-    case signing::Verdict::UntrustedKey:
-        Refuse("untrusted key: " + url + " is signed with the key " +
-               signing::KeyText(signing::ParseSignatureFile(text)->key) +
-               ", which this installation does not trust");
-        break;
-    case signing::Verdict::BadSignature:
-        Refuse("bad signature: " + url + " does not match " + UpdateUrl + "files.lst.bz2");
-        break;
-    }
-    return false;
-}
-
 bool GFilesThread::Download(const std::string& url, const std::string& target, bool progress) {
     ProgressValue = 0;
     if (!connection_)
@@ -400,8 +392,11 @@ bool GFilesThread::Download(const std::string& url, const std::string& target, b
     TFetch fetch(*connection_, options, Retry,
                  [this](const std::string& note) { ShowRetries({note}); });
     bool opened = false;
+    lastFetchFailure_.clear();
     try {
-        opened = fetch.Get(url, sink).opened;
+        const TFetchResult result = fetch.Get(url, sink);
+        opened = result.opened;
+        lastFetchFailure_ = FetchFailure(url, result);
     } catch (...) {
         // Nothing of a transfer that broke off this way is kept.
         file.reset();
@@ -507,6 +502,8 @@ void GFilesThread::CheckFiles(const std::vector<std::string>& entries) {
         Show(status::kCheckingFile + platform::AnsiToUtf8(entry.path));
         if (!IsSafeRelativePath(entry.path)) {
             runFailed_ = true; // never read, written or fetched
+            Cause("'" + platform::AnsiToUtf8(entry.path) +
+                  "' leads outside the installation; left out");
             continue;
         }
         if (digests.Take(i, [this] { FlushNotifications(true); }) == entry.digest)
@@ -609,6 +606,7 @@ void GFilesThread::InstallPending() {
         if (!fetched.opened) {
             StatusText = status::kFailed;
             failed = true;
+            Cause(fetched.failure);
             break; // the later entries are not installed, fetched or not
         }
         try {
@@ -632,9 +630,10 @@ void GFilesThread::InstallPending() {
             fileProgress(0);
             if (error)
                 std::rethrow_exception(error);
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             StatusText = status::kFailed;
             failed = true;
+            Cause(Because(shown + ": " + Described(e), fetched.failure));
         }
         ProgressValue = static_cast<std::int64_t>(i) + 1;
         Synchronize(&GFilesThread::SetTotalProgress);
@@ -659,6 +658,8 @@ void GFilesThread::SelfUpdate(const std::string& entry) {
     // system is left alone.
     if (!IsSafeRelativePath(self.path) || self.path.find_first_of("\\/") != std::string::npos) {
         runFailed_ = true;
+        Cause("the launcher build '" + platform::AnsiToUtf8(self.path) +
+              "' is not a file name of the installation's folder; left alone");
         return;
     }
     const std::string launcher = LocalFile(self.path);
@@ -672,8 +673,10 @@ void GFilesThread::SelfUpdate(const std::string& entry) {
     const std::string build = launcher + ".New";
     const std::string url =
         UpdateUrl + platform::EncodeUrlPath(platform::AnsiToUtf8(self.path)) + ".bz2";
-    if (!Download(url, launcher + ".bz2", true))
+    if (!Download(url, launcher + ".bz2", true)) {
+        Cause("the launcher build is not replaced: " + lastFetchFailure_);
         return;
+    }
     try {
         // The new build must be exactly the one listed before the launcher is
         // ended for it.
@@ -682,9 +685,10 @@ void GFilesThread::SelfUpdate(const std::string& entry) {
         const std::string script = WriteUpdateScript(
             platform::PathText(platform::FsPath(launcher).filename()), LauncherProcessId);
         RunInOwnFolder(script);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         RemoveFile(build);
         StatusText = status::kFailed;
         runFailed_ = true;
+        Cause(Because("the launcher build is not replaced: " + Described(e), lastFetchFailure_));
     }
 }

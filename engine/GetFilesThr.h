@@ -53,15 +53,20 @@ public:
     // What a transfer is about to try again, and why: for live displays and
     // traces, never for the status line.
     virtual void ShowRetry(const std::string& /*note*/) {}
-    // Why the update server's tree was refused (a signature that does not
-    // hold, an expired or replayed manifest): for traces, logs and standard
-    // error, never for the status line, which keeps the failure text.
+    // Why the run, or a part of it, failed: the address and what its server
+    // answered, the bytes received of those expected, the digest expected and
+    // got, the system's error text, or why the update server's tree was
+    // refused (a signature that does not hold, an expired or replayed
+    // manifest). For logs, traces and standard error, never for the status
+    // line, which keeps its fixed texts.
     virtual void ShowCause(const std::string& /*cause*/) {}
 };
 
 // Runs one notification on the host's thread and returns when it has run,
 // passing back whatever it raised. An empty dispatcher runs it in place.
 using TDispatcher = std::function<void(const std::function<void()>&)>;
+
+class TListFile;
 
 class GFilesThread {
 public:
@@ -166,6 +171,11 @@ public:
     bool BatchNotifications = false;
     static constexpr std::chrono::milliseconds kBatchInterval{20};
 
+    // The settings the run takes, as one line of the run log: the update
+    // address, the revision, the check, backups, the trusted keys, the
+    // connections and the folders.
+    std::string SettingsText() const;
+
     // The body of the run.
     void Execute();
 
@@ -211,13 +221,17 @@ private:
     void CheckAborted() const;
     void Show(const std::string& text);
     void ShowRetries(const std::vector<std::string>& notes);
+    // Shows why something failed (see TUpdateTarget::ShowCause).
+    void Cause(const std::string& cause);
     // Refuses the update server's tree: the failure text becomes the run's
     // status, and the cause is shown.
     void Refuse(const std::string& cause);
     bool Signed() const { return !TrustedKeys.empty(); }
     // Whether the downloaded "files.lst.bz2" comes with a good signature by a
-    // trusted key; refuses it when not.
+    // trusted key, and whether the manifest holds what a signed one must;
+    // each refuses the tree when not (SignedRun.cpp).
     bool SignatureHolds();
+    bool SignedManifestHolds(const TListFile& list);
     platform::HttpOptions TransferOptions() const;
     unsigned CoreCount() const;
     void OnUnpackProgress();
@@ -250,8 +264,9 @@ private:
     bool stopped_ = false;
     // The run's own connection, for the manifest and the launcher's build.
     std::unique_ptr<platform::HttpConnection> connection_;
-    std::string retryText_; // what ShowRetry shows
-    std::string causeText_; // what ShowCause shows
+    std::string retryText_;        // what ShowRetry shows
+    std::string lastFetchFailure_; // of the last Download (see FetchFailure)
+    std::string causeText_;        // what ShowCause shows
     // The power of two that scales each gauge (0 file, 1 total) into 32 bits;
     // the host's, kept where the notifications run.
     int gaugeShift_[2] = {0, 0};

@@ -7,6 +7,7 @@
 #include "Misc.h"
 #include "Process.h"
 #include "Streams.h"
+#include "Text.h"
 
 #include <filesystem>
 #include <string>
@@ -36,8 +37,9 @@ void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
         char buffer[65536];
         while (const std::size_t n = in.Read(buffer, sizeof buffer))
             content.append(buffer, n);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         runFailed_ = true;
+        Cause("hosts file: " + std::string(e.what()));
         return;
     }
     std::vector<std::string> lines;
@@ -56,6 +58,8 @@ void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
         if (fields.size() < 2 || !platform::IsIpAddressLiteral(fields[1]) ||
             !IsPlainHostName(fields[0])) {
             runFailed_ = true;
+            Cause("hosts entry '" + platform::AnsiToUtf8(entry) +
+                  "' is not an address and a host name; left out");
             continue;
         }
         const std::string& host = fields[0];
@@ -88,9 +92,10 @@ void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
         out.Write(text.data(), text.size());
         out.Commit();
         Show(status::kHostsChanged);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // Without the right to change it (the usual case for a player), the
         // game files are still brought up to date.
         runFailed_ = true;
+        Cause("hosts file: " + std::string(e.what()));
     }
 }

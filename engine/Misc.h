@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,12 @@ std::string ReplaceText(std::string_view text, std::string_view search,
 // Deletes a folder with everything in it when it exists; returns whether that
 // succeeded (a folder that does not exist counts as success).
 bool DeleteFolder(const std::string& path);
+
+// UTC times as "YYYY-MM-DDTHH:MM:SSZ" (signed manifests' "Expires", the run
+// log) and seconds since 1970-01-01T00:00:00Z. Parsing takes only real times
+// of that exact form.
+std::optional<std::int64_t> ParseUtcTime(std::string_view text);
+std::string UtcTimeText(std::int64_t seconds);
 
 // Integer text as the settings and the manifest write it: optional blanks in
 // front, an optional sign, then decimal digits, or hexadecimal digits after

@@ -215,10 +215,14 @@ void GFilesThread::Show(const std::string& text) {
     Synchronize(&GFilesThread::ShowStatus);
 }
 
-void GFilesThread::Refuse(const std::string& cause) {
-    StatusText = status::kFailed;
+void GFilesThread::Cause(const std::string& cause) {
     causeText_ = cause;
     Synchronize(&GFilesThread::ShowCause);
+}
+
+void GFilesThread::Refuse(const std::string& cause) {
+    StatusText = status::kFailed;
+    Cause(cause);
 }
 
 void GFilesThread::ShowRetries(const std::vector<std::string>& notes) {

@@ -2,22 +2,15 @@
 // on it: an expiry time ("Expires" of the section "settings") that has not
 // passed, so that a server cannot freeze an installation on an old revision,
 // a revision not below the one recorded, so that an old signed manifest
-// cannot be replayed, and a SHA-256 digest in front of every file entry. Also
-// the UTC time texts that "Expires" is written in.
+// cannot be replayed, and a SHA-256 digest in front of every file entry.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
-#include <string_view>
 
 class TListFile;
 
 namespace signing {
-
-// "YYYY-MM-DDTHH:MM:SSZ" (UTC) and seconds since 1970-01-01T00:00:00Z.
-std::optional<std::int64_t> ParseUtcTime(std::string_view text);
-std::string UtcTimeText(std::int64_t seconds);
 
 // The cause for refusing the manifest (a text that begins with "expired",
 // "rollback", "missing SHA-256" or "bad manifest"), or empty text when a run

@@ -168,7 +168,7 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
             const TFetchResult result = fetch.Get(job.in.url, sink);
             if (file)
                 file->Close();
-            fetched = {result.opened, result.bytes};
+            fetched = {result.opened, result.bytes, FetchFailure(job.in.url, result)};
         } catch (...) {
             error = std::current_exception();
             stopped = !Aborted() && Cut(i);

@@ -69,6 +69,7 @@ public:
     struct Fetched {
         bool opened = false;
         std::int64_t copySize = 0; // the downloaded copy's size
+        std::string failure;       // what went wrong (see FetchFailure); empty: nothing
     };
 
     TWorkAhead(std::vector<TAheadEntry> entries, Settings settings);

@@ -1,5 +1,7 @@
 #include "Application.h"
 
+#include "Desktop.h"
+#include "Errors.h"
 #include "Process.h"
 
 #include <QLoggingCategory>
@@ -59,7 +61,17 @@ QString ErrorBoxText(const std::string& message) {
     return text;
 }
 
+TRunLog& LauncherLog() {
+    static TRunLog* log = [] {
+        auto* made = new TRunLog; // lives as long as the program
+        made->SetFile(platform::StateFolder() + "/launcher.log");
+        return made;
+    }();
+    return *log;
+}
+
 void ShowException(const std::exception& error) {
+    LauncherLog().Write("error", ErrorForLog(error));
     PresentError(ErrorBoxText(error.what()));
 }
 

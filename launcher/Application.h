@@ -1,7 +1,9 @@
 // The application object and its central error handler: an error that leaves
-// an event handler is shown in an error box titled "Quenmor", and the program
-// goes on.
+// an event handler is shown in an error box titled "Quenmor", written into the
+// launcher's log, and the program goes on.
 #pragma once
+
+#include "RunLog.h"
 
 #include <QApplication>
 #include <QString>
@@ -24,6 +26,10 @@ QString ErrorBoxText(const std::string& message);
 // is presented.
 void ShowException(const std::exception& error);
 extern std::function<void(const QString& text)> PresentError;
+
+// The launcher's log (see TRunLog): its update runs and the errors it showed,
+// in "launcher.log" of platform::StateFolder().
+TRunLog& LauncherLog();
 
 // Runs `handler` as an event handler runs: what it raises is shown and the
 // rest of it is skipped.

@@ -450,6 +450,8 @@ void TFMain::TryStartPending() {
         run_.reset();
     }
     run_ = std::move(pending_);
+    runStatus_.clear();
+    LauncherLog().RunStarted(run_->SettingsText());
     run_->Start();
     poll_->start();
 }
@@ -533,16 +535,19 @@ void TFMain::LockCommands() {
 
 void TFMain::ShowStatus(const std::string& text) {
     Trace("status", text);
+    runStatus_ = text;
     BeginFrame();
     Label3->setText(QString::fromStdString(text));
 }
 
 void TFMain::ShowRetry(const std::string& note) {
     Trace("retry", note);
+    LauncherLog().Retry(note);
 }
 
 void TFMain::ShowCause(const std::string& cause) {
-    Trace("refused", cause);
+    Trace("failure", cause);
+    LauncherLog().Failure(cause);
 }
 
 void TFMain::SetFileGaugeMax(std::int32_t value) {
@@ -576,6 +581,7 @@ void TFMain::StoreRevision(const std::string& revision) {
 
 void TFMain::UnlockCommands() {
     Trace("unlock");
+    LauncherLog().RunEnded(runStatus_);
     ImgBtn1->show();
     ImgBtn2->show();
     ImgBtn5->setEnabled(true);

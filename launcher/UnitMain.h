@@ -116,8 +116,8 @@ public:
     void SetTotalProgress(std::int32_t value) override;
     void StoreRevision(const std::string& revision) override;
     void UnlockCommands() override;
-    void ShowRetry(const std::string& note) override;  // in the trace only
-    void ShowCause(const std::string& cause) override; // in the trace only
+    void ShowRetry(const std::string& note) override;  // in the trace and the log
+    void ShowCause(const std::string& cause) override; // in the trace and the log
 
     // Whether an update run of this window is going on or waiting for the
     // installation to be free.
@@ -190,4 +190,5 @@ private:
     // start-up stays what runs are given, but no signed manifest below this
     // one is taken.
     std::int32_t recordedRevision_ = 0;
+    std::string runStatus_; // the run's last status text, for the log
 };

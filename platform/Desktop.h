@@ -1,5 +1,7 @@
-// The desktop shortcut: a desktop entry file on the user's desktop and in the
-// applications menu, as freedesktop.org desktops read them.
+// The user's desktop session: the desktop shortcut (a desktop entry file on
+// the user's desktop and in the applications menu, as freedesktop.org
+// desktops read them) and the folders where a desktop program keeps its own
+// files.
 #pragma once
 
 #include <string>
@@ -17,6 +19,10 @@ std::string ApplicationsFolder();
 // The folder for the user's icons: $XDG_DATA_HOME (else $HOME/.local/share)
 // + "/icons".
 std::string IconsFolder();
+
+// The folder for the launcher's state that outlives a run, its log among it:
+// $XDG_STATE_HOME (else $HOME/.local/state) + "/quenmor".
+std::string StateFolder();
 
 struct DesktopEntry {
     std::string name;    // the shortcut's name

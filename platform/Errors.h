@@ -15,7 +15,19 @@ public:
 class EInOutError : public Exception {
 public:
     using Exception::Exception;
+    EInOutError(const std::string& text, std::string reason)
+        : Exception(text), reason_(std::move(reason)) {}
+    // What went wrong underneath, where the text is one the player sees and
+    // says no more ("Unable to write to %s"): for logs. Empty otherwise.
+    const std::string& Reason() const { return reason_; }
+
+private:
+    std::string reason_;
 };
+
+// The text of an error for a log: its own text, and what went wrong
+// underneath when it knows more.
+std::string ErrorForLog(const std::exception& error);
 
 // A text could not be converted to a number or a Boolean.
 class EConvertError : public Exception {

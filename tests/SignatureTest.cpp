@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "Errors.h"
 #include "LstFile.h"
+#include "Misc.h"
 #include "Profile.h"
 #include "PublishErrors.h"
 #include "Publisher.h"
@@ -194,26 +195,26 @@ TEST_F(SigningKeyTest, VerdictsNameWhatIsWrong) {
 }
 
 TEST(UtcTime, ReadsAndWritesOnlyRealTimes) {
-    EXPECT_EQ(signing::ParseUtcTime("1970-01-01T00:00:00Z"), 0);
-    EXPECT_EQ(signing::ParseUtcTime("2000-03-01T00:00:00Z"), 951868800);
-    EXPECT_EQ(signing::ParseUtcTime("2038-01-19T03:14:08Z"), std::int64_t{1} << 31);
-    EXPECT_EQ(signing::ParseUtcTime("2024-02-29T23:59:59Z"), 1709251199);
+    EXPECT_EQ(ParseUtcTime("1970-01-01T00:00:00Z"), 0);
+    EXPECT_EQ(ParseUtcTime("2000-03-01T00:00:00Z"), 951868800);
+    EXPECT_EQ(ParseUtcTime("2038-01-19T03:14:08Z"), std::int64_t{1} << 31);
+    EXPECT_EQ(ParseUtcTime("2024-02-29T23:59:59Z"), 1709251199);
     for (const std::int64_t t : {std::int64_t{0}, std::int64_t{951782400}, std::int64_t{1709251199},
                                  std::int64_t{4102444800}, std::int64_t{253402300799}})
-        EXPECT_EQ(signing::ParseUtcTime(signing::UtcTimeText(t)), t) << signing::UtcTimeText(t);
-    EXPECT_EQ(signing::UtcTimeText(1709251199), "2024-02-29T23:59:59Z");
+        EXPECT_EQ(ParseUtcTime(UtcTimeText(t)), t) << UtcTimeText(t);
+    EXPECT_EQ(UtcTimeText(1709251199), "2024-02-29T23:59:59Z");
     for (const char* bad :
          {"2023-02-29T00:00:00Z", "1900-02-29T00:00:00Z", "2024-13-01T00:00:00Z",
           "2024-04-31T00:00:00Z", "2024-01-01T24:00:00Z", "2024-01-01T00:60:00Z",
           "2024-01-01T00:00:60Z", "2024-01-01 00:00:00Z", "2024-01-01T00:00:00",
           "2024-01-01T00:00:00+00:00", "2024-1-01T00:00:00Z", "+024-01-01T00:00:00Z", ""})
-        EXPECT_FALSE(signing::ParseUtcTime(bad)) << bad;
+        EXPECT_FALSE(ParseUtcTime(bad)) << bad;
 }
 
 TEST(SignedManifest, RefusesExpiredReplayedAndUndigestedManifests) {
     TempDir dir;
     const std::string sha(64, 'a');
-    const std::int64_t now = *signing::ParseUtcTime("2027-06-01T12:00:00Z");
+    const std::int64_t now = *ParseUtcTime("2027-06-01T12:00:00Z");
     const auto check = [&](const std::string& settings, const std::string& files,
                            std::int32_t recorded = 5) {
         WriteFile(dir / "files.lst", "[settings]\r\n" + settings + "[/settings]\r\n" + files);
@@ -264,7 +265,7 @@ TEST_F(SigningKeyTest, SignedPublishingIsAtomic) {
     options.revision = 1;
     options.jobs = 1;
     options.signingKey = fs::path(key);
-    options.expiresAt = *signing::ParseUtcTime("2030-01-01T00:00:00Z");
+    options.expiresAt = *ParseUtcTime("2030-01-01T00:00:00Z");
     const publish::Summary summary = publish::Publish(options);
     EXPECT_EQ(summary.expires, "2030-01-01T00:00:00Z");
     const std::string manifest = ReadFile(platform::PathText(out / "files.lst.bz2"));

@@ -19,7 +19,9 @@ std::string Environment(const char* name) {
     return value ? std::string(value) : std::string();
 }
 
-std::string Home() { return Environment("HOME"); }
+std::string Home() {
+    return Environment("HOME");
+}
 
 std::string DataHome() {
     const std::string data = Environment("XDG_DATA_HOME");
@@ -91,9 +93,18 @@ std::string DesktopFolder() {
     return Home() + "/Desktop";
 }
 
-std::string ApplicationsFolder() { return DataHome() + "/applications"; }
+std::string ApplicationsFolder() {
+    return DataHome() + "/applications";
+}
 
-std::string IconsFolder() { return DataHome() + "/icons"; }
+std::string IconsFolder() {
+    return DataHome() + "/icons";
+}
+
+std::string StateFolder() {
+    const std::string state = Environment("XDG_STATE_HOME");
+    return (state.empty() ? Home() + "/.local/state" : state) + "/quenmor";
+}
 
 std::string DesktopEntryText(const DesktopEntry& entry) {
     std::string text = "[Desktop Entry]\n";
@@ -123,8 +134,7 @@ bool WriteDesktopEntry(const std::string& folder, const std::string& fileName,
     } catch (const std::exception&) {
         return false;
     }
-    fs::permissions(path,
-                    fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
+    fs::permissions(path, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
                     fs::perm_options::add, error);
     // GNOME starts desktop files only once they are marked trusted; other
     // desktops go by the executable bit. Best effort: nothing waits for it.

@@ -311,8 +311,8 @@ void WriteProfileString(const std::string& file, std::string_view section, std::
         AtomicFile out(target);
         out.Write(updated.data(), updated.size());
         out.Commit();
-    } catch (const EInOutError&) {
-        throw EInOutError(refused);
+    } catch (const EInOutError& e) {
+        throw EInOutError(refused, e.what());
     }
 }
 

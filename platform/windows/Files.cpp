@@ -178,6 +178,12 @@ void AtomicFile::Commit() {
     // ReplaceFileW is not: it moves the old file aside first. The old file's
     // hidden and system marks go to the new one.
     const DWORD old = ::GetFileAttributesW(target.c_str());
+    // A read-only file is never replaced, as Windows refuses it, also where
+    // the system would let the superuser do it anyway (Wine run as root).
+    if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) != 0) {
+        Discard();
+        throw EInOutError(ErrorFor("Cannot replace", target_, ERROR_ACCESS_DENIED));
+    }
     if (old != INVALID_FILE_ATTRIBUTES)
         (void)::SetFileAttributesW(temp.c_str(),
                                    (old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) |

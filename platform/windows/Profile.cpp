@@ -5,6 +5,7 @@
 #include "Profile.h"
 
 #include "Errors.h"
+#include "Files.h"
 #include "WideText.h"
 
 #include "WindowsApi.h"
@@ -66,10 +67,12 @@ void WriteProfileString(const std::string& file, std::string_view section, std::
     const DWORD attributes = ::GetFileAttributesW(Wide(file).c_str());
     const bool readOnly =
         attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (!carried || readOnly ||
-        !::WritePrivateProfileStringW(FromAnsi(section).c_str(), FromAnsi(key).c_str(),
+    const std::string refused = FormatText("Unable to write to %s", file);
+    if (!carried || readOnly)
+        throw EInOutError(refused);
+    if (!::WritePrivateProfileStringW(FromAnsi(section).c_str(), FromAnsi(key).c_str(),
                                       FromAnsi(value).c_str(), Wide(file).c_str()))
-        throw EInOutError(FormatText("Unable to write to %s", file));
+        throw EInOutError(refused, LastErrorText());
 }
 
 } // namespace platform

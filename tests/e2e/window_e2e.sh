@@ -80,7 +80,7 @@ EOF
 chmod +x "$work/bin/wine"
 
 echo "-- the launcher starts and runs the update by itself"
-(cd "$install" && HOME="$work/home" PATH="$work/bin:$PATH" QUENMOR_TRACE=1 exec "$launcher") \
+(cd "$install" && HOME="$work/home" XDG_STATE_HOME="$work/state" PATH="$work/bin:$PATH" QUENMOR_TRACE=1 exec "$launcher") \
     2>"$trace" &
 pid=$!
 check "first paint" wait_for paint 100
@@ -103,6 +103,8 @@ check "installation equals the client" \
     diff -r --exclude=Quenmor.ini --exclude=backup --exclude=Rename.bat --exclude=.quenmor-launcher.lock \
     "$client" "$install"
 check "revision recorded" grep -q $'^AtRevision=3\r$' "$install/Quenmor.ini"
+check "run logged with its settings" grep -q " start UpdatesUrl=http://127.0.0.1:" "$work/state/quenmor/launcher.log"
+check "run's end logged" grep -q " end Все файлы были обновлены\$" "$work/state/quenmor/launcher.log"
 check "old file kept as a backup" [ "$(cat "$install/backup/data/sound.ogg")" = "old sound" ]
 
 echo "-- play"

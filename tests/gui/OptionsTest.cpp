@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "Fonts.h"
 #include "Frm2.h"
+#include "TestSupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,6 +15,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <filesystem>
 
 #include "TestFiles.h"
 
@@ -555,6 +558,35 @@ private slots:
                                                 "IsKeepMinFrameRate=true\r\n"
                                                 "StartupFullScreen=false\r\n"
                                                 "[Game]\r\nPartyLooting=0\r\n"));
+    }
+
+    // On a full disk Accept is refused as for a read-only file: the options
+    // stay as they were, no temporary file is left, and what the system said
+    // is there for the log.
+    void fullDisk() {
+        const std::filesystem::path system = std::filesystem::path(Base().toStdString()) / "system";
+        testing_support::SmallDisk disk(system, "256k");
+        if (!disk.Mounted())
+            QSKIP("a small disk is mounted only when the tests run as root");
+        const std::string before = "[Video]\r\nColorBits=16\r\n";
+        auto dialog = CreateWith(before);
+        disk.Fill();
+        main_->show();
+        dialog->Open();
+        dialog->ComboBox2->setCurrentIndex(0);
+        try {
+            dialog->SpeedButton1Click();
+            QFAIL("accepted on a full disk");
+        } catch (const EInOutError& error) {
+            QCOMPARE(std::string(error.what()), "Unable to write to " + OptionIni().toStdString());
+            QVERIFY2(ErrorForLog(error).find("No space left on device") != std::string::npos,
+                     ErrorForLog(error).c_str());
+        }
+        QCOMPARE(Read(OptionIni()), before);
+        for (const auto& entry : std::filesystem::directory_iterator(system))
+            QVERIFY2(entry.path().filename() == "option.ini" || entry.path().filename() == "filler",
+                     entry.path().c_str());
+        dialog->close();
     }
 
     void readOnlySettingsFileAfterTheGameOptions() {

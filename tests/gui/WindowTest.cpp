@@ -284,9 +284,40 @@ private slots:
         QCOMPARE(Requests("/files.lst.bz2"), 0);
     }
 
+    // The launcher's log, and how much of it the test found before.
+    static std::string LogFile() {
+        return qEnvironmentVariable("XDG_STATE_HOME").toStdString() + "/quenmor/launcher.log";
+    }
+    static std::string LogSince(std::size_t before) {
+        return Exists(LogFile()) ? ReadFile(LogFile()).substr(before) : std::string();
+    }
+    static std::size_t LogSize() { return Exists(LogFile()) ? ReadFile(LogFile()).size() : 0; }
+
+    // A failed run's log names the cause, the copy's address and the
+    // server's answer, between the run's settings and its end status.
+    void failedRunIsLoggedWithItsCause() {
+        PublishClient({{"system/game.dat", "game"}, {"data/map.txt", "map"}}, 5);
+        fs::remove(Server("data/map.txt.bz2"));
+        WriteSettings();
+        const std::size_t before = LogSize();
+        auto window = Open();
+        QTRY_VERIFY_WITH_TIMEOUT(window->RunActive() || Requests("/files.lst.bz2") == 1, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(*window), 20000);
+        QCOMPARE(window->Label3->text(), QString::fromUtf8(kFailed));
+        const std::string lines = LogSince(before);
+        QVERIFY2(lines.find(" start UpdatesUrl=" + server_->Url("/") + " AtRevision=0") !=
+                     std::string::npos,
+                 lines.c_str());
+        QVERIFY2(lines.find(" failure " + server_->Url("/data/map.txt.bz2") +
+                            ": the server answered HTTP 404") != std::string::npos,
+                 lines.c_str());
+        QVERIFY2(lines.find(" end Не удалось обновить\n") != std::string::npos, lines.c_str());
+    }
+
     // A malformed UpdateKey reaches the error box, naming the setting, and
     // no run starts.
     void malformedUpdateKeyStartsNoRun() {
+        const std::size_t before = LogSize();
         WriteSettings("UpdateKey=AAAA\r\n");
         auto window = Open();
         QTRY_COMPARE_WITH_TIMEOUT(errors_.size(), 1, 3000);
@@ -296,6 +327,8 @@ private slots:
         QVERIFY(!window->RunActive());
         QVERIFY(window->ImgBtn1->isVisible());
         QCOMPARE(Requests("/files.lst.bz2"), 0);
+        QVERIFY(LogSince(before).find(" error UpdateKey: 'AAAA' is not an update key") !=
+                std::string::npos);
     }
 
     // A signed tree installs with its key trusted. A check later in the same

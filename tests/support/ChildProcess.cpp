@@ -62,7 +62,7 @@ std::wstring Quoted(const std::wstring& text) {
 } // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::string& folder) {
+                           const std::string& folder, const std::string& outputFile) {
     std::wstring line = Quoted(Wide(program));
     for (const std::string& argument : arguments)
         line += L" " + Quoted(Wide(argument));
@@ -83,10 +83,16 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     const HANDLE null =
         ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       &inherit, OPEN_EXISTING, 0, nullptr);
+    const HANDLE output = outputFile.empty()
+                              ? INVALID_HANDLE_VALUE
+                              : ::CreateFileW(Wide(outputFile).c_str(), GENERIC_WRITE,
+                                              FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = startup.hStdOutput = startup.hStdError = null;
+    if (output != INVALID_HANDLE_VALUE)
+        startup.hStdOutput = startup.hStdError = output;
     PROCESS_INFORMATION process{};
     const std::wstring wideFolder = Wide(folder);
     started_ =
@@ -95,6 +101,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
                          &startup, &process) != 0;
     if (null != INVALID_HANDLE_VALUE)
         ::CloseHandle(null);
+    if (output != INVALID_HANDLE_VALUE)
+        ::CloseHandle(output);
     if (started_) {
         ::CloseHandle(process.hThread);
         handle_ = reinterpret_cast<std::intptr_t>(process.hProcess);
@@ -137,7 +145,7 @@ void ChildProcess::Kill() {
 #else
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::string& folder) {
+                           const std::string& folder, const std::string& outputFile) {
     // Everything the child needs is made before fork.
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -159,8 +167,11 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         return;
     if (pid == 0) {
         const int null = ::open("/dev/null", O_RDWR);
-        if (null < 0 || (!folder.empty() && ::chdir(folder.c_str()) != 0) || ::dup2(null, 0) < 0 ||
-            ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0)
+        const int output = outputFile.empty()
+                               ? null
+                               : ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (null < 0 || output < 0 || (!folder.empty() && ::chdir(folder.c_str()) != 0) ||
+            ::dup2(null, 0) < 0 || ::dup2(output, 1) < 0 || ::dup2(output, 2) < 0)
             ::_exit(127);
         ::execve(argp[0], argp.data(), envp.data());
         ::_exit(127);

@@ -1,5 +1,6 @@
 // A program that a test starts as a child process: in a folder of the test's
-// choice, with its standard streams on the null device and without the proxy
+// choice, with its standard streams on the null device (or its output in a
+// file of the test's choice) and without the proxy
 // settings of the environment (loopback requests must reach the test's
 // servers). Ended by force when the object goes.
 #pragma once
@@ -16,8 +17,9 @@ class ChildProcess {
 public:
     using Clock = std::chrono::steady_clock;
 
+    // `outputFile`: standard output and error go into this new file instead.
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::string& folder);
+                 const std::string& folder, const std::string& outputFile = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

@@ -8,9 +8,12 @@
 #include <bzlib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -111,6 +114,49 @@ bool Exists(const std::string& path) {
     return fs::exists(fs::symlink_status(FsPath(path), error));
 }
 
+bool RunningAsRoot() {
+#ifdef _WIN32
+    return false;
+#else
+    return ::geteuid() == 0;
+#endif
+}
+
+SmallDisk::SmallDisk(const fs::path& folder, const std::string& size) : folder_(folder) {
+    fs::create_directories(folder);
+    if (!RunningAsRoot())
+        return;
+    const std::string command =
+        "mount -t tmpfs -o size=" + size + " tmpfs '" + folder.string() + "' 2>/dev/null";
+    mounted_ = std::system(command.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (mounted_ && std::system(("umount '" + folder_.string() + "'").c_str()) != 0)
+        ADD_FAILURE() << "cannot unmount " << folder_;
+}
+
+void SmallDisk::Fill(std::uintmax_t leave) {
+    const fs::path filler = folder_ / "filler";
+    std::FILE* file = platform::OpenFile(PathText(filler), "wb");
+    ASSERT_NE(file, nullptr);
+    // Block by block until about `leave` bytes are left, or none at all.
+    const std::string block(4096, 'f');
+    for (int i = 0; i < 1'000'000; ++i) {
+        std::error_code error;
+        if (leave > 0 && fs::space(folder_, error).available <= leave)
+            break;
+        if (std::fwrite(block.data(), 1, block.size(), file) != block.size() ||
+            std::fflush(file) != 0)
+            break;
+    }
+    std::fclose(file);
+}
+
+bool SmallDisk::MakeReadOnly() {
+    return mounted_ && std::system(("mount -o remount,ro '" + folder_.string() + "'").c_str()) == 0;
+}
+
 std::string Unbzip2File(const std::string& path) {
     TFileStream in(path, TFileStream::Mode::fmOpenRead);
     TBZDecompressionStream bz(in);
@@ -182,6 +228,7 @@ void RecordingTarget::Add(std::string event) {
 void RecordingTarget::Clear() {
     std::lock_guard lock(mutex_);
     events_.clear();
+    causes_.clear();
     refused_.clear();
 }
 
@@ -193,6 +240,23 @@ void RecordingTarget::Refuse(std::string event) {
 std::vector<std::string> RecordingTarget::Events() const {
     std::lock_guard lock(mutex_);
     return events_;
+}
+
+void RecordingTarget::ShowCause(const std::string& cause) {
+    std::lock_guard lock(mutex_);
+    causes_.push_back(cause);
+}
+
+std::vector<std::string> RecordingTarget::Causes() const {
+    std::lock_guard lock(mutex_);
+    return causes_;
+}
+
+bool RecordingTarget::HasCause(const std::string& part) const {
+    std::lock_guard lock(mutex_);
+    return std::any_of(causes_.begin(), causes_.end(), [&](const std::string& cause) {
+        return cause.find(part) != std::string::npos;
+    });
 }
 
 std::vector<std::string> RecordingTarget::EventsWithoutFileProgress() const {

@@ -30,6 +30,30 @@ private:
     std::filesystem::path path_;
 };
 
+// Whether the tests run with the superuser's rights (never on Windows).
+bool RunningAsRoot();
+
+// A small tmpfs mounted on `folder` (made when missing) for the life of the
+// object, to fill up or to make read-only. Only the superuser can mount:
+// elsewhere Mounted() is false, and the test skips with a message.
+class SmallDisk {
+public:
+    SmallDisk(const std::filesystem::path& folder, const std::string& size);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    bool Mounted() const { return mounted_; }
+    // Fills the disk but for about `leave` bytes with a file of its own.
+    void Fill(std::uintmax_t leave = 0);
+    // Lets nothing be written any more.
+    bool MakeReadOnly();
+
+private:
+    std::filesystem::path folder_;
+    bool mounted_ = false;
+};
+
 // Makes a folder the current folder for the life of the object.
 class ScopedCurrentDir {
 public:
@@ -74,9 +98,13 @@ public:
     void SetTotalProgress(std::int32_t v) override { Add("SetTotalProgress:" + std::to_string(v)); }
     void StoreRevision(const std::string& r) override { Add("StoreRevision:" + r); }
     void UnlockCommands() override { Add("UnlockCommands"); }
-    void ShowCause(const std::string& cause) override { Add("ShowCause:" + cause); }
+    // Causes are kept apart from the events, whose order the tests compare.
+    void ShowCause(const std::string& cause) override;
 
     std::vector<std::string> Events() const;
+    std::vector<std::string> Causes() const;
+    // Whether some cause holds `part`.
+    bool HasCause(const std::string& part) const;
     void Clear();
     // Makes the notification that would be recorded as `event` raise
     // instead, as a host that refuses it does.
@@ -90,6 +118,7 @@ private:
     void Add(std::string event);
     mutable std::mutex mutex_;
     std::vector<std::string> events_;
+    std::vector<std::string> causes_;
     std::string refused_;
 };
 

@@ -14,7 +14,6 @@
 
 #include "Files.h"
 #include "Misc.h"
-#include "SignedManifest.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -297,7 +296,7 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
     if (key) {
         signedFields.sha256 = true;
         if (options.expiresAt)
-            signedFields.expires = signing::UtcTimeText(*options.expiresAt);
+            signedFields.expires = UtcTimeText(*options.expiresAt);
         summary.signingKey = signing::KeyText(key->PublicKey());
         summary.expires = signedFields.expires;
     }

@@ -2,6 +2,7 @@
 // window starts it, with the status texts printed line by line.
 //
 //   quenmor-update [--full-check] [--hosts-dir DIR] [--connections N]
+//                  [--log FILE] [--verbose]
 //
 // Exit status: 0 when the run completed without failure, 1 when it ended with
 // the failure text, 2 when it could not start.
@@ -13,6 +14,7 @@
 #include "Misc.h"
 #include "Process.h"
 #include "Profile.h"
+#include "RunLog.h"
 
 #include <algorithm>
 #include <chrono>
@@ -26,17 +28,22 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: quenmor-update [--full-check] [--hosts-dir DIR] [--connections N]\n"
+    "                      [--log FILE] [--verbose]\n"
     "\n"
     "Brings the installation in the current folder up to date with its update\n"
     "server, as the launcher does, and prints every status text of the run.\n"
     "Settings come from \"Quenmor.ini\" in the current folder (UpdatesUrl,\n"
     "CreateBackup, AtRevision, UpdateKey); a newer revision is recorded there.\n"
     "With a trusted key (UpdateKey, or one built in), only a tree signed by it\n"
-    "is taken; why one is refused is printed on stderr as \"refused: ...\".\n"
+    "is taken. A run that fails prints its first cause as the last line on stderr.\n"
     "\n"
     "  --full-check     check every file, not only the critical ones\n"
     "  --hosts-dir DIR  folder holding the \"hosts\" file to maintain (default /etc)\n"
     "  --connections N  transfers at once to the update server, 1 to 16 (default 16)\n"
+    "  --log FILE       appends the run's log to FILE: its start and settings, each\n"
+    "                   failure with its cause, each retry, the end status (kept\n"
+    "                   below 1 MB, the older part in FILE.1)\n"
+    "  --verbose        prints those lines on stderr as well\n"
     "\n"
     "Exit status: 0 updated or current, 1 the run failed, 2 it could not start\n"
     "(also when a launcher or another update is working in the installation).\n";
@@ -68,14 +75,15 @@ std::string Bar(std::int64_t value, std::int64_t max, int width) {
 // both gauges, the bytes of the current file and the speed on stderr.
 class ConsoleTarget : public TUpdateTarget {
 public:
-    ConsoleTarget(std::string settingsFile, bool live)
-        : settingsFile_(std::move(settingsFile)), live_(live) {}
+    ConsoleTarget(std::string settingsFile, bool live, TRunLog& log, bool verbose)
+        : settingsFile_(std::move(settingsFile)), live_(live), log_(log), verbose_(verbose) {}
 
     void LockCommands() override { locked_ = true; }
     void UnlockCommands() override {
         locked_ = false;
         completed_ = true;
         ClearLive();
+        log_.RunEnded(lastStatus_);
     }
     void ShowStatus(const std::string& text) override {
         ClearLive();
@@ -107,6 +115,9 @@ public:
     // On a terminal the live line says what is tried again; elsewhere a line
     // of its own on stderr does, beside the status texts on stdout.
     void ShowRetry(const std::string& note) override {
+        log_.Retry(note);
+        if (verbose_)
+            return; // the log's line is on stderr already
         if (!live_) {
             std::cerr << "retry: " << Printable(note) << std::endl;
             return;
@@ -117,7 +128,7 @@ public:
     }
     void ShowCause(const std::string& cause) override {
         ClearLive();
-        std::cerr << "refused: " << Printable(cause) << std::endl;
+        log_.Failure(cause);
     }
     void StoreRevision(const std::string& revision) override {
         platform::WriteProfileString(settingsFile_, "main", "AtRevision", revision);
@@ -157,6 +168,8 @@ private:
 
     std::string settingsFile_;
     bool live_;
+    TRunLog& log_;
+    bool verbose_;
     bool locked_ = false;
     bool completed_ = false;
     bool shown_ = false;
@@ -175,6 +188,8 @@ int main(int argc, char** argv) {
     platform::PrepareConsole();
     const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
     bool fullCheck = false;
+    bool verbose = false;
+    std::string logFile;
     int connections = 0;
     std::string hostsFolder = platform::DefaultHostsFolder();
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -194,6 +209,10 @@ int main(int argc, char** argv) {
                           << GFilesThread::kMaxConnections << ", not '" << value << "'\n";
                 return 2;
             }
+        } else if (arg == "--log" && i + 1 < args.size()) {
+            logFile = args[++i];
+        } else if (arg == "--verbose") {
+            verbose = true;
         } else if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
             return 0;
@@ -226,7 +245,11 @@ int main(int argc, char** argv) {
                      "working in it\n";
         return 2;
     }
-    ConsoleTarget target(settings, platform::IsTerminal(stderr));
+    TRunLog log;
+    log.SetFile(logFile);
+    if (verbose)
+        log.SetEcho(&std::cerr);
+    ConsoleTarget target(settings, platform::IsTerminal(stderr) && !verbose, log, verbose);
     GFilesThread run(target);
     try {
         run.UpdateUrl = platform::GetProfileString(settings, "main", "UpdatesUrl", "");
@@ -246,9 +269,16 @@ int main(int argc, char** argv) {
         std::cerr << "quenmor-update: " << e.what() << "\n";
         return 2;
     }
+    log.RunStarted(run.SettingsText());
     run.Start();
     run.WaitFor();
-    if (!target.Completed() || target.LastStatus() == status::kFailed)
+    if (!log.FileProblem().empty())
+        std::cerr << "quenmor-update: " << Printable(log.FileProblem()) << "\n";
+    if (!target.Completed() || target.LastStatus() == status::kFailed) {
+        const std::string cause = log.FirstFailure();
+        std::cerr << "quenmor-update: failed: "
+                  << (cause.empty() ? std::string("no cause was reported") : cause) << std::endl;
         return 1;
+    }
     return 0;
 }

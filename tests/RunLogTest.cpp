@@ -1,0 +1,216 @@
+// The run log: its lines for each kind of failure (a copy the server does
+// not have, a transfer cut short on every try, content that does not match
+// its digest, a full disk, a hosts file that cannot be written), as the
+// headless runner writes them into its log file and prints them with
+// --verbose, its first cause as its last line on stderr; and the log file's
+// bound in size.
+#include "RunLog.h"
+#include "ChildProcess.h"
+#include "Files.h"
+#include "TestHttpServer.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <sstream>
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kOld = "the old content";
+const std::string kNew = SampleData(300'000, 7);
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Whether a line holds every one of `parts`.
+bool HasLine(const std::vector<std::string>& lines, const std::vector<std::string>& parts) {
+    for (const std::string& line : lines) {
+        bool all = true;
+        for (const std::string& part : parts)
+            all = all && line.find(part) != std::string::npos;
+        if (all)
+            return true;
+    }
+    return false;
+}
+
+class RunLogTest : public ::testing::Test {
+protected:
+    RunLogTest()
+        : server_([this](const HttpRequest& request) {
+              return handler_ ? handler_(request) : files_(request);
+          }),
+          files_(TestHttpServer::Folder(Path("server"))) {
+        fs::create_directories(dir_.path() / "server");
+        fs::create_directories(dir_.path() / "etc");
+        WriteFile(Path("etc/hosts"), "127.0.0.1\tlocalhost\n");
+    }
+
+    std::string Path(const std::string& relative) const { return dir_ / relative; }
+
+    // Publishes data\a.dat as `content` (its copy `copy`, when given), and
+    // the hosts entry when `hosts`; installs kOld in `install`.
+    void Prepare(const std::string& install, const std::string& content,
+                 std::optional<std::string> copy = std::nullopt, bool hosts = false) {
+        install_ = install;
+        const std::string compressed = copy ? *copy : Bzip2(content);
+        WriteFile(Path("server/data/a.dat.bz2"), compressed);
+        WriteFile(Path("server/files.lst.bz2"),
+                  Bzip2("[settings]\r\nRev|2\r\nModHosts|" + std::string(hosts ? "1" : "0") +
+                        "\r\n[/settings]\r\n[hosts]\r\n10.1.2.3|login.quenmor.example\r\n"
+                        "[/hosts]\r\n[files_normal]\r\ndata\\a.dat|" +
+                        Md5Hex(content) + "|" + std::to_string(compressed.size()) +
+                        "\r\n[/files_normal]\r\n"));
+        WriteFile(Path(install + "/data/a.dat"), kOld);
+        WriteFile(Path(install + "/Quenmor.ini"),
+                  "[main]\r\nUpdatesUrl=" + server_.Url("/") + "\r\nAtRevision=1\r\n");
+    }
+
+    // Runs quenmor-update --verbose --log in the installation; its exit code.
+    int Run(const std::string& hostsFolder) {
+        ChildProcess child(BuildPath(QUENMOR_UPDATE_PATH),
+                           {"--verbose", "--log", Path("run.log"), "--hosts-dir", hostsFolder},
+                           Path(install_), Path("output.txt"));
+        const auto ending = child.Wait(ChildProcess::Clock::now() + std::chrono::seconds(90));
+        EXPECT_TRUE(ending) << "the run did not end";
+        return ending ? ending->code : -1;
+    }
+
+    // Expects a failed run whose log file and verbose output hold a failure
+    // line with all of `parts`, and whose output ends with the first cause.
+    void ExpectFailure(int code, const std::vector<std::string>& parts) {
+        EXPECT_EQ(code, 1) << ReadFile(Path("output.txt"));
+        const auto log = Lines(ReadFile(Path("run.log")));
+        const auto output = Lines(ReadFile(Path("output.txt")));
+        std::vector<std::string> failure = parts;
+        failure.insert(failure.begin(), " failure ");
+        EXPECT_TRUE(HasLine(log, failure)) << ReadFile(Path("run.log"));
+        EXPECT_TRUE(HasLine(output, failure)) << ReadFile(Path("output.txt"));
+        EXPECT_TRUE(HasLine(log, {" start UpdatesUrl=" + server_.Url("/"), "AtRevision=1"}));
+        EXPECT_TRUE(HasLine(log, {" end Не удалось обновить"}));
+        ASSERT_FALSE(output.empty());
+        std::vector<std::string> last = parts;
+        last.insert(last.begin(), "quenmor-update: failed: ");
+        EXPECT_TRUE(HasLine({output.back()}, last)) << output.back();
+    }
+    bool OldFileKept() const { return ReadFile(Path(install_ + "/data/a.dat")) == kOld; }
+
+    TempDir dir_;
+    std::function<HttpReply(const HttpRequest&)> handler_;
+    TestHttpServer server_;
+    TestHttpServer::Handler files_;
+    std::string install_;
+};
+
+} // namespace
+
+TEST_F(RunLogTest, CopyTheServerDoesNotHave) {
+    Prepare("install", kNew);
+    fs::remove(Path("server/data/a.dat.bz2"));
+    ExpectFailure(Run(Path("etc")), {server_.Url("/data/a.dat.bz2"), "HTTP 404"});
+    EXPECT_TRUE(OldFileKept());
+}
+
+TEST_F(RunLogTest, TransferCutShortOnEveryTry) {
+    Prepare("install", kNew);
+    handler_ = [this](const HttpRequest& request) {
+        HttpReply reply = files_(request);
+        if (request.target == "/data/a.dat.bz2") {
+            reply.fault = HttpReply::Fault::CutBody;
+            reply.cutAt = 1000;
+        }
+        return reply;
+    };
+    const int code = Run(Path("etc"));
+    ExpectFailure(code, {server_.Url("/data/a.dat.bz2"), "received ", " bytes after 4 tries"});
+    EXPECT_TRUE(HasLine(Lines(ReadFile(Path("run.log"))), {" retry ", "try 2 of 4"}));
+    EXPECT_TRUE(OldFileKept());
+}
+
+TEST_F(RunLogTest, ContentThatDoesNotMatchItsDigest) {
+    Prepare("install", kNew, Bzip2("something else"));
+    ExpectFailure(Run(Path("etc")), {"data\\a.dat: ", "MD5 " + Md5Hex(kNew) + " expected, " +
+                                                          Md5Hex("something else") + " got"});
+    EXPECT_TRUE(OldFileKept());
+}
+
+TEST_F(RunLogTest, FullDisk) {
+    SmallDisk disk(dir_.path() / "small", "200k");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "a small disk is mounted only when the tests run as root";
+    Prepare("small", kNew);
+    ExpectFailure(Run(Path("etc")), {"No space left on device"});
+    EXPECT_TRUE(OldFileKept());
+    for (const auto& entry : fs::recursive_directory_iterator(dir_.path() / "small"))
+        EXPECT_EQ(entry.path().filename().string().rfind(".quenmor-tmp-", 0), std::string::npos)
+            << entry.path();
+}
+
+TEST_F(RunLogTest, HostsFileThatCannotBeWritten) {
+    Prepare("install", kNew, std::nullopt, true);
+    // A hosts file in a folder where nothing can be created or replaced: a
+    // read-only disk for the superuser, whom permissions do not stop.
+    const fs::path etc = dir_.path() / "etc-locked";
+    std::optional<SmallDisk> disk;
+    if (RunningAsRoot()) {
+        disk.emplace(etc, "100k");
+        ASSERT_TRUE(disk->Mounted());
+    }
+    WriteFile(platform::PathText(etc / "hosts"), "127.0.0.1\tlocalhost\n");
+    // Elsewhere a folder without write permission, or on Windows, which has
+    // none, a read-only file (which nothing replaces).
+    const fs::path locked = platform::kPathSeparator == '\\' ? etc / "hosts" : etc;
+    if (disk)
+        ASSERT_TRUE(disk->MakeReadOnly());
+    else
+        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+    ExpectFailure(Run(platform::PathText(etc)), {"hosts file: ", "hosts"});
+    EXPECT_EQ(ReadFile(platform::PathText(etc / "hosts")), "127.0.0.1\tlocalhost\n");
+    EXPECT_EQ(ReadFile(Path("install/data/a.dat")), kNew) << "the game files are still updated";
+    if (!disk)
+        fs::permissions(locked, fs::perms::owner_all);
+}
+
+TEST(RunLog, StaysWithinItsBoundWithOneOlderFile) {
+    TempDir dir;
+    TRunLog log;
+    log.SetFile(dir / "logs/launcher.log", 4000);
+    for (int i = 0; i < 300; ++i)
+        log.Retry("retry number " + std::to_string(i) + "\nwith a line break");
+    EXPECT_LE(fs::file_size(dir.path() / "logs/launcher.log"), 4000u);
+    EXPECT_LE(fs::file_size(dir.path() / "logs/launcher.log.1"), 4000u);
+    const auto lines = Lines(ReadFile(dir / "logs/launcher.log"));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(HasLine({lines.back()}, {" retry retry number 299?with a line break"}));
+    EXPECT_EQ(lines.back().size(),
+              std::string("2026-12-08T18:00:00Z").size() +
+                  std::string(" retry retry number 299?with a line break").size());
+    EXPECT_FALSE(fs::exists(dir.path() / "logs/launcher.log.2"));
+    EXPECT_EQ(log.FileProblem(), "");
+
+    // The first failure of a run is kept until the next run starts.
+    log.Failure("first");
+    log.Failure("second");
+    EXPECT_EQ(log.FirstFailure(), "first");
+    log.RunStarted("UpdatesUrl=x");
+    EXPECT_EQ(log.FirstFailure(), "");
+
+    // A log that cannot be written says so and fails nothing.
+    WriteFile(dir / "file", "x");
+    log.SetFile(dir / "file/launcher.log");
+    log.RunEnded("");
+    EXPECT_NE(log.FileProblem().find("cannot write the log"), std::string::npos);
+}
