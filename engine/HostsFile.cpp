@@ -9,12 +9,50 @@
 #include "Streams.h"
 #include "Text.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// What a line of the hosts file maps: its first word, and the host names
+// after it. Words are separated by blanks; a "#" starts a comment, so a
+// comment line maps nothing.
+struct Mapping {
+    std::string_view address;
+    std::vector<std::string_view> names;
+};
+
+Mapping MappingOf(std::string_view line) {
+    line = line.substr(0, line.find('#'));
+    Mapping mapping;
+    for (std::size_t start = line.find_first_not_of(" \t"); start != std::string_view::npos;) {
+        const std::size_t end = std::min(line.find_first_of(" \t", start), line.size());
+        if (mapping.address.empty())
+            mapping.address = line.substr(start, end - start);
+        else
+            mapping.names.push_back(line.substr(start, end - start));
+        start = line.find_first_not_of(" \t", end);
+    }
+    return mapping;
+}
+
+// Host names compare without regard to the case of their letters, as the
+// system's resolver compares them.
+bool SameHostName(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+} // namespace
 
 void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
     if (HostsFolder.empty())
@@ -51,7 +89,12 @@ void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
         start = end + 1;
     }
 
-    std::vector<std::string> block = {"#-------- Added by Quenmor --------"};
+    // One mapping per host name: a later entry for a name is left out.
+    struct Wanted {
+        std::string address, host;
+        bool present = false;
+    };
+    std::vector<Wanted> wanted;
     for (const std::string& entry : entries) {
         const std::vector<std::string> fields = SplitFromEnd(entry, "|");
         // Only a plain address and host name ever reach the file.
@@ -62,25 +105,46 @@ void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
                   "' is not an address and a host name; left out");
             continue;
         }
-        const std::string& host = fields[0];
-        const std::string& address = fields[1];
-        bool present = false; // the state after the last line that mentions the host
-        for (std::string& line : lines) {
-            if (FindFrom(1, line, host) == 0 || (!line.empty() && line[0] == '#'))
-                continue;
-            if (FindFrom(1, line, address + "\t") > 0 || FindFrom(1, line, address + " ") > 0) {
-                present = true;
-            } else {
-                line = "#" + line;
-                present = false;
-            }
+        const auto earlier = std::find_if(wanted.begin(), wanted.end(), [&](const Wanted& w) {
+            return SameHostName(w.host, fields[0]);
+        });
+        if (earlier == wanted.end()) {
+            wanted.push_back({fields[1], fields[0]});
+        } else if (earlier->address != fields[1]) {
+            runFailed_ = true;
+            Cause("hosts entry '" + platform::AnsiToUtf8(entry) + "' maps a host name that '" +
+                  earlier->address + "|" + earlier->host + "' maps already; left out");
         }
-        if (!present)
-            block.push_back(address + "\t" + host);
     }
-    block.push_back("#-----------------");
-    if (block.size() <= 2)
+
+    // A line that maps one of the names to another address is commented out
+    // whole; the lines left map each name they hold to its address.
+    bool commented = false;
+    for (std::string& line : lines) {
+        const Mapping mapping = MappingOf(line);
+        bool stale = false;
+        for (const Wanted& w : wanted)
+            for (const std::string_view name : mapping.names)
+                stale = stale || (SameHostName(name, w.host) && mapping.address != w.address);
+        if (stale) {
+            line = "#" + line;
+            commented = true;
+            continue;
+        }
+        for (Wanted& w : wanted)
+            for (const std::string_view name : mapping.names)
+                w.present = w.present || SameHostName(name, w.host);
+    }
+    std::vector<std::string> block;
+    for (const Wanted& w : wanted)
+        if (!w.present)
+            block.push_back(w.address + "\t" + w.host);
+    if (block.empty() && !commented)
         return;
+    if (!block.empty()) {
+        block.insert(block.begin(), "#-------- Added by Quenmor --------");
+        block.push_back("#-----------------");
+    }
 
     try {
         platform::AtomicFile out(file);

@@ -92,6 +92,38 @@ TEST_F(HostsTest, SecondRunWithTheSameEntriesWritesNothing) {
     EXPECT_EQ(target_.Events().size(), before);
 }
 
+TEST_F(HostsTest, OnlyWholeNamesInAnyLetterCaseAndTheFirstWordAsAddressCount) {
+    // A longer name that holds the entry's, and the name in a comment, are
+    // other names; a name in other letters is the same one; an address that
+    // merely ends like the entry's is another address.
+    const std::string kept = "10.9.9.9 data.example\n10.0.0.1 x.example # a.example\n";
+    EXPECT_EQ(Apply(kept + "10.9.9.9 A.EXAMPLE\n110.0.0.1\ta.example\n", {"10.0.0.1|a.example"}),
+              kept + "#10.9.9.9 A.EXAMPLE\n#110.0.0.1\ta.example\n" + kOpen +
+                  "10.0.0.1\ta.example\n" + kClose);
+}
+
+TEST_F(HostsTest, OtherAddressBeforeTheMappingIsCommentedWithNothingAdded) {
+    // The system takes the first line of a name: the other address would win.
+    EXPECT_EQ(Apply("9.9.9.9 a.example\n10.0.0.1 a.example\n", {"10.0.0.1|a.example"}),
+              "#9.9.9.9 a.example\n10.0.0.1 a.example\n");
+    EXPECT_EQ(target_.Events(), (Events{kApplying, kChanged}));
+}
+
+TEST_F(HostsTest, RunsAgainWriteNothingWhereEntriesShareALineOrAName) {
+    // A line that maps one name elsewhere goes whole, so its other names are
+    // mapped again; of two entries for one name the first counts.
+    const Events entries = {"10.0.0.1|a.example", "10.0.0.2|b.example", "10.0.0.3|A.Example",
+                            "10.0.0.2|ab.example"};
+    const std::string first = Apply("10.0.0.1 a.example b.example\n", entries);
+    EXPECT_EQ(first, "#10.0.0.1 a.example b.example\n" + kOpen +
+                         "10.0.0.1\ta.example\n10.0.0.2\tb.example\n10.0.0.2\tab.example\n" +
+                         kClose);
+    EXPECT_TRUE(target_.HasCause("10.0.0.3|A.Example"))
+        << ::testing::PrintToString(target_.Causes());
+    thread_.UpdateHosts(entries);
+    EXPECT_EQ(Written(dir_ / "hosts"), first);
+}
+
 TEST_F(HostsTest, LinesAfterCtrlZAreKept) {
     // A Ctrl-Z is a control character like any other: stripped at the ends of
     // its line, and no end of the file.
@@ -102,10 +134,10 @@ TEST_F(HostsTest, LinesAfterCtrlZAreKept) {
 
 TEST_F(HostsTest, EntriesThatAreNotAnAddressAndAHostNameAreSkipped) {
     const std::string hosts = "127.0.0.1 localhost\n";
-    EXPECT_EQ(
-        Apply(hosts, {"FAIL", "10.0.0.1|evil.example\n127.0.0.1 bank.example",
-                      "999.1.1.1|x.example", "10.0.0.1|a b", "10.0.0.1|#x", "10.0.0.2|ok.example"}),
-        hosts + kOpen + "10.0.0.2\tok.example\n" + kClose);
+    EXPECT_EQ(Apply(hosts, {"FAIL", "10.0.0.1|evil.example\n127.0.0.1 bank.example",
+                            "999.1.1.1|x.example", "10.0.0.1|a b", "10.0.0.1|#x",
+                            std::string("10.0.0.1\0|nul.example", 21), "10.0.0.2|ok.example"}),
+              hosts + kOpen + "10.0.0.2\tok.example\n" + kClose);
 }
 
 TEST_F(HostsTest, KeepsThePermissionBitsAndWritesThroughALink) {

@@ -446,6 +446,22 @@ TEST(PublishPatternTest, MatchesWholePathsWithFolderAwareWildcards) {
         EXPECT_THROW(publish::GlobPattern{bad}, publish::EUsageError) << bad;
 }
 
+TEST(PublishPatternTest, ManyGlobstarsOverDeepPathsAnswerAtOnce) {
+    // Tried one way of sharing the folders out after the other, twelve "**"
+    // over forty folders would take hours.
+    std::string pattern, deep = "a";
+    for (int i = 0; i < 12; ++i)
+        pattern += "**/";
+    for (int i = 0; i < 39; ++i)
+        deep += "/a";
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(publish::GlobPattern(pattern + "x").Matches(deep));
+    EXPECT_TRUE(publish::GlobPattern(pattern + "a").Matches(deep));
+    EXPECT_TRUE(publish::GlobPattern(pattern + "a/**").Matches(deep));
+    EXPECT_FALSE(publish::GlobPattern(pattern + "a/**").Matches("a"));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
 TEST(PublishHostsTest, ReadsAddressNameLinesAndRefusesOthers) {
     TempDir dir;
     WriteFile(dir / "hosts", "# comment\n\n  10.1.2.3\tauth.example.com  \r\n"
@@ -470,6 +486,9 @@ TEST(PublishHostsTest, ReadsAddressNameLinesAndRefusesOthers) {
             EXPECT_NE(std::string(e.what()).find("hosts:2:"), std::string::npos) << e.what();
         }
     }
+    // The system reads an address only up to a NUL: what follows is no address.
+    WriteFile(dir / "hosts", std::string("10.1.2.3\0junk a.example.com\n", 28));
+    EXPECT_THROW(publish::ReadHostsFile(dir.path() / "hosts"), publish::EUsageError);
     EXPECT_THROW(publish::ReadHostsFile(dir.path() / "missing"), publish::EUsageError);
 }
 

@@ -182,6 +182,9 @@ std::string DefaultHostsFolder() {
 }
 
 bool IsIpAddressLiteral(const std::string& text) {
+    // The system reads the text only up to a NUL.
+    if (text.find('\0') != std::string::npos)
+        return false;
     unsigned char buffer[sizeof(in6_addr)];
     return inet_pton(AF_INET, text.c_str(), buffer) == 1 ||
            inet_pton(AF_INET6, text.c_str(), buffer) == 1;

@@ -132,26 +132,36 @@ bool GlobPattern::Matches(std::string_view relativePath) const {
         parts.push_back(decoded->substr(start, stop - start));
         start = stop + 1;
     }
-    return MatchFrom(0, parts, 0);
+    std::vector<signed char> known((components_.size() + 1) * (parts.size() + 1), -1);
+    return MatchFrom(0, parts, 0, known);
 }
 
 bool GlobPattern::MatchFrom(std::size_t patternIndex, const std::vector<std::u32string>& parts,
-                            std::size_t partIndex) const {
+                            std::size_t partIndex, std::vector<signed char>& known) const {
     if (patternIndex == components_.size())
         return partIndex == parts.size();
+    signed char& answer = known[patternIndex * (parts.size() + 1) + partIndex];
+    if (answer >= 0)
+        return answer == 1;
     const Component& component = components_[patternIndex];
+    bool matches = false;
     if (component.globstar) {
         // A final "**" needs something below the folder; an inner one may match nothing.
         const bool last = patternIndex + 1 == components_.size();
+        // Either it matches no more folders, or one more and maybe others.
         if (last)
-            return partIndex < parts.size();
-        for (std::size_t k = partIndex; k <= parts.size(); ++k)
-            if (MatchFrom(patternIndex + 1, parts, k))
-                return true;
-        return false;
+            matches = partIndex < parts.size();
+        else
+            matches =
+                MatchFrom(patternIndex + 1, parts, partIndex, known) ||
+                (partIndex < parts.size() && MatchFrom(patternIndex, parts, partIndex + 1, known));
+    } else {
+        matches = partIndex < parts.size() &&
+                  MatchComponent(component.elements, parts[partIndex]) &&
+                  MatchFrom(patternIndex + 1, parts, partIndex + 1, known);
     }
-    return partIndex < parts.size() && MatchComponent(component.elements, parts[partIndex]) &&
-           MatchFrom(patternIndex + 1, parts, partIndex + 1);
+    answer = matches ? 1 : 0;
+    return matches;
 }
 
 bool GlobPattern::MatchComponent(const std::vector<Element>& elements, const std::u32string& name) {

@@ -40,8 +40,13 @@ private:
         std::vector<Element> elements;
     };
 
+    // Whether the components from `patternIndex` on match the parts from
+    // `partIndex` on. `known` holds the answer for each pair of indexes once
+    // found (-1: not yet), so that no pair is worked out twice: the ways to
+    // share the parts out among several "**" grow exponentially with their
+    // number, the pairs only with the product of the two lengths.
     bool MatchFrom(std::size_t patternIndex, const std::vector<std::u32string>& parts,
-                   std::size_t partIndex) const;
+                   std::size_t partIndex, std::vector<signed char>& known) const;
     static bool MatchComponent(const std::vector<Element>& elements, const std::u32string& name);
 
     std::string text_;
