@@ -30,7 +30,10 @@ std::string Printable(std::string_view text) {
 }
 
 std::string Quoted(std::string_view text) {
-    return "\"" + Printable(text) + "\"";
+    std::string quoted = "\""; // appended in order: see ShellQuote in engine/Misc.cpp
+    quoted += Printable(text);
+    quoted += '"';
+    return quoted;
 }
 std::string QuotedPath(const std::filesystem::path& path) {
     return Quoted(platform::PathText(path));

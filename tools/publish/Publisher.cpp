@@ -125,7 +125,9 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         bool bad = false;
         std::string prefix;
         for (const std::string_view name : names) {
-            prefix += prefix.empty() ? std::string(name) : "/" + std::string(name);
+            if (!prefix.empty())
+                prefix += '/';
+            prefix += name;
             const std::string why = NameProblem(name);
             if (!why.empty()) {
                 if (reported.insert(prefix).second)
