@@ -79,10 +79,30 @@ private:
     QPixmap skin_;
 };
 
+// The skin with its key-coloured pixels transparent.
+QImage SeeThroughKey(const QImage& skin) {
+    QImage image = skin.convertToFormat(QImage::Format_ARGB32);
+    if (image.isNull())
+        return image;
+    constexpr QRgb rgbMask = 0x00FFFFFF;
+    const QRgb key = image.pixel(0, 0) & rgbMask;
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if ((line[x] & rgbMask) == key)
+                line[x] = 0;
+        }
+    }
+    return image;
+}
+
 } // namespace
 
 void ApplySkin(QWidget& window, const QImage& skin) {
-    QPixmap picture = QPixmap::fromImage(skin);
+    const bool seeThrough = CompositorPlacesWindows();
+    if (seeThrough)
+        window.setAttribute(Qt::WA_TranslucentBackground);
+    QPixmap picture = QPixmap::fromImage(seeThrough ? SeeThroughKey(skin) : skin);
     SkinPainter* painter = nullptr;
     for (QObject* child : window.children()) {
         painter = dynamic_cast<SkinPainter*>(child);
@@ -109,11 +129,19 @@ void TSkinDrag::MouseDown(int x, int y) {
     Dragging = true;
     DragX = x;
     DragY = y;
+    CompositorAsked = false;
 }
 
 void TSkinDrag::MouseMove(QWidget& window, int x, int y) {
     if (!Dragging)
         return;
+    if (ByCompositor && !CompositorAsked) {
+        CompositorAsked = true;
+        if (StartCompositorMove(window)) {
+            Dragging = false;
+            return;
+        }
+    }
     window.move(window.x() + x - DragX, window.y());
     window.move(window.x(), window.y() + y - DragY);
 }

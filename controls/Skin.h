@@ -2,6 +2,8 @@
 // skin picture, and is moved by dragging its own surface.
 #pragma once
 
+#include "WindowSystem.h"
+
 #include <QImage>
 #include <QRegion>
 
@@ -14,7 +16,11 @@ QRegion SkinRegion(const QImage& skin);
 // Paints `skin` once, unscaled, at the window's top-left corner as its
 // background and cuts the window to SkinRegion(skin): key-coloured pixels
 // show and take clicks for whatever lies behind, and so does everything
-// outside the skin's rectangle.
+// outside the skin's rectangle. Where the compositor places the windows
+// (Wayland) the mask only cuts the window's input, so the window is made
+// see-through there and its key-coloured pixels are painted transparent;
+// that takes effect when the window is first shown, so the skin is applied
+// before.
 void ApplySkin(QWidget& window, const QImage& skin);
 
 // The drag state of one window. The window calls these from its own mouse
@@ -23,11 +29,21 @@ struct TSkinDrag {
     bool Dragging = false;
     int DragX = 0; // the pointer position in window coordinates when the button went down
     int DragY = 0;
+    // Whether the compositor moves the window (CompositorPlacesWindows() when
+    // the drag state is made).
+    bool ByCompositor = CompositorPlacesWindows();
+    // Whether the current press has asked the compositor already.
+    bool CompositorAsked = false;
 
     // Any button starts a drag at (x, y).
     void MouseDown(int x, int y);
     // While dragging, moves the window by the pointer's displacement from the
-    // press point: first its left edge, then its top edge.
+    // press point: first its left edge, then its top edge. With ByCompositor,
+    // the first move of a press asks the compositor to move the window with
+    // the pointer instead; when it takes the move on, the drag ends here (the
+    // compositor keeps the pointer until the button goes up, and the window
+    // never sees that release). When it refuses, this press moves the window
+    // as above.
     void MouseMove(QWidget& window, int x, int y);
     // Any button ends the drag.
     void MouseUp();

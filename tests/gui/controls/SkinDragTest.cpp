@@ -2,6 +2,7 @@
 #include "DragWindow.h"
 #include "ImgBtn.h"
 #include "Skin.h"
+#include "WindowSystem.h"
 
 #include <QtTest>
 
@@ -17,6 +18,8 @@ private slots:
     void dragOffScreen();
     void noDragFromEnabledChild();
     void disabledPictureButtonStartsDrag();
+    void ownMoveWhereProgramsPlaceWindows();
+    void compositorAskedOncePerPress();
 };
 
 void SkinDragTest::dragState() {
@@ -155,6 +158,68 @@ void SkinDragTest::disabledPictureButtonStartsDrag() {
     QCOMPARE(window.drag.DragY, 56);
     QTest::mouseRelease(&button, Qt::RightButton, {}, QPoint(5, 6));
     QVERIFY(!window.drag.Dragging);
+}
+
+// The offscreen platform, like X11, lets programs place their windows: a
+// drag moves the window itself and never asks for a compositor's move.
+void SkinDragTest::ownMoveWhereProgramsPlaceWindows() {
+    QVERIFY(!CompositorPlacesWindows());
+    DragWindow window;
+    QVERIFY(!window.drag.ByCompositor);
+    window.setGeometry(100, 120, 200, 150);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QPoint start = window.pos();
+    const TCompositorMoves before = CompositorMoves();
+    QTest::mousePress(window.windowHandle(), Qt::LeftButton, {}, QPoint(10, 20));
+    QTest::mouseMove(window.windowHandle(), QPoint(15, 22));
+    QCOMPARE(window.pos(), start + QPoint(5, 2));
+    QTest::mouseRelease(window.windowHandle(), Qt::LeftButton, {}, QPoint(10, 20));
+    QCOMPARE(CompositorMoves().Asked, before.Asked);
+}
+
+// Where the compositor moves windows, a press asks it on its first move
+// only: not on the press itself (a click stays a click), and not again on
+// later moves of the same press. Offscreen has no compositor's move: the
+// refusal leaves the press to the window's own move.
+void SkinDragTest::compositorAskedOncePerPress() {
+    DragWindow window;
+    window.drag.ByCompositor = true;
+    window.setGeometry(100, 120, 200, 150);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QWindow* handle = window.windowHandle();
+    const int asked = CompositorMoves().Asked;
+    QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(10, 20));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(10, 20));
+    QCOMPARE(CompositorMoves().Asked, asked);
+
+    for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton}) {
+        const TCompositorMoves before = CompositorMoves();
+        const QPoint start = window.pos();
+        QTest::mousePress(handle, button, {}, QPoint(10, 20));
+        QCOMPARE(CompositorMoves().Asked, before.Asked);
+        QTest::mouseMove(handle, QPoint(13, 24));
+        QCOMPARE(CompositorMoves().Asked, before.Asked + 1);
+        QCOMPARE(CompositorMoves().Accepted, before.Accepted);
+        QCOMPARE(window.pos(), start + QPoint(3, 4));
+        QTest::mouseMove(handle, QPoint(5, 27));
+        QCOMPARE(window.pos(), start + QPoint(-2, 11));
+        QCOMPARE(CompositorMoves().Asked, before.Asked + 1);
+        QTest::mouseRelease(handle, button, {}, QPoint(10, 20));
+        QVERIFY(!window.drag.Dragging);
+    }
+
+    // A window not yet made on the platform has nothing to ask a move for;
+    // its own move goes left edge first, then top edge, as always.
+    QWidget plain;
+    plain.move(50, 60);
+    TSkinDrag drag;
+    drag.ByCompositor = true;
+    drag.MouseDown(7, 9);
+    drag.MouseMove(plain, 8, 19);
+    QCOMPARE(plain.pos(), QPoint(51, 70));
+    QCOMPARE(CompositorMoves().Asked, asked + 2);
 }
 
 int RunSkinDragTests(const QStringList& args) {

@@ -6,6 +6,7 @@
 #include "ImgBtn.h"
 #include "Skin.h"
 #include "TestImages.h"
+#include "WindowSystem.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -178,6 +179,9 @@ void SkinScreenTest::clicksGoThroughHoles() {
 void SkinScreenTest::dragWithRealPointer() {
     if (!input_->Available())
         QSKIP("the X server has no XTEST extension");
+    // X11 lets the program move its own window: no compositor's move.
+    QVERIFY(!window_->drag.ByCompositor);
+    const int asked = CompositorMoves().Asked;
     const QPoint start = window_->pos();
     QPoint pointer = window_->mapToGlobal(QPoint(30, 100));
     MovePointer(pointer);
@@ -195,6 +199,7 @@ void SkinScreenTest::dragWithRealPointer() {
     MovePointer(pointer + QPoint(50, 50));
     QTest::qWait(50);
     QCOMPARE(window_->pos(), start + QPoint(40, -30));
+    QCOMPARE(CompositorMoves().Asked, asked);
     // The server has the window there too: the skin is on the screen at
     // the new place.
     QString diff;
