@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <sstream>
 
@@ -50,10 +52,11 @@ bool HasLine(const std::vector<std::string>& lines, const std::vector<std::strin
 class RunLogTest : public ::testing::Test {
 protected:
     RunLogTest()
-        : server_([this](const HttpRequest& request) {
-              return handler_ ? handler_(request) : files_(request);
-          }),
-          files_(TestHttpServer::Folder(Path("server"))) {
+        : files_(TestHttpServer::Folder(Path("server"))),
+          server_([this](const HttpRequest& request) {
+              const std::function<HttpReply(const HttpRequest&)> handler = Handler();
+              return handler ? handler(request) : files_(request);
+          }) {
         fs::create_directories(dir_.path() / "server");
         fs::create_directories(dir_.path() / "etc");
         WriteFile(Path("etc/hosts"), "127.0.0.1\tlocalhost\n");
@@ -108,10 +111,23 @@ protected:
     }
     bool OldFileKept() const { return ReadFile(Path(install_ + "/data/a.dat")) == kOld; }
 
+    // A test's own answers, set before its run and read by the server's
+    // thread; without one the server serves the folder.
+    void SetHandler(std::function<HttpReply(const HttpRequest&)> handler) {
+        const std::lock_guard<std::mutex> lock(handlerMutex_);
+        handler_ = std::move(handler);
+    }
+    std::function<HttpReply(const HttpRequest&)> Handler() {
+        const std::lock_guard<std::mutex> lock(handlerMutex_);
+        return handler_;
+    }
+
     TempDir dir_;
+    std::mutex handlerMutex_;
     std::function<HttpReply(const HttpRequest&)> handler_;
-    TestHttpServer server_;
+    // Made before the server, whose thread uses it.
     TestHttpServer::Handler files_;
+    TestHttpServer server_;
     std::string install_;
 };
 
@@ -126,14 +142,14 @@ TEST_F(RunLogTest, CopyTheServerDoesNotHave) {
 
 TEST_F(RunLogTest, TransferCutShortOnEveryTry) {
     Prepare("install", kNew);
-    handler_ = [this](const HttpRequest& request) {
+    SetHandler([this](const HttpRequest& request) {
         HttpReply reply = files_(request);
         if (request.target == "/data/a.dat.bz2") {
             reply.fault = HttpReply::Fault::CutBody;
             reply.cutAt = 1000;
         }
         return reply;
-    };
+    });
     const int code = Run(Path("etc"));
     ExpectFailure(code, {server_.Url("/data/a.dat.bz2"), "received ", " bytes after 4 tries"});
     EXPECT_TRUE(HasLine(Lines(ReadFile(Path("run.log"))), {" retry ", "try 2 of 4"}));
