@@ -84,9 +84,11 @@ if [ -n "$runner" ]; then
     for _ in $(seq 1 200); do [ -e "$install/held.txt" ] && break; sleep 0.1; done
     (cd "$install" && run "$update" >/dev/null 2>"$work/err")
     code=$?
-    kill "$holding"; wait "$holding" 2>/dev/null
-    "$runner" taskkill /IM "$(basename "$holder")" /F >/dev/null 2>&1
-    rm -f "$install/held.txt"
+    # Told to end, not ended by name: that would end the holders of other
+    # tests running beside this one too.
+    touch "$install/release.txt"
+    wait "$holding" 2>/dev/null
+    rm -f "$install/held.txt" "$install/release.txt"
 else
     flock "$install/.quenmor-launcher.lock" bash -c 'cd "$1" && "$2" >/dev/null 2>"$3"' _ "$install" "$update" "$work/err"
     code=$?

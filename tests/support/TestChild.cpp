@@ -3,7 +3,9 @@
 //   quenmor-test-child sleep SECONDS       waits, then exits 0
 //   quenmor-test-child hold-lock FOLDER    takes the installation lock of
 //                                          FOLDER, writes "y" (held) or "n"
-//                                          into FOLDER/held.txt, waits 30 s
+//                                          into FOLDER/held.txt, and keeps it
+//                                          until FOLDER/release.txt exists,
+//                                          30 s at most
 //   quenmor-test-child [note-folder]       writes its current folder into
 //                                          "started-in.txt" there (a new
 //                                          launcher build that was started)
@@ -11,6 +13,7 @@
 #include "InstallLock.h"
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -31,7 +34,12 @@ int main(int argc, char** argv) {
         std::error_code error;
         std::filesystem::rename(platform::FsPath(folder + "/held.tmp"),
                                 platform::FsPath(folder + "/held.txt"), error);
-        std::this_thread::sleep_for(std::chrono::seconds(30)); // the test kills it long before
+        // Ends when told to (or killed); a test that ends another way does
+        // not leave it behind for long.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!std::filesystem::exists(platform::FsPath(folder + "/release.txt"), error) &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         return 0;
     }
     if (mode.empty() || mode == "note-folder") {
