@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <string_view>
@@ -23,11 +24,17 @@ void GlobalInit() {
 
 struct Transfer {
     CURL* curl = nullptr;
-    std::chrono::seconds stallLimit{30};
     const std::function<bool()>* cancelled = nullptr;
-    curl_off_t lastReceived = -1;
-    Clock::time_point lastProgress = Clock::now();
+    // The stall rule: at least `minBytes` within every `window` once the
+    // transfer has run that long. `samples` holds the bytes received as they
+    // stood over the last window, oldest first, starting with the last one
+    // taken at or before its start.
+    std::chrono::seconds window{30};
+    curl_off_t minBytes = 0;
+    Clock::time_point started = Clock::now();
+    std::deque<std::pair<Clock::time_point, curl_off_t>> samples{{started, 0}};
     bool stalled = false;
+    curl_off_t stalledWith = 0; // bytes received in the last window when it stalled
     const HttpHandlers* handlers = nullptr;
     HttpResponse response;
     std::exception_ptr error;
@@ -107,7 +114,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     return length;
 }
 
-// Ends a transfer that has received nothing for the stall limit, before or
+// Ends a transfer that has received too little in the last window, before or
 // after the answer's headers.
 int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t) {
     auto* t = static_cast<Transfer*>(user);
@@ -115,15 +122,22 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
         t->error = std::make_exception_ptr(Exception("The transfer was cancelled"));
         return 1;
     }
+    // A sample every tenth of a second is enough for a window of seconds,
+    // and keeps the list short however often libcurl calls.
+    constexpr auto kSampleStep = std::chrono::milliseconds(100);
     const auto now = Clock::now();
-    if (received != t->lastReceived) {
-        t->lastReceived = received;
-        t->lastProgress = now;
+    if (now - t->samples.back().first >= kSampleStep)
+        t->samples.emplace_back(now, received);
+    const auto windowStart = now - t->window;
+    while (t->samples.size() > 1 && t->samples[1].first <= windowStart)
+        t->samples.pop_front();
+    if (now - t->started < t->window)
         return 0;
-    }
-    if (now - t->lastProgress < t->stallLimit)
+    const curl_off_t inWindow = received - t->samples.front().second;
+    if (inWindow >= std::max<curl_off_t>(t->minBytes, 1))
         return 0;
     t->stalled = true;
+    t->stalledWith = inWindow;
     return 1;
 }
 
@@ -177,7 +191,8 @@ HttpResponse HttpConnection::Get(const std::string& url, const HttpOptions& opti
     t.curl = c;
     t.handlers = &handlers;
     t.cancelled = &options.cancelled;
-    t.stallLimit = std::chrono::seconds(options.stallTimeoutS);
+    t.window = std::chrono::seconds(std::max(options.stallTimeoutS, 1L));
+    t.minBytes = static_cast<curl_off_t>(std::max(options.minBytesPerS, 0L)) * t.window.count();
     handle_->errorText[0] = '\0';
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, handle_->errorText);
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
@@ -218,7 +233,12 @@ HttpResponse HttpConnection::Get(const std::string& url, const HttpOptions& opti
         t.Open(); // also an answer without a header block (HTTP/0.9 style)
         t.response.complete = true;
     } else if (t.stalled) {
-        t.response.error = "nothing received for " + std::to_string(options.stallTimeoutS) + " s";
+        const std::string window = std::to_string(t.window.count()) + " s";
+        t.response.error = t.stalledWith == 0
+                               ? "nothing received for " + window
+                               : "only " + std::to_string(t.stalledWith) +
+                                     " bytes received in the last " + window + ", below " +
+                                     std::to_string(options.minBytesPerS) + " bytes/s";
     } else {
         t.response.error = handle_->errorText[0] != '\0' ? std::string(handle_->errorText)
                                                          : curl_easy_strerror(result);

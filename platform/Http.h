@@ -15,7 +15,13 @@ namespace platform {
 struct HttpOptions {
     std::string agent;         // the User-Agent header
     long connectTimeoutS = 15; // a connection not made by then is a failure
-    long stallTimeoutS = 30;   // a transfer that delivers nothing for so long is broken
+    // A transfer that, once it has run this long, has received less than
+    // `minBytesPerS` on average over the last `stallTimeoutS` seconds is
+    // stalled: a server that trickles a byte now and then holds nothing up for
+    // ever. Before the answer's headers nothing arrives, so a server that does
+    // not answer is stalled after `stallTimeoutS` as well.
+    long stallTimeoutS = 30;
+    long minBytesPerS = 1024;
     // Asked several times a second during the transfer; true stops it, and
     // Get raises Exception ("The transfer was cancelled").
     std::function<bool()> cancelled;
