@@ -121,8 +121,8 @@ std::int64_t TBZDecompressionStream::Seek(std::int64_t offset, TSeekOrigin origi
 
 void UnpackCopy(TStream& source, const std::function<void(const char*, std::size_t)>& write,
                 const std::string& expectedDigest, const std::string& expectedSha256,
-                const std::string& name, const std::function<void()>& onStep,
-                const std::function<void()>& checkStop) {
+                const std::string& name, const limits::TSizeLimit& maxContent,
+                const std::function<void()>& onStep, const std::function<void()>& checkStop) {
     TBZDecompressionStream stream(source);
     stream.SetOnProgress(onStep);
     TMD5 digest;
@@ -130,9 +130,14 @@ void UnpackCopy(TStream& source, const std::function<void(const char*, std::size
     if (!expectedSha256.empty())
         sha256.emplace();
     std::unique_ptr<char[]> buffer(new char[TBZDecompressionStream::kBufferSize]);
+    std::int64_t total = 0;
     while (const std::size_t n = stream.Read(buffer.get(), TBZDecompressionStream::kBufferSize)) {
         if (checkStop)
             checkStop();
+        total += static_cast<std::int64_t>(n);
+        if (maxContent.Passed(total))
+            throw limits::ELimitPassed("The new content of \"" + name + "\" is longer than " +
+                                       maxContent.text + "; unpacking stopped there");
         write(buffer.get(), n);
         if (!expectedDigest.empty())
             digest.Update(buffer.get(), n);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Errors.h"
+#include "Limits.h"
 #include "Streams.h"
 
 #include <cstddef>
@@ -72,10 +73,11 @@ private:
 // `source` in blocks of 65536 bytes and hands each block to `write`. A copy
 // that ends before its stream does raises EBZCompressionError; when
 // `expectedDigest` (MD5) or `expectedSha256` is given, content without that
-// digest raises EInOutError naming `name`. `onStep` runs after every
-// decompression step and `checkStop` before every block is handed on (it
-// raises to stop).
+// digest raises EInOutError naming `name`, and so does content longer than
+// `maxContent`, of which nothing beyond the bound is handed on. `onStep`
+// runs after every decompression step and `checkStop` before every block is
+// handed on (it raises to stop).
 void UnpackCopy(TStream& source, const std::function<void(const char*, std::size_t)>& write,
                 const std::string& expectedDigest, const std::string& expectedSha256,
-                const std::string& name, const std::function<void()>& onStep,
-                const std::function<void()>& checkStop);
+                const std::string& name, const limits::TSizeLimit& maxContent,
+                const std::function<void()>& onStep, const std::function<void()>& checkStop);

@@ -103,6 +103,15 @@ std::string FetchFailure(const std::string& url, const TFetchResult& result) {
     return {};
 }
 
+limits::ELimitPassed LimitPassed(const std::string& url, long status,
+                                 const limits::TSizeLimit& limit) {
+    const std::string what = status >= 200 && status <= 299
+                                 ? std::string()
+                                 : " the server answered HTTP " + std::to_string(status) + ", and";
+    return limits::ELimitPassed(url + ":" + what + " the body is longer than " + limit.text +
+                                "; the transfer was stopped there");
+}
+
 TFetch::TFetch(platform::HttpConnection& connection, platform::HttpOptions options,
                TRetryPolicy policy, std::function<void(const std::string&)> note)
     : connection_(connection), options_(std::move(options)), policy_(policy),
@@ -137,6 +146,7 @@ TFetchResult TFetch::Get(const std::string& url, const TFetchSink& sink) {
         bool startOver = false; // a resumed answer that belongs to no body we have
         platform::HttpHandlers handlers;
         handlers.opened = [&](const platform::HttpResponse& head) {
+            answerStatus_ = head.status;
             if (resuming && head.status != 200) {
                 if (head.status == 206 && ContinuesAt(head.contentRange, result.bytes, total)) {
                     use = Use::Append;

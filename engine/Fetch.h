@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Http.h"
+#include "Limits.h"
 
 #include <chrono>
 #include <cstddef>
@@ -45,6 +46,11 @@ struct TFetchResult {
 // with a success status.
 std::string FetchFailure(const std::string& url, const TFetchResult& result);
 
+// The failure of a body of `url` that passed `limit` in an answer with
+// `status`: an error page that long says what it was an answer to.
+limits::ELimitPassed LimitPassed(const std::string& url, long status,
+                                 const limits::TSizeLimit& limit);
+
 class TFetch {
 public:
     // `note` is told, on the fetching thread, what is about to be tried again
@@ -64,6 +70,9 @@ public:
     // cancelled transfer or pause raises Exception).
     TFetchResult Get(const std::string& url, const TFetchSink& sink);
 
+    // The HTTP status of the answer whose body the sink is being given.
+    long AnswerStatus() const { return answerStatus_; }
+
 private:
     void Pause(std::chrono::milliseconds pause) const;
 
@@ -71,6 +80,7 @@ private:
     platform::HttpOptions options_;
     TRetryPolicy policy_;
     std::function<void(const std::string&)> note_;
+    long answerStatus_ = 0;
 };
 
 // The pause an answer's Retry-After asks for (seconds, or an HTTP date

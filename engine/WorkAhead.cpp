@@ -70,9 +70,11 @@ bool TWorkAhead::Cut(std::size_t i) const {
            (i != currentAtomic_ && settings_.stopRequested && settings_.stopRequested());
 }
 
+// The entry being installed is never held back, but what it takes counts
+// against the others: a copy that unpacks to more than it should (or a
+// large file) leaves room on the disk for nothing else ahead of it.
 bool TWorkAhead::Charge(std::size_t i, std::int64_t bytes) {
-    const std::int64_t current = current_ < jobs_.size() ? jobs_[current_]->charged : 0;
-    if (i != current_ && used_ - current + bytes > settings_.budget)
+    if (i != current_ && used_ + bytes > settings_.budget)
         return false;
     used_ += bytes;
     jobs_[i]->charged += bytes;
@@ -136,7 +138,8 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
     Job& job = *jobs_[i];
     Fetched fetched;
     std::exception_ptr error;
-    bool stopped = false; // cut by a stop request before it was the entry being installed
+    bool stopped = false;      // cut by a stop request before it was the entry being installed
+    std::exception_ptr passed; // the copy passed its bound
     {
         std::unique_ptr<TFileStream> file;
         try {
@@ -162,6 +165,8 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
                 job.progress = 0;
             };
             sink.data = [&](const char* data, std::size_t size) {
+                if (job.in.maxCopy.Passed(job.progress + static_cast<std::int64_t>(size)))
+                    throw LimitPassed(job.in.url, fetch.AnswerStatus(), job.in.maxCopy);
                 file->Write(data, size);
                 job.progress += static_cast<std::int64_t>(size);
             };
@@ -169,12 +174,18 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
             if (file)
                 file->Close();
             fetched = {result.opened, result.bytes, FetchFailure(job.in.url, result)};
+        } catch (const limits::ELimitPassed& e) {
+            // No failure of the run: the entry fails when it is installed,
+            // and what the transfer went through is the cause.
+            passed = std::make_exception_ptr(
+                limits::ELimitPassed("the copy is given up, and nothing of it is installed"));
+            fetched = {true, 0, e.what()};
         } catch (...) {
             error = std::current_exception();
             stopped = !Aborted() && Cut(i);
         }
         file.reset();
-        if (error || !fetched.opened)
+        if (error || passed || !fetched.opened)
             RemoveFile(job.in.copy);
     }
     std::lock_guard lock(mutex_);
@@ -202,6 +213,9 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
         job.stage = Stage::Failed;
         if (!error)
             failedAt_ = std::min(failedAt_, i);
+    } else if (passed) {
+        job.error = passed;
+        job.stage = Stage::Unpacked;
     } else if (i == current_ || used_ <= settings_.budget) {
         StartUnpack(i);
     } else {
@@ -232,7 +246,7 @@ void TWorkAhead::Unpack(std::size_t i) {
             content->Write(data, size);
         };
         UnpackCopy(
-            source, write, job.in.digest, job.in.sha256, job.in.target,
+            source, write, job.in.digest, job.in.sha256, job.in.target, job.in.maxContent,
             [&] { job.progress = source.Position(); },
             [&] {
                 if (Aborted())

@@ -10,16 +10,19 @@
 // files.
 //
 // Bounds: downloads run on at most `connections` transfers, and for at most
-// `maxAhead` entries beyond the one being installed; copies and new contents
-// of the entries beyond it take at most `budget` bytes of disk (an unpacking
-// that would pass it is set aside until its entry is the one being installed).
-// After a download that could not be opened no later download starts.
+// `maxAhead` entries beyond the one being installed; the copies and new
+// contents of all of them, the one being installed included, take at most
+// `budget` bytes of disk before work beyond that one waits (an unpacking
+// ahead that would pass it is set aside until its entry is the one being
+// installed, which alone may pass it). After a download that could not be
+// opened no later download starts.
 #pragma once
 
 #include "Fetch.h"
 #include "Files.h"
 #include "Http.h"
 #include "JobQueue.h"
+#include "Limits.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -42,6 +45,10 @@ struct TAheadEntry {
     std::string digest;    // the MD5 digest the content must have
     std::string sha256;    // and its SHA-256 digest, when the tree is signed
     std::int64_t size = 0; // the size field: what the copy is expected to take
+    // What the copy may take, and what it may unpack to: a copy that passes
+    // either fails its entry as one that does not match its digest does,
+    // stopped where it passed.
+    limits::TSizeLimit maxCopy, maxContent;
 };
 
 class TWorkAhead {

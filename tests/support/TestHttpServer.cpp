@@ -28,6 +28,8 @@ constexpr std::size_t kMostConnections = 64; // served at once; more wait to be 
 constexpr int kMostRequestsPerConnection = 1000;
 constexpr std::size_t kLargestHead = 65536;
 constexpr std::size_t kLargestRequestBody = 16u << 20;
+constexpr std::uint64_t kEndlessBody = std::uint64_t{1} << 40;      // announced
+constexpr std::uint64_t kMostEndlessBytes = std::uint64_t{1} << 31; // really sent
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -393,20 +395,31 @@ bool TestHttpServer::Answer(SocketHandle client, const HttpRequest& request, boo
     if (!Pause(reply.delay, wake_))
         return false;
     const bool keep = reply.fault == Fault::None && !reply.close && !clientCloses;
+    const std::uint64_t length = reply.fault == Fault::Endless ? kEndlessBody : reply.body.size();
     std::string response = "HTTP/1.1 " + std::to_string(reply.status) + " " + Reason(reply.status) +
-                           "\r\nContent-Length: " + std::to_string(reply.body.size()) +
+                           "\r\nContent-Length: " + std::to_string(length) +
                            "\r\nConnection: " + (keep ? "keep-alive" : "close") + "\r\n";
     for (const auto& [key, value] : reply.headers)
         response += key + ": " + value + "\r\n";
     response += "\r\n";
     const std::size_t headSize = response.size();
-    const bool partial = reply.fault == Fault::CutBody || reply.fault == Fault::StallInBody;
+    const bool partial = reply.fault == Fault::CutBody || reply.fault == Fault::StallInBody ||
+                         reply.fault == Fault::Trickle || reply.fault == Fault::Endless;
     if (request.method != "HEAD")
         response.append(reply.body, 0, partial ? reply.cutAt : std::string::npos);
     if (!Send(client, response, headSize, bodyBytes_, wake_))
         return false;
     if (reply.fault == Fault::StallInBody)
         Stall(client, wake_);
+    if (reply.fault == Fault::Trickle)
+        for (std::size_t i = reply.cutAt; i < reply.body.size(); ++i)
+            if (!Pause(reply.every, wake_) ||
+                !Send(client, reply.body.substr(i, 1), 0, bodyBytes_, wake_))
+                return false;
+    if (reply.fault == Fault::Endless && !reply.body.empty())
+        for (std::uint64_t sent = 0; sent < kMostEndlessBytes; sent += reply.body.size())
+            if (!Send(client, reply.body, 0, bodyBytes_, wake_))
+                return false;
     if (!keep)
         sockets::ShutdownSending(client);
     return keep;

@@ -46,6 +46,8 @@ struct HttpReply {
         StallInBody,        // send `cutAt` bytes of the body, then send nothing more
         StallBeforeHeaders, // read the request, answer nothing
         CloseBeforeHeaders, // read the request, close at once
+        Trickle,            // send `cutAt` bytes of the body, then one byte every `every`
+        Endless,            // announce a huge body, then send `body` over and over (2 GiB at most)
     };
     int status = 200;
     std::string body;
@@ -54,6 +56,7 @@ struct HttpReply {
     std::size_t cutAt = 0;
     bool close = false; // close the connection after this reply (a faulted one always does)
     std::chrono::milliseconds delay{0}; // wait this long before sending the headers
+    std::chrono::milliseconds every{0}; // Trickle: the pause before each byte
 };
 
 // What TestHttpServer::Folder sends besides the files themselves.

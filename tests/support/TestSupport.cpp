@@ -190,6 +190,33 @@ std::string Bzip2(const std::string& data) {
     return compressed;
 }
 
+std::string Bzip2Zeros(std::uint64_t bytes) {
+    static const std::string zeros(1 << 20, '\0');
+    bz_stream stream{};
+    if (BZ2_bzCompressInit(&stream, 9, 0, 30) != BZ_OK)
+        throw std::runtime_error("bzip2 compression failed");
+    std::string compressed;
+    char out[4096];
+    int result = BZ_RUN_OK;
+    do {
+        const std::uint64_t piece = std::min<std::uint64_t>(bytes, zeros.size());
+        stream.next_in = const_cast<char*>(zeros.data());
+        stream.avail_in = static_cast<unsigned int>(piece);
+        bytes -= piece;
+        const int action = bytes == 0 ? BZ_FINISH : BZ_RUN;
+        do {
+            stream.next_out = out;
+            stream.avail_out = sizeof out;
+            result = BZ2_bzCompress(&stream, action);
+            compressed.append(out, sizeof out - stream.avail_out);
+        } while (result == BZ_FINISH_OK || (action == BZ_RUN && stream.avail_in > 0));
+    } while (result == BZ_RUN_OK);
+    BZ2_bzCompressEnd(&stream);
+    if (result != BZ_STREAM_END)
+        throw std::runtime_error("bzip2 compression failed");
+    return compressed;
+}
+
 std::string SampleData(std::size_t size, std::uint32_t seed) {
     std::mt19937 random(seed);
     std::string data;

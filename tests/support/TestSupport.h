@@ -74,6 +74,9 @@ std::string GenericText(const std::filesystem::path& path);
 
 // `data` compressed as `bzip2 -9` does it.
 std::string Bzip2(const std::string& data);
+// `bytes` zero bytes compressed as `bzip2 -9` does it, without holding them
+// in memory: a copy that unpacks to a million times its size.
+std::string Bzip2Zeros(std::uint64_t bytes);
 // A whole bzip2 file decompressed as the launcher does it.
 std::string Unbzip2File(const std::string& path);
 
