@@ -5,9 +5,17 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
-    file_ = platform::OpenFile(path, mode == Mode::fmOpenRead ? "rb" : "wb");
+    if (mode == Mode::fmCreate) {
+        std::error_code ignored; // what cannot be removed makes the creation fail
+        std::filesystem::remove(platform::FsPath(path), ignored);
+        file_ = platform::CreateNewFile(path);
+    } else {
+        file_ = platform::OpenFile(path, "rb");
+    }
     if (!file_)
         throw EInOutError("Cannot " + std::string(mode == Mode::fmOpenRead ? "open" : "create") +
                           " file \"" + path + "\": " + std::strerror(errno));

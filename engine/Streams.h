@@ -19,8 +19,10 @@ public:
     std::int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
 };
 
-// A file opened for reading, or created (replacing an existing one) for
-// writing. Failures raise EInOutError.
+// A file opened for reading, or made new for writing: whatever is at its
+// name (a file, or a link planted there) is removed first, and the file is
+// then created where nothing is, so a write never goes through a link to
+// another file. Failures raise EInOutError.
 class TFileStream : public TStream {
 public:
     enum class Mode { fmOpenRead, fmCreate };

@@ -96,8 +96,9 @@ std::FILE* OpenFile(const std::string& path, const char* mode);
 int SeekFile(std::FILE* file, std::int64_t offset, int whence);
 std::int64_t TellFile(std::FILE* file);
 
-// A new file for writing in binary mode, which must not exist yet; null
-// (with errno set) when it cannot be created. `ownerOnly`: no one but its
+// A new file for writing in binary mode, which must not exist yet, not even
+// as a link (nothing is ever written through one); null (with errno set)
+// when it cannot be created. `ownerOnly`: no one but its
 // owner may read or write it (for secrets such as signing keys).
 std::FILE* CreateNewFile(const std::string& path, bool ownerOnly = false);
 
@@ -113,6 +114,13 @@ void SyncFolder(const std::string& folder);
 // the errno value; ENOTSUP when the system or its file system cannot swap
 // names, so that the caller takes another way.
 int ExchangeFolders(const std::string& first, const std::string& second);
+
+// Whether `path` stays inside the folder `base` (which ends with the
+// separator) when every link on its way is followed: a folder of the path
+// that is a symbolic link (or a junction) leading outside `base` takes the
+// path outside. Only the folders that exist are looked at; the last part of
+// the path is not (a link there is replaced, never written through).
+bool StaysInside(const std::string& base, const std::string& path);
 
 // Whether the stream is a terminal (for live progress displays).
 bool IsTerminal(std::FILE* stream);

@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -164,7 +165,9 @@ void AtomicFile::Seal() {
     const int fd = Descriptor(handle_);
     struct stat old {};
     mode_t mode = static_cast<mode_t>(0666 & ~CurrentUmask());
-    if (::stat(target_.c_str(), &old) == 0) {
+    // A link at the target's name is replaced like a file, and lends the new
+    // file nothing of what it points at.
+    if (::lstat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
         mode = old.st_mode & 07777;
         // Run by the superuser, keep the file owned by whoever owned it.
         if (::geteuid() == 0)
@@ -226,8 +229,8 @@ std::int64_t TellFile(std::FILE* file) {
 }
 
 std::FILE* CreateNewFile(const std::string& path, bool ownerOnly) {
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          ownerOnly ? 0600 : 0666);
     if (fd < 0)
         return nullptr;
     std::FILE* file = ::fdopen(fd, "wb");
@@ -256,6 +259,21 @@ int ExchangeFolders(const std::string& first, const std::string& second) {
     if (::renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0)
         return 0;
     return errno == EINVAL || errno == ENOSYS ? ENOTSUP : errno;
+}
+
+bool StaysInside(const std::string& base, const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path root = fs::canonical(base, error);
+    if (error)
+        return false;
+    fs::path folder = fs::path(path).parent_path();
+    while (!folder.empty() && !fs::exists(fs::symlink_status(folder, error)))
+        folder = folder.parent_path();
+    const fs::path real = fs::canonical(folder.empty() ? fs::path(".") : folder, error);
+    if (error)
+        return false;
+    return std::mismatch(root.begin(), root.end(), real.begin(), real.end()).first == root.end();
 }
 
 bool IsTerminal(std::FILE* stream) {

@@ -279,6 +279,50 @@ int ExchangeFolders(const std::string&, const std::string&) {
     return ENOTSUP;
 }
 
+namespace {
+
+// The path of an existing file or folder as the system finds it, every link
+// and junction on its way followed; empty when it cannot be opened.
+std::wstring FinalPath(const std::wstring& path) {
+    const HANDLE handle =
+        ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return {};
+    std::wstring final(32768, L'\0');
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    ::CloseHandle(handle);
+    if (length == 0 || length >= final.size())
+        return {};
+    final.resize(length);
+    if (!final.empty() && final.back() != L'\\')
+        final += L'\\';
+    return final;
+}
+
+} // namespace
+
+bool StaysInside(const std::string& base, const std::string& path) {
+    const std::wstring root = FinalPath(Wide(base));
+    std::string folder = FolderOf(path);
+    std::error_code error;
+    while (!folder.empty() &&
+           !std::filesystem::exists(std::filesystem::symlink_status(FsPath(folder), error))) {
+        const std::string parent = FolderOf(folder.substr(0, folder.size() - 1));
+        if (parent == folder)
+            break;
+        folder = parent;
+    }
+    const std::wstring real = FinalPath(Wide(folder.empty() ? CurrentFolder() : folder));
+    if (root.empty() || real.empty() || real.size() < root.size())
+        return false;
+    // The file system tells names apart without regard to letter case.
+    return ::CompareStringOrdinal(real.c_str(), static_cast<int>(root.size()), root.c_str(),
+                                  static_cast<int>(root.size()), TRUE) == CSTR_EQUAL;
+}
+
 bool IsTerminal(std::FILE* stream) {
     // A console that shows terminal sequences (see PrepareConsole); an older
     // one gets the plain lines that a file gets.
