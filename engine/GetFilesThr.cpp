@@ -5,6 +5,7 @@
 #include "Files.h"
 #include "Http.h"
 #include "JobQueue.h"
+#include "Limits.h"
 #include "LstFile.h"
 #include "Misc.h"
 #include "Process.h"
@@ -53,15 +54,30 @@ void CopyWhole(const std::string& source, const std::string& target) {
 // The fields of a file entry: path, digest and size, and the SHA-256 digest
 // in front of them that signed manifests add (empty when there is none). An
 // entry without the first three cannot be processed at all.
+// In front of the SHA-256, the publisher writes the size of the content
+// itself: it bounds what the copy may unpack to (-1: the line gives none).
 struct FileEntry {
     std::string path, digest, size, sha256;
+    std::int64_t contentSize = -1;
 };
+
+// A content size as the publisher writes it: plain decimal digits. Anything
+// else in that place is some other field in front of the ones read, as
+// lines may carry, and bounds nothing.
+std::int64_t ContentSizeField(std::string_view text) {
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != text.npos)
+        return -1;
+    return StrToInt64(text);
+}
 
 FileEntry SplitFileEntry(const std::string& entry) {
     const std::vector<std::string> fields = SplitFromEnd(entry, "|");
     if (fields.size() < 3)
         throw Exception("Manifest entry without path, digest and size: " + entry);
-    return {fields[2], fields[1], fields[0], fields.size() > 3 ? fields[3] : std::string()};
+    FileEntry split{fields[2], fields[1], fields[0], fields.size() > 3 ? fields[3] : std::string()};
+    if (fields.size() > 4 && IsSha256Text(fields[3]))
+        split.contentSize = ContentSizeField(fields[4]);
+    return split;
 }
 
 // A failure's text, with what its download went through when that went
@@ -94,6 +110,35 @@ std::int64_t SizeField(const FileEntry& entry) {
     if (size < 0)
         throw EConvertError(FormatText("'%s' is not a valid size", entry.size));
     return size;
+}
+
+// The bytes an entry's copy may take: its size field, or less when its
+// content could not have grown to that in bzip2.
+limits::TSizeLimit CopyLimit(const FileEntry& entry) {
+    const std::int64_t listed = SizeField(entry);
+    if (entry.contentSize >= 0 && limits::MaxCopyOf(entry.contentSize) < listed) {
+        const std::int64_t most = limits::MaxCopyOf(entry.contentSize);
+        return {most, "the " + std::to_string(most) + " bytes bzip2 can make of its " +
+                          std::to_string(entry.contentSize) + "-byte content"};
+    }
+    return {listed, "the " + std::to_string(listed) + " bytes its entry lists"};
+}
+
+// The bytes an entry's copy may unpack to: its content size, or what bzip2
+// can make of a copy of its size at most.
+limits::TSizeLimit ContentLimit(const FileEntry& entry) {
+    if (entry.contentSize >= 0)
+        return {entry.contentSize,
+                "the " + std::to_string(entry.contentSize) + " bytes its entry lists"};
+    const std::int64_t copy = SizeField(entry);
+    return {limits::MaxContentOf(copy), "the " + std::to_string(limits::MaxContentOf(copy)) +
+                                            " bytes a copy of " + std::to_string(copy) +
+                                            " bytes can unpack to"};
+}
+
+// The bounds of the manifest, which no entry lists.
+limits::TSizeLimit ManifestLimit(std::int64_t bytes, const char* what) {
+    return {bytes, "the " + std::to_string(bytes >> 20) + " MiB " + what};
 }
 
 } // namespace
@@ -142,6 +187,7 @@ platform::HttpOptions GFilesThread::TransferOptions() const {
     options.agent = kAgentName;
     options.connectTimeoutS = ConnectTimeoutS;
     options.stallTimeoutS = StallTimeoutS;
+    options.minBytesPerS = StallMinBytesPerS;
     return options;
 }
 
@@ -153,6 +199,8 @@ std::string GFilesThread::SettingsText() const {
     std::string text = "UpdatesUrl=" + UpdateUrl + " AtRevision=" + std::to_string(AtRevision);
     if (RecordedRevision > AtRevision)
         text += " (recorded " + std::to_string(RecordedRevision) + ")";
+    if (TrustedRevision > 0)
+        text += " TrustedRevision=" + std::to_string(TrustedRevision);
     text += std::string(" FullCheck=") + (FullCheck ? "1" : "0") +
             " CreateBackup=" + std::to_string(CreateBackup) +
             " TrustedKeys=" + std::to_string(TrustedKeys.size()) + " Connections=" +
@@ -179,7 +227,13 @@ void GFilesThread::Execute() {
         if (!UpdateUrl.empty()) {
             if (UpdateUrl.back() != '/')
                 UpdateUrl += '/';
-            fetched = Download(UpdateUrl + "files.lst.bz2", BaseDir + "files.lst.bz2", true);
+            try {
+                fetched =
+                    Download(UpdateUrl + "files.lst.bz2", BaseDir + "files.lst.bz2", true,
+                             ManifestLimit(limits::kManifestCopy, "a manifest's copy may take"));
+            } catch (const limits::ELimitPassed& e) {
+                lastFetchFailure_ = e.what(); // nothing of it is kept
+            }
         }
         if (!fetched) {
             StatusText = status::kFailed;
@@ -193,7 +247,8 @@ void GFilesThread::Execute() {
         } else {
             Show("");
             try {
-                Unpack(BaseDir + "files.lst.bz2", manifest);
+                Unpack(BaseDir + "files.lst.bz2", manifest, {}, {},
+                       ManifestLimit(limits::kManifestText, "a manifest may take"));
             } catch (const std::exception& e) {
                 Show(status::kFailed);
                 RemoveFile(manifest);
@@ -248,6 +303,12 @@ void GFilesThread::ProcessManifest() {
             return;
         }
         revision = StrToInt(list.GetValue("settings", "Rev"));
+        if (Signed() && revision > TrustedRevision) {
+            // Verified: no older signed tree is taken here from now on,
+            // whether or not this run gets through.
+            TrustedRevision = revision;
+            Synchronize(&GFilesThread::StoreTrustedRevision);
+        }
         if (StrToInt(list.GetValue("settings", "ModHosts")) == 1)
             UpdateHosts(list.GetSection("hosts"));
         const std::vector<std::string> self = list.GetSection("self");
@@ -291,6 +352,19 @@ bool GFilesThread::IsListed(const std::string& manifestPath) const {
     return listed_.count(platform::FoldCase(platform::ManifestPathToLocal(manifestPath))) > 0;
 }
 
+bool GFilesThread::IsSettingsFile(const std::string& manifestPath) const {
+    return platform::FoldCase(platform::ManifestPathToLocal(manifestPath)) ==
+           platform::FoldCase(kSettingsFileName);
+}
+
+bool GFilesThread::LinksOutside(const std::string& path) const {
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(platform::FsPath(path), error)))
+        return false;
+    const fs::path real = fs::canonical(platform::FsPath(path), error);
+    return error || !platform::StaysInside(BaseDir, platform::PathText(real));
+}
+
 std::string GFilesThread::BackupFile(const std::string& manifestPath) const {
     return platform::ResolveCaseInsensitive(BaseDir,
                                             "backup" + std::string(1, platform::kPathSeparator) +
@@ -317,7 +391,16 @@ void GFilesThread::RemoveLeftovers(const std::vector<std::vector<std::string>>& 
             paths.push_back(fields[2]);
         }
     }
-    std::set<std::string> folders;
+    // Nothing is removed in a folder that a link takes outside the
+    // installation: what lies there is not the installation's.
+    std::map<std::string, bool> folders; // folder -> whether it stays inside
+    const auto inside = [&](const std::string& path) {
+        const std::string folder = platform::PathText(platform::FsPath(path).parent_path());
+        const auto [it, added] = folders.emplace(folder, false);
+        if (added)
+            it->second = platform::StaysInside(BaseDir, path);
+        return it->second;
+    };
     // Backup copies are written the same way: their folders are looked at
     // only when there is a backup folder at all.
     std::error_code noBackups;
@@ -325,14 +408,15 @@ void GFilesThread::RemoveLeftovers(const std::vector<std::vector<std::string>>& 
         platform::FsPath(platform::ResolveCaseInsensitive(BaseDir, "backup")), noBackups);
     for (const std::string& path : paths) {
         const std::string local = LocalFile(path);
-        if (!IsListed(path + ".bz2") && IsFile(local + ".bz2"))
+        if (inside(local) && !IsListed(path + ".bz2") && IsFile(local + ".bz2"))
             RemoveFile(local + ".bz2");
-        folders.insert(platform::PathText(platform::FsPath(local).parent_path()));
         if (backups)
-            folders.insert(platform::PathText(platform::FsPath(BackupFile(path)).parent_path()));
+            inside(BackupFile(path));
     }
-    folders.insert(platform::PathText(platform::FsPath(BaseDir + "files.lst").parent_path()));
-    for (const std::string& folder : folders) {
+    inside(BaseDir + "files.lst");
+    for (const auto& [folder, stays] : folders) {
+        if (!stays)
+            continue;
         std::error_code error;
         for (fs::directory_iterator it(platform::FsPath(folder), error), end; !error && it != end;
              it.increment(error))
@@ -345,7 +429,8 @@ void GFilesThread::RemoveLeftovers(const std::vector<std::vector<std::string>>& 
 // ---------------------------------------------------------------------------
 // Fetch and unpack.
 
-bool GFilesThread::Download(const std::string& url, const std::string& target, bool progress) {
+bool GFilesThread::Download(const std::string& url, const std::string& target, bool progress,
+                            const limits::TSizeLimit& limit) {
     ProgressValue = 0;
     if (!connection_)
         connection_ = std::make_unique<platform::HttpConnection>();
@@ -364,12 +449,18 @@ bool GFilesThread::Download(const std::string& url, const std::string& target, b
         }
         filled = 0;
     };
+    platform::HttpOptions options = TransferOptions();
+    options.cancelled = [this] { return Aborted(); };
+    TFetch fetch(*connection_, options, Retry,
+                 [this](const std::string& note) { ShowRetries({note}); });
     TFetchSink sink;
+    std::int64_t body = 0; // of the body in the file, the block included
     sink.restart = [&] {
         // A body from its start: what came before is dropped.
         file.reset();
         file = std::make_unique<TFileStream>(target, TFileStream::Mode::fmCreate);
         filled = 0;
+        body = 0;
         if (received > 0) {
             received = 0;
             ProgressValue = 0;
@@ -377,6 +468,9 @@ bool GFilesThread::Download(const std::string& url, const std::string& target, b
         }
     };
     sink.data = [&](const char* data, std::size_t size) {
+        body += static_cast<std::int64_t>(size);
+        if (limit.Passed(body))
+            throw LimitPassed(url, fetch.AnswerStatus(), limit);
         while (size > 0) {
             const std::size_t piece = std::min(size, kDownloadBlock - filled);
             std::memcpy(block + filled, data, piece);
@@ -387,10 +481,6 @@ bool GFilesThread::Download(const std::string& url, const std::string& target, b
                 handOn();
         }
     };
-    platform::HttpOptions options = TransferOptions();
-    options.cancelled = [this] { return Aborted(); };
-    TFetch fetch(*connection_, options, Retry,
-                 [this](const std::string& note) { ShowRetries({note}); });
     bool opened = false;
     lastFetchFailure_.clear();
     try {
@@ -426,7 +516,8 @@ void GFilesThread::OnUnpackProgress() {
 }
 
 void GFilesThread::Unpack(const std::string& compressed, const std::string& target,
-                          const std::string& expectedDigest, const std::string& expectedSha256) {
+                          const std::string& expectedDigest, const std::string& expectedSha256,
+                          const limits::TSizeLimit& maxContent) {
     auto source = std::make_unique<TFileStream>(compressed, TFileStream::Mode::fmOpenRead);
     std::unique_ptr<platform::AtomicFile> output;
     try {
@@ -444,7 +535,7 @@ void GFilesThread::Unpack(const std::string& compressed, const std::string& targ
         Synchronize(&GFilesThread::SetGaugeMax);
         UnpackCopy(
             *source, [&](const char* data, std::size_t size) { output->Write(data, size); },
-            expectedDigest, expectedSha256, target, [this] { OnUnpackProgress(); },
+            expectedDigest, expectedSha256, target, maxContent, [this] { OnUnpackProgress(); },
             [this] { CheckAborted(); });
     } catch (...) {
         error = std::current_exception();
@@ -506,8 +597,21 @@ void GFilesThread::CheckFiles(const std::vector<std::string>& entries) {
                   "' leads outside the installation; left out");
             continue;
         }
+        if (IsSettingsFile(entry.path)) {
+            // The installation's own settings (its update address, its
+            // revision, the key it trusts) are never the server's to replace.
+            Note("'" + platform::AnsiToUtf8(entry.path) +
+                 "' is the installation's own settings file; the server's copy is left out");
+            continue;
+        }
         if (digests.Take(i, [this] { FlushNotifications(true); }) == entry.digest)
             continue;
+        if (!platform::StaysInside(BaseDir, LocalFile(entry.path))) {
+            runFailed_ = true; // a folder on its way is a link to elsewhere
+            Cause("'" + platform::AnsiToUtf8(entry.path) +
+                  "' leads outside the installation through a linked folder; left out");
+            continue;
+        }
         PendingFiles.push_back(entries[i]);
         SizeField(entry);
     }
@@ -542,6 +646,8 @@ std::vector<TAheadEntry> GFilesThread::PlanPending() const {
         if (Signed())
             ahead.sha256 = entry.sha256;
         ahead.size = SizeField(entry);
+        ahead.maxCopy = CopyLimit(entry);
+        ahead.maxContent = ContentLimit(entry);
         // The copy is fetched beside the file as its name + ".bz2", unless a
         // file of that name is listed itself, or another entry of this run
         // fetches there too: then under a name of our own.
@@ -610,10 +716,14 @@ void GFilesThread::InstallPending() {
             break; // the later entries are not installed, fetched or not
         }
         try {
-            if (CreateBackup == 1 && IsFile(local)) {
+            if (CreateBackup == 1 && IsFile(local) && !LinksOutside(local)) {
                 // The old content is kept before anything replaces it; a file
                 // that cannot be kept is not replaced.
                 const std::string backup = BackupFile(entry.path);
+                if (!platform::StaysInside(BaseDir, backup))
+                    throw EInOutError("The backup copy \"" + backup +
+                                      "\" would lie outside the installation, through a linked "
+                                      "folder; the file is not replaced");
                 fs::create_directories(platform::FsPath(backup).parent_path());
                 CopyWhole(local, backup);
             }
@@ -669,11 +779,24 @@ void GFilesThread::SelfUpdate(const std::string& entry) {
         return;
     if (FileDigestText(launcher) == self.digest)
         return;
-    SizeField(self);
+    const limits::TSizeLimit maxCopy = CopyLimit(self), maxContent = ContentLimit(self);
     const std::string build = launcher + ".New";
     const std::string url =
         UpdateUrl + platform::EncodeUrlPath(platform::AnsiToUtf8(self.path)) + ".bz2";
-    if (!Download(url, launcher + ".bz2", true)) {
+    const auto failed = [&](const std::string& why) {
+        RemoveFile(build);
+        StatusText = status::kFailed;
+        runFailed_ = true;
+        Cause(Because("the launcher build is not replaced: " + why, lastFetchFailure_));
+    };
+    bool fetched = false;
+    try {
+        fetched = Download(url, launcher + ".bz2", true, maxCopy);
+    } catch (const limits::ELimitPassed& e) {
+        failed(e.what());
+        return;
+    }
+    if (!fetched) {
         Cause("the launcher build is not replaced: " + lastFetchFailure_);
         return;
     }
@@ -681,14 +804,12 @@ void GFilesThread::SelfUpdate(const std::string& entry) {
         // The new build must be exactly the one listed before the launcher is
         // ended for it.
         RemoveFile(build);
-        Unpack(launcher + ".bz2", build, self.digest, Signed() ? self.sha256 : std::string());
+        Unpack(launcher + ".bz2", build, self.digest, Signed() ? self.sha256 : std::string(),
+               maxContent);
         const std::string script = WriteUpdateScript(
             platform::PathText(platform::FsPath(launcher).filename()), LauncherProcessId);
         RunInOwnFolder(script);
     } catch (const std::exception& e) {
-        RemoveFile(build);
-        StatusText = status::kFailed;
-        runFailed_ = true;
-        Cause(Because("the launcher build is not replaced: " + Described(e), lastFetchFailure_));
+        failed(Described(e));
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Fetch.h"
+#include "Limits.h"
 #include "Signature.h"
 #include "Streams.h"
 #include "WorkAhead.h"
@@ -36,6 +37,10 @@ inline constexpr const char* kHostsChanged = "Файлы хоста измене
 // The agent name of every request to the update server.
 inline constexpr const char* kAgentName = "ZentyrClientUpdater";
 
+// The installation's own settings file, in its root folder. A run never
+// replaces it with a copy from the server.
+inline constexpr const char* kSettingsFileName = "Quenmor.ini";
+
 // What the run's notifications change: the launcher window, or the headless
 // runner. Every method runs where the dispatcher runs it, one at a time, while
 // the worker waits; what it raises is raised in the worker.
@@ -60,6 +65,14 @@ public:
     // manifest). For logs, traces and standard error, never for the status
     // line, which keeps its fixed texts.
     virtual void ShowCause(const std::string& /*cause*/) {}
+    // What the run left out on purpose, without failing: for logs and
+    // traces, never for the status line.
+    virtual void ShowNote(const std::string& /*note*/) {}
+    // Records the revision of a signed manifest that verified, whatever
+    // becomes of the run that took it: no signed manifest below it is taken
+    // from then on (see GFilesThread::TrustedRevision). The host keeps it
+    // apart from the revision StoreRevision records, and never lowers it.
+    virtual void StoreTrustedRevision(const std::string& /*revision*/) {}
 };
 
 // Runs one notification on the host's thread and returns when it has run,
@@ -132,11 +145,20 @@ public:
     // revision read at start-up): a signed manifest below it is an old one
     // replayed.
     std::int32_t RecordedRevision = 0;
+    // The rollback floor the host recorded: the highest revision of a signed
+    // manifest that verified here. A signed manifest below the highest of
+    // AtRevision, RecordedRevision and this is refused; one that verifies
+    // above this raises it at once (StoreTrustedRevision), before anything
+    // of the run can fail.
+    std::int32_t TrustedRevision = 0;
 
     // Network limits: a connection not made, or a transfer silent, for so long
     // fails like a broken connection.
     long ConnectTimeoutS = 15;
     long StallTimeoutS = 30;
+    // A transfer that averages less than this over StallTimeoutS, once it
+    // has run that long, is stalled too (see platform::HttpOptions).
+    long StallMinBytesPerS = 1024;
     // Transfers that run at once to the update server (1 to kMaxConnections;
     // 0: the default), and how transient faults are tried again.
     int Connections = 0;
@@ -180,12 +202,17 @@ public:
     void Execute();
 
     // Operations of the run.
-    bool Download(const std::string& url, const std::string& target, bool progress);
+    // A body longer than `limit` raises limits::ELimitPassed as soon as it
+    // passes it; nothing of it is kept.
+    bool Download(const std::string& url, const std::string& target, bool progress,
+                  const limits::TSizeLimit& limit = {});
     // Decompresses `compressed` into `target` and deletes `compressed`. The
     // target is replaced only by complete content, and, when a digest is
-    // given, only by content with that digest.
+    // given, only by content with that digest; content longer than
+    // `maxContent` raises limits::ELimitPassed without being written beyond it.
     void Unpack(const std::string& compressed, const std::string& target,
-                const std::string& expectedDigest = {}, const std::string& expectedSha256 = {});
+                const std::string& expectedDigest = {}, const std::string& expectedSha256 = {},
+                const limits::TSizeLimit& maxContent = {});
     void CheckFiles(const std::vector<std::string>& entries);
     void InstallPending();
     void SelfUpdate(const std::string& entry);
@@ -221,8 +248,10 @@ private:
     void CheckAborted() const;
     void Show(const std::string& text);
     void ShowRetries(const std::vector<std::string>& notes);
-    // Shows why something failed (see TUpdateTarget::ShowCause).
+    // Shows why something failed (see TUpdateTarget::ShowCause), and what
+    // was left out without a failure (TUpdateTarget::ShowNote).
     void Cause(const std::string& cause);
+    void Note(const std::string& note);
     // Refuses the update server's tree: the failure text becomes the run's
     // status, and the cause is shown.
     void Refuse(const std::string& cause);
@@ -241,6 +270,10 @@ private:
     void RemoveLeftovers(const std::vector<std::vector<std::string>>& sections);
     std::string LocalFile(const std::string& manifestPath) const;
     bool IsListed(const std::string& manifestPath) const;
+    // Whether a manifest path names the installation's settings file.
+    bool IsSettingsFile(const std::string& manifestPath) const;
+    // Whether `path` is a symbolic link to something outside the installation.
+    bool LinksOutside(const std::string& path) const;
     std::string BackupFile(const std::string& manifestPath) const;
     std::string ServerCopy(const std::string& manifestPath) const;
 
@@ -254,6 +287,8 @@ private:
     void UnlockCommands();
     void ShowRetry();
     void ShowCause();
+    void ShowNote();
+    void StoreTrustedRevision();
 
     TUpdateTarget& target_;
     TDispatcher dispatcher_;
@@ -267,6 +302,7 @@ private:
     std::string retryText_;        // what ShowRetry shows
     std::string lastFetchFailure_; // of the last Download (see FetchFailure)
     std::string causeText_;        // what ShowCause shows
+    std::string noteText_;         // what ShowNote shows
     // The power of two that scales each gauge (0 file, 1 total) into 32 bits;
     // the host's, kept where the notifications run.
     int gaugeShift_[2] = {0, 0};

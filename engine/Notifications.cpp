@@ -61,6 +61,8 @@ std::function<void()> GFilesThread::Capture(Notification notification) {
         return [this, text = retryText_] { target_.ShowRetry(text); };
     if (notification == &GFilesThread::ShowCause)
         return [this, text = causeText_] { target_.ShowCause(text); };
+    if (notification == &GFilesThread::ShowNote)
+        return [this, text = noteText_] { target_.ShowNote(text); };
     if (notification == &GFilesThread::StoreRevision)
         return [this, revision = AtRevision] { target_.StoreRevision(std::to_string(revision)); };
     return [this, notification] { (this->*notification)(); };
@@ -82,11 +84,12 @@ void GFilesThread::Dispatch(Notification notification) {
         Deliver([this, notification] { (this->*notification)(); });
         return;
     }
-    // The commands, and the revision (whose failure ends the run), are never
+    // The commands, and the revisions (whose failure ends the run), are never
     // held back.
     const bool batched = BatchNotifications && notification != &GFilesThread::LockCommands &&
                          notification != &GFilesThread::UnlockCommands &&
-                         notification != &GFilesThread::StoreRevision;
+                         notification != &GFilesThread::StoreRevision &&
+                         notification != &GFilesThread::StoreTrustedRevision;
     if (!batched) {
         FlushNotifications();
         Deliver([this, notification] { (this->*notification)(); });
@@ -173,6 +176,12 @@ void GFilesThread::ShowCause() {
 void GFilesThread::StoreRevision() {
     target_.StoreRevision(std::to_string(AtRevision));
 }
+void GFilesThread::StoreTrustedRevision() {
+    target_.StoreTrustedRevision(std::to_string(TrustedRevision));
+}
+void GFilesThread::ShowNote() {
+    target_.ShowNote(noteText_);
+}
 void GFilesThread::UnlockCommands() {
     target_.UnlockCommands();
 }
@@ -218,6 +227,11 @@ void GFilesThread::Show(const std::string& text) {
 void GFilesThread::Cause(const std::string& cause) {
     causeText_ = cause;
     Synchronize(&GFilesThread::ShowCause);
+}
+
+void GFilesThread::Note(const std::string& note) {
+    noteText_ = note;
+    Synchronize(&GFilesThread::ShowNote);
 }
 
 void GFilesThread::Refuse(const std::string& cause) {

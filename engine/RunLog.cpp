@@ -57,6 +57,10 @@ void TRunLog::Failure(std::string_view cause) {
     Write("failure", cause);
 }
 
+void TRunLog::Note(std::string_view note) {
+    Write("note", note);
+}
+
 void TRunLog::RunEnded(std::string_view status) {
     Write("end", status.empty() ? std::string_view("(no status text)") : status);
 }

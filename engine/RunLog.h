@@ -29,6 +29,7 @@ public:
     void RunStarted(std::string_view settings);
     void Retry(std::string_view note);
     void Failure(std::string_view cause);
+    void Note(std::string_view note); // something left out on purpose
     void RunEnded(std::string_view status);
 
     // The first failure of the current run; empty when none.

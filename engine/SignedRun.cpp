@@ -64,11 +64,11 @@ bool GFilesThread::SignatureHolds() {
 }
 
 bool GFilesThread::SignedManifestHolds(const TListFile& list) {
-    const std::string cause =
-        signing::CheckSignedManifest(list, std::max(AtRevision, RecordedRevision),
-                                     std::chrono::duration_cast<std::chrono::seconds>(
-                                         std::chrono::system_clock::now().time_since_epoch())
-                                         .count());
+    const std::string cause = signing::CheckSignedManifest(
+        list, std::max({AtRevision, RecordedRevision, TrustedRevision}),
+        std::chrono::duration_cast<std::chrono::seconds>(
+            std::chrono::system_clock::now().time_since_epoch())
+            .count());
     if (cause.empty())
         return true;
     Refuse(cause);

@@ -15,6 +15,7 @@
 #include "NewsPage.h"
 #include "Process.h"
 #include "Profile.h"
+#include "RevisionFloor.h"
 #include "Signature.h"
 #include "Text.h"
 
@@ -39,7 +40,6 @@
 
 namespace {
 
-const char* const kSettingsFileName = "Quenmor.ini";
 const char* const kMissingSettings = "ОШИБКА: Quenmor.ini не найден !";
 
 // The keys of section "main" with their defaults, in the order of the entries.
@@ -407,6 +407,8 @@ void TFMain::StartRun(bool fullCheck) {
         return;
     // A malformed key reaches the error box, and no run starts.
     std::vector<signing::PublicKey> keys = signing::TrustedKeys(LauncherSettings[UpdateKey]);
+    // The floor as another launcher or quenmor-update may have raised it.
+    const std::int32_t trustedRevision = ReadTrustedRevision(SettingsFile());
     Label3->setText(QString());
     auto run = std::make_unique<GFilesThread>(*this, dispatcher_->Dispatcher());
     run->UpdateUrl = LauncherSettings[UpdatesUrl];
@@ -414,6 +416,7 @@ void TFMain::StartRun(bool fullCheck) {
     run->CreateBackup = StrToInt(LauncherSettings[CreateBackup]);
     run->AtRevision = StrToInt(LauncherSettings[AtRevision]);
     run->RecordedRevision = recordedRevision_;
+    run->TrustedRevision = trustedRevision;
     run->TrustedKeys = std::move(keys);
     run->HostsFolder = HostsFolder;
     run->LauncherFile = platform::ExecutablePath();
@@ -548,6 +551,16 @@ void TFMain::ShowRetry(const std::string& note) {
 void TFMain::ShowCause(const std::string& cause) {
     Trace("failure", cause);
     LauncherLog().Failure(cause);
+}
+
+void TFMain::ShowNote(const std::string& note) {
+    Trace("note", note);
+    LauncherLog().Note(note);
+}
+
+void TFMain::StoreTrustedRevision(const std::string& revision) {
+    Trace("trusted-revision", revision);
+    RaiseTrustedRevision(SettingsFile(), StrToInt(revision));
 }
 
 void TFMain::SetFileGaugeMax(std::int32_t value) {

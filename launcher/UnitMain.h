@@ -118,6 +118,8 @@ public:
     void UnlockCommands() override;
     void ShowRetry(const std::string& note) override;  // in the trace and the log
     void ShowCause(const std::string& cause) override; // in the trace and the log
+    void ShowNote(const std::string& note) override;   // in the trace and the log
+    void StoreTrustedRevision(const std::string& revision) override;
 
     // Whether an update run of this window is going on or waiting for the
     // installation to be free.

@@ -14,6 +14,7 @@
 #include "Misc.h"
 #include "Process.h"
 #include "Profile.h"
+#include "RevisionFloor.h"
 #include "RunLog.h"
 
 #include <algorithm>
@@ -130,8 +131,12 @@ public:
         ClearLive();
         log_.Failure(cause);
     }
+    void ShowNote(const std::string& note) override { log_.Note(note); }
     void StoreRevision(const std::string& revision) override {
         platform::WriteProfileString(settingsFile_, "main", "AtRevision", revision);
+    }
+    void StoreTrustedRevision(const std::string& revision) override {
+        RaiseTrustedRevision(settingsFile_, StrToInt(revision));
     }
 
     bool Completed() const { return completed_; }
@@ -245,6 +250,16 @@ int main(int argc, char** argv) {
                      "working in it\n";
         return 2;
     }
+    if (!logFile.empty()) {
+        // A log asked for and not written would leave a failure unexplained.
+        std::FILE* file = platform::OpenFile(logFile, "ab");
+        if (!file) {
+            std::cerr << "quenmor-update: cannot write the log '" << logFile
+                      << "': " << platform::LastErrorText() << "\n";
+            return 2;
+        }
+        std::fclose(file);
+    }
     TRunLog log;
     log.SetFile(logFile);
     if (verbose)
@@ -259,6 +274,7 @@ int main(int argc, char** argv) {
         run.AtRevision = StrToInt(platform::GetProfileString(settings, "main", "AtRevision", "0"));
         run.TrustedKeys =
             signing::TrustedKeys(platform::GetProfileString(settings, "main", "UpdateKey", ""));
+        run.TrustedRevision = ReadTrustedRevision(settings);
         run.HostsFolder = hostsFolder;
         run.Connections = connections;
         // This program stands in for the launcher: a "self" entry that names
