@@ -9,9 +9,11 @@
 #include "LstFile.h"
 #include "Misc.h"
 #include "Publisher.h"
+#include "Signing.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "Text.h"
+#include "md5.h"
 
 #include <gtest/gtest.h>
 
@@ -34,6 +36,12 @@ namespace {
 
 std::string Unbzip(const fs::path& path) {
     return Unbzip2File(platform::PathText(path));
+}
+
+std::string Sha256Hex(const std::string& data) {
+    TSHA256 digest;
+    digest.Update(data.data(), data.size());
+    return digest.FinalText();
 }
 
 // Names and files that a Windows file system cannot hold, and links, which
@@ -83,10 +91,35 @@ protected:
         return TListFile((dir_.path() / "files.lst").string());
     }
 
+    // A file's line: content size, SHA-256, path, MD5, size of the copy.
     std::string Entry(const std::string& manifestPath, const std::string& relative,
                       const std::string& content) const {
-        return manifestPath + "|" + Md5Hex(content) + "|" +
+        return std::to_string(content.size()) + "|" + Sha256Hex(content) + "|" + manifestPath +
+               "|" + Md5Hex(content) + "|" +
                std::to_string(fs::file_size(out_ / platform::FsPath(relative + ".bz2")));
+    }
+
+    // The lines of the file sections, in order.
+    std::vector<std::string> FileLines() const {
+        std::vector<std::string> lines;
+        for (const char* section : {"self", "files_critical", "files_normal"})
+            for (const std::string& line : ManifestFile().GetSection(section))
+                if (line != kEmptySection)
+                    lines.push_back(line);
+        return lines;
+    }
+
+    // Rewrites the published manifest with every file line cut to its last
+    // `fields` fields, as older publishers wrote them.
+    void CutFileLines(std::size_t fields) {
+        std::string text = Manifest();
+        for (const std::string& line : FileLines()) {
+            std::size_t start = line.size();
+            for (std::size_t k = 0; k < fields; ++k)
+                start = line.rfind('|', start - 1);
+            text = ReplaceText(text, "\n" + line + "\r\n", "\n" + line.substr(start + 1) + "\r\n");
+        }
+        WriteFile((out_ / "files.lst.bz2").string(), Bzip2(text));
     }
 
     // Folders that a run leaves beside the published tree.
@@ -148,6 +181,10 @@ TEST_F(PublishTest, WritesTheManifestAndCopiesTheLauncherReads) {
         Entry(kTexturesAnsi, kTextures, texture) + "\r\n" + Entry("empty.dat", "empty.dat", "") +
         "\r\n[/files_normal]\r\n";
     EXPECT_EQ(Manifest(), expected);
+    EXPECT_NE(
+        Manifest().find("\n0|e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855|"
+                        "empty.dat|d41d8cd98f00b204e9800998ecf8427e|"),
+        std::string::npos);
 
     // The copies lie under their UTF-8 names and hold the content.
     const std::map<std::string, std::string> files = {{"Launcher.exe", launcher},
@@ -170,8 +207,9 @@ TEST_F(PublishTest, WritesTheManifestAndCopiesTheLauncherReads) {
     ASSERT_EQ(normal.size(), 3u);
     for (const std::string& line : normal) {
         const std::vector<std::string> fields = SplitFromEnd(line, "|");
-        ASSERT_EQ(fields.size(), 3u);
+        ASSERT_EQ(fields.size(), 5u);
         EXPECT_TRUE(IsSafeRelativePath(fields[2]));
+        EXPECT_TRUE(IsSha256Text(fields[3]));
         EXPECT_TRUE(fs::is_regular_file(
             out_ / platform::FsPath(platform::ManifestPathToLocal(fields[2]) + ".bz2")));
     }
@@ -185,6 +223,22 @@ TEST_F(PublishTest, WritesTheManifestAndCopiesTheLauncherReads) {
     EXPECT_FALSE(summary.previousRevision);
     EXPECT_TRUE(summary.warnings.empty());
     EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishTest, SignedAndUnsignedTreesListFilesAlike) {
+    Put("bin/game.exe", SampleData(70'000, 1));
+    Put("data/a.txt", "a");
+    publish::Options options = Options();
+    options.criticalPatterns = {"bin/*"};
+    publish::Publish(options);
+    const std::vector<std::string> unsignedLines = FileLines();
+    ASSERT_EQ(unsignedLines.size(), 2u);
+    EXPECT_EQ(unsignedLines[0], Entry("bin\\game.exe", "bin/game.exe", SampleData(70'000, 1)));
+
+    publish::GenerateKey(dir_.path() / "key.pem");
+    options.signingKey = dir_.path() / "key.pem";
+    publish::Publish(options);
+    EXPECT_EQ(FileLines(), unsignedLines);
 }
 
 TEST_F(PublishTest, EmptySourceGivesEmptySections) {
@@ -255,6 +309,39 @@ TEST_F(PublishTest, ReusesTheCopiesOfUnchangedFiles) {
     EXPECT_NE(Manifest().find(Entry("data\\file5.bin", "data/file5.bin", content)),
               std::string::npos);
     EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishTest, ReusesTheCopiesOfTreesWithOlderLines) {
+    for (int i = 0; i < 4; ++i)
+        Put("data/file" + std::to_string(i) + ".bin",
+            SampleData(20'000, static_cast<std::uint32_t>(i)));
+    publish::Publish(Options(1));
+    const std::vector<std::string> lines = FileLines();
+
+    // "path|md5|copysize", and "sha256|" in front of it as signed trees had.
+    for (const std::size_t fields : {3u, 4u}) {
+        SCOPED_TRACE(fields);
+        CutFileLines(fields);
+        ASSERT_EQ(SplitFromEnd(FileLines().front(), "|").size(), fields);
+        const std::uint64_t inode = Inode(out_ / "data/file2.bin.bz2");
+        const publish::Summary summary = publish::Publish(Options(1));
+        EXPECT_EQ(summary.previousRevision, 1);
+        EXPECT_EQ(summary.reusedCopies, 4u);
+        EXPECT_EQ(Inode(out_ / "data/file2.bin.bz2"), inode);
+        EXPECT_EQ(FileLines(), lines);
+    }
+
+    // A listed SHA-256 that the content does not have: the MD5 and the size
+    // alone do not make the copy the content's.
+    const std::string line = lines[1];
+    const std::size_t sha = line.find('|') + 1;
+    std::string text = Manifest();
+    text.replace(text.find(line) + sha, 64, std::string(64, 'a'));
+    WriteFile((out_ / "files.lst.bz2").string(), Bzip2(text));
+    const publish::Summary summary = publish::Publish(Options(1));
+    EXPECT_EQ(summary.reusedCopies, 3u);
+    EXPECT_EQ(summary.compressedCopies, 1u);
+    EXPECT_EQ(FileLines(), lines);
 }
 
 TEST_F(PublishTest, RedoesACopyThatDoesNotMatchTheListedSize) {

@@ -80,10 +80,10 @@ Options:
   --self NAME         the launcher build: a file directly in SOURCE, listed
                       in section "self" only (letters, digits, "-._~")
   --jobs N            compression threads (default: one per processor)
-  --sign KEYFILE      signs the tree with the private key in KEYFILE:
-                      OUT/files.lst.bz2.sig, and a SHA-256 digest in front
-                      of every file line. Launchers that trust the key take
-                      only a tree signed by it; older launchers ignore both.
+  --sign KEYFILE      signs the tree with the private key in KEYFILE: the
+                      signature OUT/files.lst.bz2.sig beside the manifest.
+                      Launchers that trust the key take only a tree signed
+                      by it; older launchers ignore the signature.
   --expires DAYS      with --sign: the manifest expires DAYS days from now
                       (launchers that trust the key refuse it afterwards, so
                       publish again before then)
@@ -115,6 +115,14 @@ Files:
   (".quenmor-tmp-XXXXXX"), and FILE.bz2 beside FILE (the launcher downloads
   FILE under that name). All such problems are listed before anything is
   written.
+
+Manifest:
+  Each file is one line "SIZE|SHA256|PATH|MD5|COPYSIZE" of its section (self,
+  files_critical or files_normal), signed or not: the content's size in bytes
+  and its SHA-256 (64 lowercase hexadecimal digits), the path ("\" between
+  folders, Windows-1251), the content's MD5, and the size in bytes of the
+  compressed copy. Launchers read the fields from the end and skip those in
+  front of the ones they know, so older ones read PATH|MD5|COPYSIZE as before.
 
 Output:
   The new tree is built in a folder OUT.quenmor-staging-XXXXXXXX beside OUT

@@ -10,6 +10,7 @@
 #include "LstFile.h"
 #include "Misc.h"
 #include "Streams.h"
+#include "md5.h"
 
 #include <cerrno>
 #include <exception>
@@ -70,8 +71,10 @@ PreviousManifest ReadPreviousManifest(const fs::path& out, const fs::path& scrat
                 return;
             if (normal)
                 previous.normal[fields[2]] = fields[1];
+            const std::string sha256 =
+                fields.size() > 3 && IsSha256Text(fields[3]) ? fields[3] : std::string();
             if (const auto size = ParseUnsigned(fields[0]))
-                previous.entries[fields[2]] = {fields[1], *size};
+                previous.entries[fields[2]] = {fields[1], sha256, *size};
         };
         const std::vector<std::string> self = SectionEntries(list, "self");
         if (!self.empty())

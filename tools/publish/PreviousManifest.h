@@ -11,9 +11,12 @@
 
 namespace publish {
 
-// A file as the published manifest lists it.
+// A file as the published manifest lists it. Lines are read from the end:
+// "path|md5|copysize" as trees were first published, with "sha256|" in front
+// in the signed trees that followed, and "contentsize|sha256|" in front now.
 struct PreviousEntry {
-    std::string digest;     // of the content
+    std::string digest;     // MD5 of the content
+    std::string sha256;     // SHA-256 of the content; empty when the line has none
     std::uint64_t size = 0; // of the compressed copy
 };
 

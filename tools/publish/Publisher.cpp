@@ -294,15 +294,12 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         summary.compressedBytes += job.copySize;
         ++(job.reused ? summary.reusedCopies : summary.compressedCopies);
     }
-    SignedFields signedFields;
     if (key) {
-        signedFields.sha256 = true;
         if (options.expiresAt)
-            signedFields.expires = UtcTimeText(*options.expiresAt);
+            summary.expires = UtcTimeText(*options.expiresAt);
         summary.signingKey = signing::KeyText(key->PublicKey());
-        summary.expires = signedFields.expires;
     }
-    CompressText(ManifestText(options.revision, options.modHosts, hosts, jobs, signedFields),
+    CompressText(ManifestText(options.revision, options.modHosts, hosts, jobs, summary.expires),
                  staging / kManifestCopyName);
     if (key) {
         // Part of the tree like the manifest: swapped in with it, or not at all.
