@@ -241,6 +241,34 @@ TEST_F(PublishTest, SignedAndUnsignedTreesListFilesAlike) {
     EXPECT_EQ(FileLines(), unsignedLines);
 }
 
+TEST_F(PublishTest, LeavesOutTheInstallationsSettingsFileAtTheTopOnly) {
+    Put("data/Quenmor.ini", "an ordinary file below the top");
+    Put("a.txt", "a");
+    const std::string src = platform::PathText(source_), out = platform::PathText(out_);
+    for (const std::string name : {"Quenmor.ini", "qUENMOR.ini"}) {
+        SCOPED_TRACE(name);
+        Put(name, "[main]\r\nUpdatesUrl=http://operator.example/\r\nAtRevision=7\r\n");
+        std::ostringstream output, errors;
+        ASSERT_EQ(publish::RunCommandLine({src, out, "--rev", "1"}, output, errors), 0)
+            << errors.str();
+        EXPECT_NE(output.str().find("\nLeft out " + name +
+                                    ": every installation keeps its own settings file.\n"),
+                  std::string::npos)
+            << output.str();
+        EXPECT_NE(output.str().find("2 files (0 critical, 2 normal)"), std::string::npos);
+        EXPECT_FALSE(fs::exists(out_ / (name + ".bz2")));
+        const std::vector<std::string> lines = FileLines();
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[1],
+                  Entry("data\\Quenmor.ini", "data/Quenmor.ini", "an ordinary file below the top"));
+        fs::remove(source_ / name);
+    }
+    publish::Options options = Options(1);
+    options.selfName = "quenmor.ini";
+    Put("quenmor.ini", "settings");
+    EXPECT_THROW(publish::Publish(options), publish::EUsageError);
+}
+
 TEST_F(PublishTest, EmptySourceGivesEmptySections) {
     publish::Publish(Options(0));
     EXPECT_EQ(Manifest(),

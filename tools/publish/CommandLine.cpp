@@ -114,7 +114,9 @@ Files:
   "backup" at the top, names of the launcher's temporary files
   (".quenmor-tmp-XXXXXX"), and FILE.bz2 beside FILE (the launcher downloads
   FILE under that name). All such problems are listed before anything is
-  written.
+  written. Quenmor.ini at the top of SOURCE, in any letter case, is left
+  out: every installation keeps its own settings file there (a Quenmor.ini
+  in a folder below is published like any other file).
 
 Manifest:
   Each file is one line "SIZE|SHA256|PATH|MD5|COPYSIZE" of its section (self,
@@ -275,6 +277,9 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
             << "Content " << HumanBytes(summary.contentBytes) << ", compressed copies "
             << HumanBytes(summary.compressedBytes) << "; " << summary.reusedCopies
             << " copies reused, " << summary.compressedCopies << " compressed.\n";
+        for (const std::string& name : summary.settingsLeftOut)
+            out << "Left out " << Printable(name)
+                << ": every installation keeps its own settings file.\n";
         if (summary.previousRevision)
             out << "Replaced revision " << *summary.previousRevision << ".\n";
         if (!summary.signingKey.empty()) {

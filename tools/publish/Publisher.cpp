@@ -43,6 +43,12 @@ bool IsPlainFileName(std::string_view name) {
     });
 }
 
+// Whether a name at the top of SOURCE is that of the installation's settings
+// file, which Windows finds in any letter case.
+bool IsSettingsName(std::string_view name) {
+    return platform::FoldCase(name) == platform::FoldCase(kSettingsName);
+}
+
 } // namespace
 
 Summary Publish(const Options& options, const std::function<void(const Progress&)>& onProgress) {
@@ -100,6 +106,9 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         hosts = ReadHostsFile(*options.hostsFile);
 
     if (!options.selfName.empty()) {
+        if (IsSettingsName(options.selfName))
+            throw EUsageError("The launcher build cannot be " + Quoted(options.selfName) +
+                              ": that is the installations' own settings file");
         if (!IsPlainFileName(options.selfName))
             throw EUsageError("The launcher build name " + Quoted(options.selfName) +
                               " must be a file name of letters, digits, \"-\", \".\", \"_\" and "
@@ -122,6 +131,11 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
     std::vector<bool> patternUsed(patterns.size(), false);
     for (FoundFile& file : scanner.files) {
         const std::vector<std::string_view> names = SplitParts(file.relative, '/');
+        if (names.size() == 1 && IsSettingsName(names[0])) {
+            // Each installation's own: publishing it would overwrite them all.
+            summary.settingsLeftOut.push_back(file.relative);
+            continue;
+        }
         bool bad = false;
         std::string prefix;
         for (const std::string_view name : names) {

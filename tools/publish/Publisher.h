@@ -53,6 +53,9 @@ struct Summary {
     std::size_t compressedCopies = 0;  // compressed in this run
     std::string signingKey; // the public key that signed the tree (base64); empty: unsigned
     std::string expires;    // when the signed manifest expires (UTC text); empty: never
+    // The installation's settings files at the top of SOURCE (Quenmor.ini in
+    // any letter case), left out of the tree.
+    std::vector<std::string> settingsLeftOut;
     std::vector<std::string> warnings;
 };
 
