@@ -616,6 +616,37 @@ TEST(PublishRevisionTest, TakesDecimalSigned32BitNumbers) {
 }
 
 // ---------------------------------------------------------------------------
+// Signed trees
+
+TEST_F(PublishTest, SignedTreesExpireInThirtyDaysUnlessToldOtherwise) {
+    Put("a.txt", "a");
+    publish::GenerateKey(dir_.path() / "key.pem");
+    const std::string src = platform::PathText(source_), out = platform::PathText(out_);
+    const std::string key = platform::PathText(dir_.path() / "key.pem");
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    for (const auto& [extra, days] :
+         std::vector<std::pair<std::vector<std::string>, int>>{{{}, 30}, {{"--expires", "2"}, 2}}) {
+        SCOPED_TRACE(days);
+        std::vector<std::string> arguments = {src, out, "--rev", "1", "--sign", key};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        std::ostringstream output, errors;
+        const std::int64_t before = now();
+        ASSERT_EQ(publish::RunCommandLine(arguments, output, errors), 0) << errors.str();
+        const std::string expires = ManifestFile().GetValue("settings", "Expires");
+        const std::optional<std::int64_t> at = ParseUtcTime(expires);
+        ASSERT_TRUE(at) << expires;
+        EXPECT_GE(*at, before + days * 86400);
+        EXPECT_LE(*at, now() + days * 86400);
+        EXPECT_NE(output.str().find("; it expires at " + expires + ".\n"), std::string::npos)
+            << output.str();
+    }
+}
+
+// ---------------------------------------------------------------------------
 // The program
 
 TEST_F(PublishTest, CommandLineExitCodes) {

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <functional>
 #include <iterator>
 #include <limits>
@@ -85,8 +84,8 @@ Options:
                       Launchers that trust the key take only a tree signed
                       by it; older launchers ignore the signature.
   --expires DAYS      with --sign: the manifest expires DAYS days from now
-                      (launchers that trust the key refuse it afterwards, so
-                      publish again before then)
+                      (default 30). Launchers that trust the key refuse it
+                      afterwards, so publish again or --resign before then.
   --keygen KEYFILE    makes a new signing key: writes its private key into
                       KEYFILE (PEM, readable by its owner only; an existing
                       file is never overwritten) and prints the public key
@@ -239,10 +238,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
             if (!days || *days < 1 || *days > kMaxExpiryDays)
                 throw EUsageError("--expires takes a number of days from 1 to " +
                                   std::to_string(kMaxExpiryDays) + ", not " + Quoted(*expires));
-            const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                                 std::chrono::system_clock::now().time_since_epoch())
-                                 .count();
-            options.expiresAt = now + static_cast<std::int64_t>(*days) * 86400;
+            options.expiresAt = DaysFromNow(*days);
         }
         for (const std::string& pattern : options.criticalPatterns)
             GlobPattern check(pattern);

@@ -309,8 +309,8 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         ++(job.reused ? summary.reusedCopies : summary.compressedCopies);
     }
     if (key) {
-        if (options.expiresAt)
-            summary.expires = UtcTimeText(*options.expiresAt);
+        summary.expires =
+            UtcTimeText(options.expiresAt ? *options.expiresAt : DaysFromNow(kDefaultExpiryDays));
         summary.signingKey = signing::KeyText(key->PublicKey());
     }
     CompressText(ManifestText(options.revision, options.modHosts, hosts, jobs, summary.expires),

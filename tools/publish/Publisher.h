@@ -28,7 +28,8 @@ struct Options {
     // Signs the tree with this private key (a PEM file of --keygen): the
     // signature file beside the manifest, and a SHA-256 on every file line.
     std::optional<std::filesystem::path> signingKey;
-    // When the signed manifest expires, in seconds since 1970 (UTC).
+    // When the signed manifest expires, in seconds since 1970 (UTC); none:
+    // kDefaultExpiryDays from now.
     std::optional<std::int64_t> expiresAt;
     const std::atomic<bool>* cancel = nullptr; // set to stop early (nothing is published)
 };
@@ -52,7 +53,7 @@ struct Summary {
     std::size_t reusedCopies = 0;      // taken over from the previous tree
     std::size_t compressedCopies = 0;  // compressed in this run
     std::string signingKey; // the public key that signed the tree (base64); empty: unsigned
-    std::string expires;    // when the signed manifest expires (UTC text); empty: never
+    std::string expires;    // when the signed manifest expires (UTC text); empty: unsigned
     // The installation's settings files at the top of SOURCE (Quenmor.ini in
     // any letter case), left out of the tree.
     std::vector<std::string> settingsLeftOut;

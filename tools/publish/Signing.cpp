@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include <chrono>
 #include <system_error>
 
 namespace publish {
@@ -50,6 +51,13 @@ signing::PublicKey RawPublicKey(EVP_PKEY* key) {
 }
 
 } // namespace
+
+std::int64_t DaysFromNow(std::uint64_t days) {
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    return now + static_cast<std::int64_t>(days) * 86400;
+}
 
 struct SigningKey::Key {
     Pkey pkey;
