@@ -455,6 +455,11 @@ TEST_F(PublishTest, BadInputLeavesThePublishedTreeAsItWas) {
          "bad-hosts:2"},
         {"a missing launcher build", [&](auto& o) { o.selfName = "Missing.exe"; }, "Missing.exe"},
         {"a bad pattern", [&](auto& o) { o.criticalPatterns = {"data/[a"}; }, "data/[a"},
+        {"a pattern that matches no file",
+         [&](auto& o) {
+             o.criticalPatterns = {"Launcher.exe", "dta/*"};
+         },
+         "\"dta/*\" matches"},
         {"an interrupted run",
          [&](auto& o) {
              static const std::atomic<bool> stop{true};
@@ -646,6 +651,34 @@ TEST_F(PublishTest, SignedTreesExpireInThirtyDaysUnlessToldOtherwise) {
     }
 }
 
+TEST_F(PublishTest, AnUnsignedRunOverASignedTreeNeedsUnsigned) {
+    Put("a.txt", "a");
+    publish::GenerateKey(dir_.path() / "key.pem");
+    publish::Options options = Options(1);
+    options.signingKey = dir_.path() / "key.pem";
+    publish::Publish(options);
+    const auto published = Snapshot(out_);
+
+    options.signingKey.reset();
+    options.revision = 2;
+    try {
+        publish::Publish(options);
+        ADD_FAILURE() << "published";
+    } catch (const publish::EUsageError& e) {
+        EXPECT_NE(std::string(e.what()).find("--unsigned"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(Snapshot(out_), published);
+    EXPECT_TRUE(Leftovers().empty());
+
+    options.publishUnsigned = true;
+    publish::Publish(options);
+    EXPECT_FALSE(fs::exists(out_ / "files.lst.bz2.sig"));
+    EXPECT_EQ(ManifestFile().GetValue("settings", "Rev"), "2");
+    // Unsigned now, so later unsigned runs need nothing more.
+    options.publishUnsigned = false;
+    EXPECT_NO_THROW(publish::Publish(options));
+}
+
 // ---------------------------------------------------------------------------
 // The program
 
@@ -677,6 +710,10 @@ TEST_F(PublishTest, CommandLineExitCodes) {
     EXPECT_EQ(run({src, out, "--rev", "1", "--self", "bin/game.exe"}), 2);
     EXPECT_EQ(run({src + "/missing", out, "--rev", "1"}), 2);
     EXPECT_EQ(run({src, out, "--rev", "1", "--hosts", (dir_ / "missing")}), 2);
+    publish::GenerateKey(dir_.path() / "key.pem");
+    EXPECT_EQ(run({src, out, "--rev", "1", "--unsigned=1"}), 2);
+    EXPECT_EQ(run({src, out, "--rev", "1", "--unsigned", "--unsigned"}), 2);
+    EXPECT_EQ(run({src, out, "--rev", "1", "--unsigned", "--sign", (dir_ / "key.pem")}), 2);
     EXPECT_FALSE(fs::exists(out_));
 
     EXPECT_EQ(run({src, out, "--rev=7", "--critical=bin/*", "--self", "Launcher.exe", "--mod-hosts",

@@ -76,6 +76,7 @@ Options:
                       comments are skipped
   --critical PATTERN  files checked on every run (section files_critical);
                       may be repeated. The other files go to files_normal.
+                      A pattern that matches no file is an error.
   --self NAME         the launcher build: a file directly in SOURCE, listed
                       in section "self" only (letters, digits, "-._~")
   --jobs N            compression threads (default: one per processor)
@@ -86,6 +87,10 @@ Options:
   --expires DAYS      with --sign: the manifest expires DAYS days from now
                       (default 30). Launchers that trust the key refuse it
                       afterwards, so publish again or --resign before then.
+  --unsigned          publishes without --sign over a tree that was signed
+                      (OUT holds files.lst.bz2.sig), which is refused
+                      otherwise: installations that trust the key refuse an
+                      unsigned tree
   --keygen KEYFILE    makes a new signing key: writes its private key into
                       KEYFILE (PEM, readable by its owner only; an existing
                       file is never overwritten) and prints the public key
@@ -146,6 +151,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         options.cancel = cancel;
         std::vector<std::string> positional;
         std::optional<std::string> revision, modHosts, hostsFile, self, jobs, keygen, sign, expires;
+        bool publishUnsigned = false;
         bool optionsEnded = false;
         for (std::size_t i = 0; i < arguments.size(); ++i) {
             const std::string& argument = arguments[i];
@@ -166,6 +172,17 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
             if (const std::size_t equals = argument.find('='); equals != std::string::npos) {
                 name = argument.substr(0, equals);
                 value = argument.substr(equals + 1);
+            }
+            bool* flag = nullptr;
+            if (name == "--unsigned")
+                flag = &publishUnsigned;
+            if (flag) {
+                if (value)
+                    throw EUsageError("The option " + name + " takes no value");
+                if (*flag)
+                    throw EUsageError("The option " + name + " is given twice");
+                *flag = true;
+                continue;
             }
             std::optional<std::string>* single = nullptr;
             if (name == "--rev")
@@ -201,7 +218,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         }
         if (keygen) {
             if (!positional.empty() || revision || modHosts || hostsFile || self || jobs || sign ||
-                expires || !options.criticalPatterns.empty())
+                expires || publishUnsigned || !options.criticalPatterns.empty())
                 throw EUsageError("--keygen KEYFILE takes no other argument");
             const signing::PublicKey key = GenerateKey(platform::FsPath(*keygen));
             out << "UpdateKey=" << signing::KeyText(key) << "\n";
@@ -233,6 +250,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         }
         if (sign)
             options.signingKey = platform::FsPath(*sign);
+        options.publishUnsigned = publishUnsigned;
         if (expires) {
             const std::optional<std::uint64_t> days = ParseUnsigned(*expires);
             if (!days || *days < 1 || *days > kMaxExpiryDays)

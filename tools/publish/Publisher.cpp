@@ -91,11 +91,22 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
     if (!out.has_relative_path())
         throw EUsageError("OUT cannot be the root folder");
 
+    if (options.signingKey && options.publishUnsigned)
+        throw EUsageError("--unsigned and --sign exclude each other");
+    if (options.expiresAt && !options.signingKey)
+        throw EUsageError("--expires needs --sign: only a signed manifest can expire");
+    // Installations that trust the key refuse an unsigned tree: one run
+    // without --sign would stop them all.
+    if (outExists && !options.signingKey && !options.publishUnsigned &&
+        fs::exists(fs::symlink_status(out / kSignatureName, error)))
+        throw EUsageError("OUT " + QuotedPath(options.out) + " holds a signed tree (" +
+                          kSignatureName +
+                          "), and every installation that trusts its key would refuse it "
+                          "unsigned: give --sign KEYFILE, or --unsigned to publish it unsigned "
+                          "all the same");
     std::unique_ptr<SigningKey> key;
     if (options.signingKey)
         key = std::make_unique<SigningKey>(*options.signingKey);
-    if (options.expiresAt && !key)
-        throw EUsageError("--expires needs --sign: only a signed manifest can expire");
 
     std::vector<GlobPattern> patterns;
     for (const std::string& text : options.criticalPatterns)
@@ -210,10 +221,23 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
                           " is not a file in SOURCE");
     std::sort(jobs.begin(), jobs.end(),
               [](const Job& a, const Job& b) { return a.manifestPath < b.manifestPath; });
-    for (std::size_t k = 0; k < patterns.size(); ++k)
-        if (!patternUsed[k])
-            summary.warnings.push_back("The pattern " + Quoted(patterns[k].Text()) +
-                                       " matches no file.");
+    // A pattern with a typo would quietly make every file it was meant for normal.
+    std::string unmatched;
+    std::size_t unmatchedCount = 0;
+    for (std::size_t k = 0; k < patterns.size(); ++k) {
+        if (!patternUsed[k]) {
+            unmatched += (unmatched.empty() ? "" : ", ") + Quoted(patterns[k].Text());
+            ++unmatchedCount;
+        }
+    }
+    if (unmatchedCount == 1)
+        throw EUsageError("The --critical pattern " + unmatched +
+                          " matches no file that is published: the files it is meant for "
+                          "would be listed in files_normal");
+    if (unmatchedCount > 1)
+        throw EUsageError("The --critical patterns " + unmatched +
+                          " match no file that is published: the files they are meant for "
+                          "would be listed in files_normal");
 
     // Folders left by runs that were killed.
     const fs::path parent = out.parent_path();

@@ -28,6 +28,9 @@ struct Options {
     // Signs the tree with this private key (a PEM file of --keygen): the
     // signature file beside the manifest, and a SHA-256 on every file line.
     std::optional<std::filesystem::path> signingKey;
+    // Publishes without --sign over a tree that was signed, which launchers
+    // that trust its key then refuse; otherwise that is refused.
+    bool publishUnsigned = false;
     // When the signed manifest expires, in seconds since 1970 (UTC); none:
     // kDefaultExpiryDays from now.
     std::optional<std::int64_t> expiresAt;
