@@ -20,6 +20,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 
 #ifdef _WIN32
@@ -488,6 +489,79 @@ TEST_F(PublishTest, BadInputLeavesThePublishedTreeAsItWas) {
         fs::copy(keep.path() / "client", source_,
                  fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     }
+}
+
+TEST_F(PublishTest, RemovesWhatTheTreeDoesNotListOnlyWhenTold) {
+    Put("data/a.txt", "a");
+    Put("Launcher.exe", "launcher");
+    publish::Options options = Options(1);
+    options.selfName = "Launcher.exe";
+    publish::Publish(options);
+    // An operator's pages, notes and leftovers beside the copies.
+    WriteFile((out_ / "index.html").string(), "<html></html>");
+    WriteFile((out_ / "news/today.html").string(), "news");
+    WriteFile((out_ / "data/notes.txt").string(), "notes");
+    fs::create_directories(out_ / "data/empty");
+    WriteFile((out_ / "files.lst").string(), "an unpacked manifest");
+    for (int i = 0; i < 20; ++i)
+        WriteFile((out_ / ("old/" + std::to_string(i) + ".bz2")).string(), "old");
+    const auto published = Snapshot(out_);
+    const auto entries = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(out_))
+            names.insert(GenericText(fs::relative(entry.path(), out_)));
+        return names;
+    };
+    const std::set<std::string> before = entries();
+
+    options.revision = 2;
+    try {
+        publish::Publish(options);
+        ADD_FAILURE() << "published";
+    } catch (const publish::EUsageError& e) {
+        const std::string text = e.what();
+        EXPECT_NE(text.find(" holds 6 entries that the published tree does not list"),
+                  std::string::npos)
+            << text;
+        for (const char* entry :
+             {"\n  \"data/empty/\"", "\n  \"data/notes.txt\"", "\n  \"files.lst\"",
+              "\n  \"index.html\"", "\n  \"news/\"", "\n  \"old/\"", "--replace-foreign"})
+            EXPECT_NE(text.find(entry), std::string::npos) << entry << "\n" << text;
+        EXPECT_EQ(text.find(".bz2\""), std::string::npos) << text; // the tree's own copies
+    }
+    EXPECT_EQ(Snapshot(out_), published);
+    EXPECT_EQ(entries(), before);
+    EXPECT_TRUE(Leftovers().empty());
+
+    // A manifest that cannot be read lists nothing as the tree's.
+    WriteFile((out_ / "files.lst.bz2").string(), "not bzip2");
+    fs::remove_all(out_ / "old");
+    const auto damaged = Snapshot(out_);
+    try {
+        publish::Publish(options);
+        ADD_FAILURE() << "published";
+    } catch (const publish::EUsageError& e) {
+        const std::string text = e.what();
+        EXPECT_NE(text.find("\n  \"Launcher.exe.bz2\""), std::string::npos) << text;
+        EXPECT_NE(text.find("cannot be read"), std::string::npos) << text;
+    }
+    EXPECT_EQ(Snapshot(out_), damaged);
+    EXPECT_TRUE(Leftovers().empty());
+
+    std::ostringstream output, errors;
+    ASSERT_EQ(publish::RunCommandLine({platform::PathText(source_), platform::PathText(out_),
+                                       "--rev", "2", "--self", "Launcher.exe", "--replace-foreign"},
+                                      output, errors),
+              0)
+        << errors.str();
+    // Nothing of the tree is known in "data" now: it goes as a whole.
+    EXPECT_NE(output.str().find("Removed from OUT, as no part of the published tree: "
+                                "\"Launcher.exe.bz2\", \"data/\", \"files.lst\", "
+                                "\"index.html\", \"news/\".\n"),
+              std::string::npos)
+        << output.str();
+    EXPECT_EQ(entries(), (std::set<std::string>{"Launcher.exe.bz2", "data", "data/a.txt.bz2",
+                                                "files.lst.bz2"}));
 }
 
 TEST_F(PublishTest, AllBadNamesAreListedAtOnce) {

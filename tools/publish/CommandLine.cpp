@@ -91,6 +91,9 @@ Options:
                       (OUT holds files.lst.bz2.sig), which is refused
                       otherwise: installations that trust the key refuse an
                       unsigned tree
+  --replace-foreign   removes what OUT holds beyond the published tree (the
+                      manifest, its signature and the copies it lists),
+                      which is refused otherwise, and names it
   --keygen KEYFILE    makes a new signing key: writes its private key into
                       KEYFILE (PEM, readable by its owner only; an existing
                       file is never overwritten) and prints the public key
@@ -133,7 +136,8 @@ Manifest:
 Output:
   The new tree is built in a folder OUT.quenmor-staging-XXXXXXXX beside OUT
   and swapped in with renames at the end; if anything fails OUT stays as it
-  was. OUT must be empty, missing, or a tree published before. Copies of
+  was. OUT must be empty, missing, or a tree published before that holds
+  nothing its manifest does not list (see --replace-foreign). Copies of
   files whose digest matches the previous manifest are reused (hard-linked,
   or copied across file systems) instead of compressed again.
 
@@ -151,7 +155,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         options.cancel = cancel;
         std::vector<std::string> positional;
         std::optional<std::string> revision, modHosts, hostsFile, self, jobs, keygen, sign, expires;
-        bool publishUnsigned = false;
+        bool publishUnsigned = false, replaceForeign = false;
         bool optionsEnded = false;
         for (std::size_t i = 0; i < arguments.size(); ++i) {
             const std::string& argument = arguments[i];
@@ -176,6 +180,8 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
             bool* flag = nullptr;
             if (name == "--unsigned")
                 flag = &publishUnsigned;
+            else if (name == "--replace-foreign")
+                flag = &replaceForeign;
             if (flag) {
                 if (value)
                     throw EUsageError("The option " + name + " takes no value");
@@ -218,7 +224,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         }
         if (keygen) {
             if (!positional.empty() || revision || modHosts || hostsFile || self || jobs || sign ||
-                expires || publishUnsigned || !options.criticalPatterns.empty())
+                expires || publishUnsigned || replaceForeign || !options.criticalPatterns.empty())
                 throw EUsageError("--keygen KEYFILE takes no other argument");
             const signing::PublicKey key = GenerateKey(platform::FsPath(*keygen));
             out << "UpdateKey=" << signing::KeyText(key) << "\n";
@@ -251,6 +257,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         if (sign)
             options.signingKey = platform::FsPath(*sign);
         options.publishUnsigned = publishUnsigned;
+        options.replaceForeign = replaceForeign;
         if (expires) {
             const std::optional<std::uint64_t> days = ParseUnsigned(*expires);
             if (!days || *days < 1 || *days > kMaxExpiryDays)
@@ -296,6 +303,12 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
                 << ": every installation keeps its own settings file.\n";
         if (summary.previousRevision)
             out << "Replaced revision " << *summary.previousRevision << ".\n";
+        if (!summary.foreignRemoved.empty()) {
+            out << "Removed from OUT, as no part of the published tree: ";
+            for (std::size_t k = 0; k < summary.foreignRemoved.size(); ++k)
+                out << (k > 0 ? ", " : "") << Quoted(summary.foreignRemoved[k]);
+            out << ".\n";
+        }
         if (!summary.signingKey.empty()) {
             out << "Signed with the key " << summary.signingKey;
             if (!summary.expires.empty())

@@ -10,8 +10,10 @@
 #include "LstFile.h"
 #include "Misc.h"
 #include "Streams.h"
+#include "Text.h"
 #include "md5.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <fstream>
@@ -29,6 +31,33 @@ std::vector<std::string> SectionEntries(const TListFile& list, const char* name)
     if (entries.size() == 1 && entries.front() == kEmptySection)
         entries.clear();
     return entries;
+}
+
+void CollectForeign(const fs::path& folder, const std::string& relative,
+                    const std::set<std::string>& copies, std::vector<std::string>& foreign) {
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+        const std::string name = platform::PathText(it->path().filename());
+        const std::string rel = relative.empty() ? name : relative + "/" + name;
+        if (rel == kManifestCopyName || rel == kSignatureName)
+            continue;
+        std::error_code statError;
+        const fs::file_status status = it->symlink_status(statError);
+        if (statError)
+            throw EPublishError(SystemError("Cannot read", it->path(), statError));
+        if (fs::is_directory(status)) {
+            const auto below = copies.lower_bound(rel + "/");
+            if (below != copies.end() && below->rfind(rel + "/", 0) == 0)
+                CollectForeign(it->path(), rel, copies, foreign);
+            else
+                foreign.push_back(rel + "/");
+        } else if (!copies.count(rel)) {
+            foreign.push_back(rel);
+        }
+    }
+    if (error)
+        throw EPublishError(SystemError("Cannot read the folder", folder, error));
 }
 
 } // namespace
@@ -83,14 +112,31 @@ PreviousManifest ReadPreviousManifest(const fs::path& out, const fs::path& scrat
             add(entry, false);
         for (const std::string& entry : SectionEntries(list, "files_normal"))
             add(entry, true);
+        for (const char* section : {"self", "files_critical", "files_normal"}) {
+            for (const std::string& entry : SectionEntries(list, section)) {
+                const std::vector<std::string> fields = SplitFromEnd(entry, "|");
+                if (fields.size() >= 3 && IsSafeRelativePath(fields[2]))
+                    previous.copies.insert(platform::ManifestPathToRelative(fields[2]) +
+                                           kCopySuffix);
+            }
+        }
     } catch (const std::exception& e) {
         warnings.push_back("The published manifest " + QuotedPath(copy) + " cannot be read (" +
                            e.what() + "): no copy is reused and the revision is not checked.");
         previous = PreviousManifest{};
         previous.present = true;
+        previous.unreadable = e.what();
     }
     fs::remove(scratch, error);
     return previous;
+}
+
+std::vector<std::string> ForeignEntries(const fs::path& out, const PreviousManifest& previous) {
+    std::vector<std::string> foreign;
+    if (previous.present)
+        CollectForeign(out, "", previous.copies, foreign);
+    std::sort(foreign.begin(), foreign.end());
+    return foreign;
 }
 
 } // namespace publish

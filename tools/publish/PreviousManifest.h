@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,12 @@ struct PreviousEntry {
 
 struct PreviousManifest {
     bool present = false;
+    std::string unreadable; // why the manifest cannot be read; empty when it can
     std::optional<std::int32_t> revision;
     std::map<std::string, PreviousEntry> entries; // by manifest path, all sections
     std::map<std::string, std::string> normal;    // files_normal: path -> digest
+    // The copies of every entry listed (relative, UTF-8, "/" separators).
+    std::set<std::string> copies;
 };
 
 // Reads OUT/files.lst.bz2; `scratch` is a free file name for the unpacked
@@ -33,5 +37,12 @@ struct PreviousManifest {
 PreviousManifest ReadPreviousManifest(const std::filesystem::path& out,
                                       const std::filesystem::path& scratch,
                                       std::vector<std::string>& warnings);
+
+// What OUT holds beyond the published tree (the manifest, its signature and
+// the copies that `previous` lists), relative with "/" separators and sorted:
+// a folder with nothing of the tree in it is named once, with a final "/".
+// Raises EPublishError when a folder cannot be read.
+std::vector<std::string> ForeignEntries(const std::filesystem::path& out,
+                                        const PreviousManifest& previous);
 
 } // namespace publish

@@ -43,6 +43,16 @@ bool IsPlainFileName(std::string_view name) {
     });
 }
 
+// The items of a problem list, one a line, the first kMaxProblemsShown of them.
+std::string ListText(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t k = 0; k < items.size() && k < kMaxProblemsShown; ++k)
+        text += "\n  " + items[k];
+    if (items.size() > kMaxProblemsShown)
+        text += "\n  ... and " + std::to_string(items.size() - kMaxProblemsShown) + " more";
+    return text;
+}
+
 // Whether a name at the top of SOURCE is that of the installation's settings
 // file, which Windows finds in any letter case.
 bool IsSettingsName(std::string_view name) {
@@ -205,14 +215,10 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         jobs.push_back(std::move(job));
     }
     if (!problems.empty()) {
-        std::string text = std::to_string(problems.size()) +
-                           (problems.size() == 1 ? " file of SOURCE cannot be published:"
-                                                 : " files of SOURCE cannot be published:");
-        for (std::size_t k = 0; k < problems.size() && k < kMaxProblemsShown; ++k)
-            text += "\n  " + problems[k];
-        if (problems.size() > kMaxProblemsShown)
-            text += "\n  ... and " + std::to_string(problems.size() - kMaxProblemsShown) + " more";
-        throw EPublishError(text);
+        throw EPublishError(std::to_string(problems.size()) +
+                            (problems.size() == 1 ? " file of SOURCE cannot be published:"
+                                                  : " files of SOURCE cannot be published:") +
+                            ListText(problems));
     }
     if (!options.selfName.empty() && std::none_of(jobs.begin(), jobs.end(), [](const Job& j) {
             return j.section == Section::Self;
@@ -268,6 +274,25 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
     const PreviousManifest previous =
         ReadPreviousManifest(out, staging / ".previous-files.lst", summary.warnings);
     summary.previousRevision = previous.revision;
+    // The swap takes everything in OUT away with the old tree: what is not
+    // the tree's goes only when the operator says so.
+    std::vector<std::string> foreign = ForeignEntries(out, previous);
+    if (!foreign.empty() && !options.replaceForeign) {
+        std::vector<std::string> quoted;
+        for (const std::string& entry : foreign)
+            quoted.push_back(Quoted(entry));
+        throw EUsageError(
+            "OUT " + QuotedPath(options.out) + " holds " + std::to_string(foreign.size()) +
+            (foreign.size() == 1 ? " entry" : " entries") +
+            " that the published tree does not list, which publishing would remove:" +
+            ListText(quoted) +
+            (previous.unreadable.empty()
+                 ? std::string()
+                 : "\n(the published manifest cannot be read: " + previous.unreadable +
+                       "; none of the copies in OUT is known to be the tree's)") +
+            "\nMove them out of OUT, or give --replace-foreign to remove them");
+    }
+    summary.foreignRemoved = std::move(foreign);
     std::map<std::string, std::string> normalNow; // digests still to come
     for (const Job& job : jobs)
         if (job.section == Section::Normal)

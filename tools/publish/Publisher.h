@@ -31,6 +31,9 @@ struct Options {
     // Publishes without --sign over a tree that was signed, which launchers
     // that trust its key then refuse; otherwise that is refused.
     bool publishUnsigned = false;
+    // Removes what OUT holds beyond the published tree it replaces (files
+    // its manifest does not list); otherwise that is refused.
+    bool replaceForeign = false;
     // When the signed manifest expires, in seconds since 1970 (UTC); none:
     // kDefaultExpiryDays from now.
     std::optional<std::int64_t> expiresAt;
@@ -60,6 +63,9 @@ struct Summary {
     // The installation's settings files at the top of SOURCE (Quenmor.ini in
     // any letter case), left out of the tree.
     std::vector<std::string> settingsLeftOut;
+    // What was removed from OUT with --replace-foreign, relative, "/"
+    // separators, a folder with a final "/".
+    std::vector<std::string> foreignRemoved;
     std::vector<std::string> warnings;
 };
 
