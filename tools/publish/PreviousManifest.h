@@ -2,6 +2,7 @@
 // to compare the new one with, and the copies that can be reused.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -24,16 +25,26 @@ struct PreviousEntry {
 struct PreviousManifest {
     bool present = false;
     std::string unreadable; // why the manifest cannot be read; empty when it can
+    std::string text;       // the manifest unpacked
     std::optional<std::int32_t> revision;
+    std::string expires;                          // the setting Expires as it stands; empty: none
     std::map<std::string, PreviousEntry> entries; // by manifest path, all sections
     std::map<std::string, std::string> normal;    // files_normal: path -> digest
     // The copies of every entry listed (relative, UTF-8, "/" separators).
     std::set<std::string> copies;
 };
 
-// Reads OUT/files.lst.bz2; `scratch` is a free file name for the unpacked
-// manifest. A manifest that cannot be read only costs the reuse of copies:
-// it adds a warning, and so does one without a valid revision.
+// A compressed manifest is never larger than this.
+inline constexpr std::size_t kMaxManifestSize = std::size_t{1} << 31;
+
+// Reads a manifest from its compressed bytes; `scratch` is a free file name
+// for the unpacked manifest (removed again). Raises EPublishError (and the
+// reader's errors) when it cannot be unpacked or read.
+PreviousManifest ReadManifest(const std::string& compressed, const std::filesystem::path& scratch);
+
+// Reads OUT/files.lst.bz2, as ReadManifest does. A manifest that cannot be
+// read only costs the reuse of copies: it adds a warning, and so does one
+// without a valid revision.
 PreviousManifest ReadPreviousManifest(const std::filesystem::path& out,
                                       const std::filesystem::path& scratch,
                                       std::vector<std::string>& warnings);

@@ -30,8 +30,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kMaxProblemsShown = 20;
-
 // The self entry's copy is fetched under its name exactly as listed, so the
 // name must not need any encoding in an address.
 bool IsPlainFileName(std::string_view name) {
@@ -41,16 +39,6 @@ bool IsPlainFileName(std::string_view name) {
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
                c == '-' || c == '.' || c == '_' || c == '~';
     });
-}
-
-// The items of a problem list, one a line, the first kMaxProblemsShown of them.
-std::string ListText(const std::vector<std::string>& items) {
-    std::string text;
-    for (std::size_t k = 0; k < items.size() && k < kMaxProblemsShown; ++k)
-        text += "\n  " + items[k];
-    if (items.size() > kMaxProblemsShown)
-        text += "\n  ... and " + std::to_string(items.size() - kMaxProblemsShown) + " more";
-    return text;
 }
 
 // Whether a name at the top of SOURCE is that of the installation's settings
@@ -74,15 +62,8 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
     if (error)
         throw EUsageError(SystemError("Cannot read SOURCE", sourceGiven, error));
 
-    fs::path out = Normalised(options.out);
-    const fs::file_status outLink = fs::symlink_status(out, error);
-    bool outExists = fs::exists(fs::status(out, error));
-    if (fs::is_symlink(outLink) && !outExists)
-        throw EUsageError("OUT " + QuotedPath(options.out) + " is a broken symbolic link");
-    // A link to the published folder stays: the tree is replaced where it points.
-    out = outExists ? fs::canonical(out, error) : fs::weakly_canonical(out, error);
-    if (error)
-        throw EUsageError(SystemError("Cannot read OUT", options.out, error));
+    bool outExists = false;
+    const fs::path out = ResolveOut(options.out, outExists);
     if (outExists) {
         if (!fs::is_directory(out, error))
             throw EUsageError("OUT " + QuotedPath(options.out) + " is not a folder");
@@ -98,8 +79,6 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         throw EUsageError("OUT " + QuotedPath(options.out) + " lies inside SOURCE");
     if (IsWithin(source, out))
         throw EUsageError("SOURCE " + QuotedPath(options.source) + " lies inside OUT");
-    if (!out.has_relative_path())
-        throw EUsageError("OUT cannot be the root folder");
 
     if (options.signingKey && options.publishUnsigned)
         throw EUsageError("--unsigned and --sign exclude each other");
@@ -218,7 +197,7 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         throw EPublishError(std::to_string(problems.size()) +
                             (problems.size() == 1 ? " file of SOURCE cannot be published:"
                                                   : " files of SOURCE cannot be published:") +
-                            ListText(problems));
+                            ListLines(problems));
     }
     if (!options.selfName.empty() && std::none_of(jobs.begin(), jobs.end(), [](const Job& j) {
             return j.section == Section::Self;
@@ -245,18 +224,8 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
                           " match no file that is published: the files they are meant for "
                           "would be listed in files_normal");
 
-    // Folders left by runs that were killed.
+    WarnOfLeftovers(out, summary.warnings);
     const fs::path parent = out.parent_path();
-    const std::string outName = platform::PathText(out.filename());
-    for (fs::directory_iterator it(parent, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = platform::PathText(it->path().filename());
-        if (name.rfind(outName + kStagingInfix, 0) == 0 ||
-            name.rfind(outName + kAsideInfix, 0) == 0)
-            summary.warnings.push_back("The folder " + QuotedPath(it->path()) +
-                                       " is left from an interrupted run; remove it when no other "
-                                       "publishing runs.");
-    }
-    error.clear();
 
     // The staging folder, beside OUT so that renames can swap it in.
     fs::create_directories(parent, error);
@@ -285,7 +254,7 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
             "OUT " + QuotedPath(options.out) + " holds " + std::to_string(foreign.size()) +
             (foreign.size() == 1 ? " entry" : " entries") +
             " that the published tree does not list, which publishing would remove:" +
-            ListText(quoted) +
+            ListLines(quoted) +
             (previous.unreadable.empty()
                  ? std::string()
                  : "\n(the published manifest cannot be read: " + previous.unreadable +

@@ -1,5 +1,6 @@
 #include "Signing.h"
 
+#include "PreviousManifest.h"
 #include "PublishErrors.h"
 #include "PublishFiles.h"
 #include "PublishText.h"
@@ -29,18 +30,6 @@ struct MdCtxFree {
     void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
 };
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
-
-std::string ReadWhole(const fs::path& path, std::size_t limit) {
-    InputFile in(path);
-    std::string bytes;
-    std::unique_ptr<char[]> buffer(new char[kBlockSize]);
-    while (const std::size_t n = in.Read(buffer.get(), kBlockSize)) {
-        if (bytes.size() + n > limit)
-            throw EPublishError(QuotedPath(path) + " is too large");
-        bytes.append(buffer.get(), n);
-    }
-    return bytes;
-}
 
 signing::PublicKey RawPublicKey(EVP_PKEY* key) {
     signing::PublicKey raw{};
@@ -96,7 +85,7 @@ signing::PublicKey GenerateKey(const fs::path& keyFile) {
 SigningKey::SigningKey(const fs::path& keyFile) : key_(std::make_unique<Key>()) {
     std::string pem;
     try {
-        pem = ReadWhole(keyFile, kMaxKeyFileSize);
+        pem = ReadWholeFile(keyFile, kMaxKeyFileSize);
     } catch (const EPublishError& e) {
         throw EUsageError(std::string("The signing key cannot be read: ") + e.what());
     }
@@ -116,7 +105,7 @@ SigningKey::~SigningKey() = default;
 
 std::string SigningKey::SignatureFileText(const fs::path& signedFile) const {
     // The manifest is signed whole: Ed25519 takes the message in one piece.
-    const std::string data = ReadWhole(signedFile, std::size_t{1} << 31);
+    const std::string data = ReadWholeFile(signedFile, kMaxManifestSize);
     signing::SignatureFile file;
     file.key = public_;
     std::size_t size = file.signature.size();
