@@ -7,8 +7,10 @@
 #include "GlobPattern.h"
 #include "HostsList.h"
 #include "LstFile.h"
+#include "ManifestWriter.h"
 #include "Misc.h"
 #include "Publisher.h"
+#include "Signature.h"
 #include "Signing.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
@@ -751,6 +753,168 @@ TEST_F(PublishTest, AnUnsignedRunOverASignedTreeNeedsUnsigned) {
     // Unsigned now, so later unsigned runs need nothing more.
     options.publishUnsigned = false;
     EXPECT_NO_THROW(publish::Publish(options));
+}
+
+// --resign: the same tree with a later expiry and a signature over it.
+class PublishResignTest : public PublishTest {
+protected:
+    PublishResignTest() {
+        publish::GenerateKey(dir_.path() / "key.pem");
+        publish::GenerateKey(dir_.path() / "other.pem");
+        Put("bin/game.exe", SampleData(40'000, 1));
+        Put("data/a.txt", "a");
+        publish::Options options = Options(4);
+        options.criticalPatterns = {"bin/*"};
+        options.signingKey = dir_.path() / "key.pem";
+        options.expiresAt = Now() + 86400;
+        publish::Publish(options);
+    }
+
+    static std::int64_t Now() {
+        return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    }
+
+    int Resign(std::vector<std::string> extra, std::string* printed = nullptr,
+               const std::string& key = "key.pem") const {
+        std::vector<std::string> arguments = {"--resign", platform::PathText(out_), "--sign",
+                                              platform::PathText(dir_.path() / key)};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        std::ostringstream output, errors;
+        const int code = publish::RunCommandLine(arguments, output, errors);
+        if (printed)
+            *printed = output.str() + errors.str();
+        return code;
+    }
+
+    signing::Verdict Verdict(const std::string& key = "key.pem") const {
+        const std::string manifest = ReadFile((out_ / "files.lst.bz2").string());
+        return signing::Verify(ReadFile((out_ / "files.lst.bz2.sig").string()),
+                               {publish::SigningKey(dir_.path() / key).PublicKey()},
+                               reinterpret_cast<const unsigned char*>(manifest.data()),
+                               manifest.size());
+    }
+
+    std::string Expires() const { return ManifestFile().GetValue("settings", "Expires"); }
+};
+
+TEST_F(PublishResignTest, GivesTheSameTreeALaterExpiryAndASignatureOverIt) {
+    WriteFile((out_ / "index.html").string(), "kept as it is"); // not the tree's, but not removed
+    const std::string before = Manifest(), expiresBefore = Expires();
+    auto files = Snapshot(out_);
+    const std::uint64_t copy = Inode(out_ / "bin/game.exe.bz2");
+
+    std::string printed;
+    const std::int64_t started = Now();
+    ASSERT_EQ(Resign({}, &printed), 0) << printed;
+    const std::string expires = Expires();
+    const std::optional<std::int64_t> at = ParseUtcTime(expires);
+    ASSERT_TRUE(at) << expires;
+    EXPECT_GE(*at, started + 30 * 86400);
+    EXPECT_LE(*at, Now() + 30 * 86400);
+    EXPECT_EQ(Manifest(), ReplaceText(before, "\r\nExpires|" + expiresBefore + "\r\n",
+                                      "\r\nExpires|" + expires + "\r\n"));
+    EXPECT_EQ(Verdict(), signing::Verdict::Good);
+    const std::string keyText =
+        signing::KeyText(publish::SigningKey(dir_.path() / "key.pem").PublicKey());
+    EXPECT_NE(printed.find("Signed revision 4 of "), std::string::npos) << printed;
+    EXPECT_NE(printed.find(" again (2 files, unchanged) with the key " + keyText +
+                           "; it expires at " + expires + " (before: " + expiresBefore + ")"),
+              std::string::npos)
+        << printed;
+    // The copies and everything else of OUT as they were, the copies not
+    // copied but the same files.
+    files.erase("files.lst.bz2");
+    files.erase("files.lst.bz2.sig");
+    auto after = Snapshot(out_);
+    after.erase("files.lst.bz2");
+    after.erase("files.lst.bz2.sig");
+    EXPECT_EQ(after, files);
+    EXPECT_EQ(Inode(out_ / "bin/game.exe.bz2"), copy);
+    EXPECT_TRUE(Leftovers().empty());
+
+    // A tree signed before manifests expired gets the entry at the end of
+    // its settings.
+    const std::string unexpiring =
+        ReplaceText(Manifest(), "Expires|" + expires + "\r\n", std::string());
+    WriteFile((out_ / "files.lst.bz2").string(), Bzip2(unexpiring));
+    WriteFile(
+        (out_ / "files.lst.bz2.sig").string(),
+        publish::SigningKey(dir_.path() / "key.pem").SignatureFileText(out_ / "files.lst.bz2"));
+    ASSERT_EQ(Resign({"--expires", "3"}, &printed), 0) << printed;
+    EXPECT_EQ(Manifest(), ReplaceText(unexpiring, "ModHosts|0\r\n[/settings]",
+                                      "ModHosts|0\r\nExpires|" + Expires() + "\r\n[/settings]"));
+    EXPECT_LE(*ParseUtcTime(Expires()), Now() + 3 * 86400);
+    EXPECT_EQ(Verdict(), signing::Verdict::Good);
+}
+
+TEST_F(PublishResignTest, RefusesATreeItCannotVouchFor) {
+    struct Case {
+        std::string what;
+        std::function<void()> prepare;
+        std::vector<std::string> arguments;
+        std::string named; // a text the message must hold
+    };
+    const auto rewrite = [&](const std::string& what, const std::string& with) {
+        WriteFile((out_ / "files.lst.bz2").string(), Bzip2(ReplaceText(Manifest(), what, with)));
+    };
+    const std::vector<Case> cases = {
+        {"an unsigned tree", [&] { fs::remove(out_ / "files.lst.bz2.sig"); }, {}, "is not signed"},
+        {"another key", [] {}, {}, "is signed with the key "},
+        {"a manifest changed after it was signed",
+         [&] { rewrite("Rev|4", "Rev|5"); },
+         {},
+         "was changed after it was signed"},
+        {"a copy's line changed",
+         [&] { rewrite("bin\\game.exe", "bin\\evil.exe"); },
+         {},
+         "was changed after it was signed"},
+        {"a damaged signature file",
+         [&] { WriteFile((out_ / "files.lst.bz2.sig").string(), "x"); },
+         {},
+         "is not a signature file"},
+        {"a SOURCE", [] {}, {platform::PathText(source_)}, "takes no SOURCE"},
+        {"a revision", [] {}, {"--rev", "5"}, "takes only --sign KEYFILE and --expires DAYS"},
+        {"no tree", [&] { fs::remove(out_ / "files.lst.bz2"); }, {}, "holds no files.lst.bz2"},
+    };
+    const TempDir keep;
+    fs::copy(out_, keep.path() / "site", fs::copy_options::recursive);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.prepare();
+        const auto published = Snapshot(out_);
+        std::string printed;
+        EXPECT_EQ(Resign(c.arguments, &printed, c.what == "another key" ? "other.pem" : "key.pem"),
+                  2);
+        EXPECT_NE(printed.find(c.named), std::string::npos) << printed;
+        EXPECT_EQ(Snapshot(out_), published);
+        EXPECT_TRUE(Leftovers().empty());
+        fs::remove_all(out_);
+        fs::copy(keep.path() / "site", out_, fs::copy_options::recursive);
+    }
+}
+
+TEST(PublishExpiryTest, WritesTheExpiryWhereTheLauncherReadsItAndNothingElse) {
+    struct Case {
+        std::string manifest, expected;
+    };
+    const std::vector<Case> cases = {
+        // Replaced in place, the first of two; LF lines stay LF lines.
+        {"[settings]\nRev|1\nExpires|old\nExpires|second\n[/settings]\n[hosts]\n",
+         "[settings]\nRev|1\nExpires|T\nExpires|second\n[/settings]\n[hosts]\n"},
+        {"[settings]\r\n  Expires|old \r\nRev|1\r\n[/settings]\r\n",
+         "[settings]\r\nExpires|T\r\nRev|1\r\n[/settings]\r\n"},
+        // Added at the end of the section; one elsewhere is not the setting.
+        {"[hosts]\r\nExpires|x\r\n[/hosts]\r\n[settings]\r\nRev|1\r\n[/settings]\r\n",
+         "[hosts]\r\nExpires|x\r\n[/hosts]\r\n[settings]\r\nRev|1\r\nExpires|T\r\n"
+         "[/settings]\r\n"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(publish::WithExpiry(c.manifest, "T"), c.expected) << c.manifest;
+    for (const char* bad : {"[hosts]\r\n[/hosts]\r\n", "[settings]\r\nRev|1\r\n",
+                            "[settings]\r\nRev|1\r\n\x1A[/settings]\r\n"})
+        EXPECT_THROW(publish::WithExpiry(bad, "T"), publish::EPublishError) << bad;
 }
 
 // ---------------------------------------------------------------------------

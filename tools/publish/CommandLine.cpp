@@ -4,6 +4,7 @@
 #include "PublishErrors.h"
 #include "PublishText.h"
 #include "Publisher.h"
+#include "Resign.h"
 #include "Signing.h"
 
 #include "Files.h"
@@ -42,6 +43,15 @@ std::string HumanBytes(std::uint64_t bytes) {
     return text.str();
 }
 
+// The time DAYS days from now, as --expires gives it.
+std::int64_t ParseExpiry(const std::string& text) {
+    const std::optional<std::uint64_t> days = ParseUnsigned(text);
+    if (!days || *days < 1 || *days > kMaxExpiryDays)
+        throw EUsageError("--expires takes a number of days from 1 to " +
+                          std::to_string(kMaxExpiryDays) + ", not " + Quoted(text));
+    return DaysFromNow(*days);
+}
+
 } // namespace
 
 std::int32_t ParseRevision(std::string_view text) {
@@ -61,6 +71,7 @@ std::int32_t ParseRevision(std::string_view text) {
 
 std::string UsageText() {
     return R"(Usage: quenmor-publish SOURCE OUT --rev N [options]
+       quenmor-publish --resign OUT --sign KEYFILE [--expires DAYS]
        quenmor-publish --keygen KEYFILE
 
 Publishes the client folder SOURCE as the update tree OUT that the update
@@ -94,6 +105,11 @@ Options:
   --replace-foreign   removes what OUT holds beyond the published tree (the
                       manifest, its signature and the copies it lists),
                       which is refused otherwise, and names it
+  --resign OUT        with --sign and no SOURCE: signs the published tree OUT
+                      again with a fresh expiry (--expires, default 30
+                      days), the revision and the files as they are; for a
+                      daily timer. Refused unless OUT's signature holds with
+                      this key over its manifest as it stands.
   --keygen KEYFILE    makes a new signing key: writes its private key into
                       KEYFILE (PEM, readable by its owner only; an existing
                       file is never overwritten) and prints the public key
@@ -142,7 +158,8 @@ Output:
   or copied across file systems) instead of compressed again.
 
 Exit status: 0 published, 1 publishing failed, 2 bad command line or a bad
-input that it names (SOURCE, OUT, --self, --hosts, --rev, --sign).
+input that it names (SOURCE, OUT, --self, --hosts, --rev, --critical,
+--sign), or a published tree that it refuses to replace or sign again.
 )";
 }
 
@@ -154,7 +171,8 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         Options options;
         options.cancel = cancel;
         std::vector<std::string> positional;
-        std::optional<std::string> revision, modHosts, hostsFile, self, jobs, keygen, sign, expires;
+        std::optional<std::string> revision, modHosts, hostsFile, self, jobs, keygen, resign, sign,
+            expires;
         bool publishUnsigned = false, replaceForeign = false;
         bool optionsEnded = false;
         for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -203,6 +221,8 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
                 single = &jobs;
             else if (name == "--keygen")
                 single = &keygen;
+            else if (name == "--resign")
+                single = &resign;
             else if (name == "--sign")
                 single = &sign;
             else if (name == "--expires")
@@ -223,11 +243,41 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
             }
         }
         if (keygen) {
-            if (!positional.empty() || revision || modHosts || hostsFile || self || jobs || sign ||
-                expires || publishUnsigned || replaceForeign || !options.criticalPatterns.empty())
+            if (!positional.empty() || revision || modHosts || hostsFile || self || jobs ||
+                resign || sign || expires || publishUnsigned || replaceForeign ||
+                !options.criticalPatterns.empty())
                 throw EUsageError("--keygen KEYFILE takes no other argument");
             const signing::PublicKey key = GenerateKey(platform::FsPath(*keygen));
             out << "UpdateKey=" << signing::KeyText(key) << "\n";
+            return 0;
+        }
+        if (resign) {
+            // The tree stays as it is: nothing that would make another one.
+            if (!positional.empty())
+                throw EUsageError("--resign OUT takes no SOURCE: it signs the published tree " +
+                                  Quoted(*resign) + " again as it stands, not " +
+                                  Quoted(positional.front()));
+            if (revision || modHosts || hostsFile || self || jobs || publishUnsigned ||
+                replaceForeign || !options.criticalPatterns.empty())
+                throw EUsageError("--resign OUT takes only --sign KEYFILE and --expires DAYS");
+            if (!sign)
+                throw EUsageError("--resign OUT needs --sign KEYFILE, the key it is signed with");
+            ResignOptions resigning;
+            resigning.out = platform::FsPath(*resign);
+            resigning.signingKey = platform::FsPath(*sign);
+            if (expires)
+                resigning.expiresAt = ParseExpiry(*expires);
+            resigning.cancel = cancel;
+            const ResignSummary summary = Resign(resigning);
+            for (const std::string& warning : summary.warnings)
+                err << kProgram << ": warning: " << warning << "\n";
+            out << "Signed revision " << summary.revision << " of " << Printable(*resign)
+                << " again (" << summary.files << (summary.files == 1 ? " file" : " files")
+                << ", unchanged) with the key " << summary.signingKey << "; it expires at "
+                << summary.expires;
+            if (!summary.previousExpires.empty())
+                out << " (before: " << Printable(summary.previousExpires) << ")";
+            out << ".\n";
             return 0;
         }
         if (positional.size() != 2)
@@ -258,13 +308,8 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
             options.signingKey = platform::FsPath(*sign);
         options.publishUnsigned = publishUnsigned;
         options.replaceForeign = replaceForeign;
-        if (expires) {
-            const std::optional<std::uint64_t> days = ParseUnsigned(*expires);
-            if (!days || *days < 1 || *days > kMaxExpiryDays)
-                throw EUsageError("--expires takes a number of days from 1 to " +
-                                  std::to_string(kMaxExpiryDays) + ", not " + Quoted(*expires));
-            options.expiresAt = DaysFromNow(*days);
-        }
+        if (expires)
+            options.expiresAt = ParseExpiry(*expires);
         for (const std::string& pattern : options.criticalPatterns)
             GlobPattern check(pattern);
 

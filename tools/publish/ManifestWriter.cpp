@@ -1,5 +1,11 @@
 #include "ManifestWriter.h"
 
+#include "PublishErrors.h"
+
+#include "Misc.h"
+
+#include <algorithm>
+
 namespace publish {
 namespace {
 
@@ -46,6 +52,37 @@ std::string ManifestText(std::int32_t revision, bool modHosts, const std::vector
     AppendSection(manifest, "files_critical", criticalLines);
     AppendSection(manifest, "files_normal", normalLines);
     return manifest;
+}
+
+std::string WithExpiry(const std::string& text, const std::string& expires) {
+    const std::string entry = "Expires|" + expires;
+    // Lines as the launcher's reader takes them: up to LF, without CRs and
+    // the blanks at either end, and nothing after a Ctrl-Z.
+    const std::size_t end = std::min(text.find('\x1A'), text.size());
+    bool inSettings = false;
+    for (std::size_t start = 0; start < end;) {
+        const std::size_t lineEnd = std::min(text.find('\n', start), end);
+        std::string line;
+        for (std::size_t k = start; k < lineEnd; ++k)
+            if (text[k] != '\r')
+                line += text[k];
+        line = std::string(TrimControl(line));
+        if (!inSettings) {
+            inSettings = line == "[settings]";
+        } else if (line == "[/settings]") {
+            const bool crlf = lineEnd > start && text[lineEnd - 1] == '\r';
+            return text.substr(0, start) + entry + (crlf ? "\r\n" : "\n") + text.substr(start);
+        } else if (const std::vector<std::string> fields = SplitFromEnd(line, "|");
+                   !fields.empty() && fields.back() == "Expires") {
+            // The line's own end stays.
+            std::size_t keep = lineEnd;
+            while (keep > start && text[keep - 1] == '\r')
+                --keep;
+            return text.substr(0, start) + entry + text.substr(keep);
+        }
+        start = lineEnd + 1;
+    }
+    throw EPublishError("the manifest has no section settings that ends with [/settings]");
 }
 
 } // namespace publish

@@ -24,4 +24,10 @@ namespace publish {
 std::string ManifestText(std::int32_t revision, bool modHosts, const std::vector<HostEntry>& hosts,
                          const std::vector<Job>& jobs, const std::string& expires = {});
 
+// The manifest `text` with the setting Expires set to `expires`: its entry in
+// section settings (the first one, which the launcher reads) replaced, or one
+// added at the end of the section, and every other byte as it was. Raises
+// EPublishError when the text has no closed section settings.
+std::string WithExpiry(const std::string& text, const std::string& expires);
+
 } // namespace publish
