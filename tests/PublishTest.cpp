@@ -41,6 +41,12 @@ std::string Unbzip(const fs::path& path) {
     return Unbzip2File(platform::PathText(path));
 }
 
+std::int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 std::string Sha256Hex(const std::string& data) {
     TSHA256 digest;
     digest.Update(data.data(), data.size());
@@ -704,24 +710,19 @@ TEST_F(PublishTest, SignedTreesExpireInThirtyDaysUnlessToldOtherwise) {
     publish::GenerateKey(dir_.path() / "key.pem");
     const std::string src = platform::PathText(source_), out = platform::PathText(out_);
     const std::string key = platform::PathText(dir_.path() / "key.pem");
-    const auto now = [] {
-        return std::chrono::duration_cast<std::chrono::seconds>(
-                   std::chrono::system_clock::now().time_since_epoch())
-            .count();
-    };
     for (const auto& [extra, days] :
          std::vector<std::pair<std::vector<std::string>, int>>{{{}, 30}, {{"--expires", "2"}, 2}}) {
         SCOPED_TRACE(days);
         std::vector<std::string> arguments = {src, out, "--rev", "1", "--sign", key};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         std::ostringstream output, errors;
-        const std::int64_t before = now();
+        const std::int64_t before = Now();
         ASSERT_EQ(publish::RunCommandLine(arguments, output, errors), 0) << errors.str();
         const std::string expires = ManifestFile().GetValue("settings", "Expires");
         const std::optional<std::int64_t> at = ParseUtcTime(expires);
         ASSERT_TRUE(at) << expires;
         EXPECT_GE(*at, before + days * 86400);
-        EXPECT_LE(*at, now() + days * 86400);
+        EXPECT_LE(*at, Now() + days * 86400);
         EXPECT_NE(output.str().find("; it expires at " + expires + ".\n"), std::string::npos)
             << output.str();
     }
@@ -770,12 +771,6 @@ protected:
         publish::Publish(options);
     }
 
-    static std::int64_t Now() {
-        return std::chrono::duration_cast<std::chrono::seconds>(
-                   std::chrono::system_clock::now().time_since_epoch())
-            .count();
-    }
-
     int Resign(std::vector<std::string> extra, std::string* printed = nullptr,
                const std::string& key = "key.pem") const {
         std::vector<std::string> arguments = {"--resign", platform::PathText(out_), "--sign",
@@ -788,21 +783,29 @@ protected:
         return code;
     }
 
-    signing::Verdict Verdict(const std::string& key = "key.pem") const {
+    signing::Verdict Verdict() const {
         const std::string manifest = ReadFile((out_ / "files.lst.bz2").string());
         return signing::Verify(ReadFile((out_ / "files.lst.bz2.sig").string()),
-                               {publish::SigningKey(dir_.path() / key).PublicKey()},
+                               {publish::SigningKey(dir_.path() / "key.pem").PublicKey()},
                                reinterpret_cast<const unsigned char*>(manifest.data()),
                                manifest.size());
     }
 
     std::string Expires() const { return ManifestFile().GetValue("settings", "Expires"); }
+
+    // Everything in OUT but the manifest and its signature.
+    std::map<std::string, std::string> TreeFiles() const {
+        auto files = Snapshot(out_);
+        files.erase("files.lst.bz2");
+        files.erase("files.lst.bz2.sig");
+        return files;
+    }
 };
 
 TEST_F(PublishResignTest, GivesTheSameTreeALaterExpiryAndASignatureOverIt) {
     WriteFile((out_ / "index.html").string(), "kept as it is"); // not the tree's, but not removed
     const std::string before = Manifest(), expiresBefore = Expires();
-    auto files = Snapshot(out_);
+    const auto files = TreeFiles();
     const std::uint64_t copy = Inode(out_ / "bin/game.exe.bz2");
 
     std::string printed;
@@ -825,12 +828,7 @@ TEST_F(PublishResignTest, GivesTheSameTreeALaterExpiryAndASignatureOverIt) {
         << printed;
     // The copies and everything else of OUT as they were, the copies not
     // copied but the same files.
-    files.erase("files.lst.bz2");
-    files.erase("files.lst.bz2.sig");
-    auto after = Snapshot(out_);
-    after.erase("files.lst.bz2");
-    after.erase("files.lst.bz2.sig");
-    EXPECT_EQ(after, files);
+    EXPECT_EQ(TreeFiles(), files);
     EXPECT_EQ(Inode(out_ / "bin/game.exe.bz2"), copy);
     EXPECT_TRUE(Leftovers().empty());
 
