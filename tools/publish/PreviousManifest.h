@@ -1,5 +1,6 @@
 // The published tree before this run, as its manifest lists it: the revision
-// to compare the new one with, and the copies that can be reused.
+// to compare the new one with, the copies that can be reused, and what in OUT
+// is no part of the tree.
 #pragma once
 
 #include <cstddef>

@@ -26,7 +26,7 @@ struct Options {
     std::string selfName; // the launcher build, a file directly in SOURCE; empty: none
     unsigned jobs = 0;    // compression threads; 0: one per processor
     // Signs the tree with this private key (a PEM file of --keygen): the
-    // signature file beside the manifest, and a SHA-256 on every file line.
+    // signature file beside the manifest.
     std::optional<std::filesystem::path> signingKey;
     // Publishes without --sign over a tree that was signed, which launchers
     // that trust its key then refuse; otherwise that is refused.
