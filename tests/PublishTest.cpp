@@ -7,17 +7,22 @@
 #include "GlobPattern.h"
 #include "HostsList.h"
 #include "LstFile.h"
+#include "ManifestWriter.h"
 #include "Misc.h"
 #include "Publisher.h"
+#include "Signature.h"
+#include "Signing.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "Text.h"
+#include "md5.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 
 #ifdef _WIN32
@@ -34,6 +39,18 @@ namespace {
 
 std::string Unbzip(const fs::path& path) {
     return Unbzip2File(platform::PathText(path));
+}
+
+std::int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string Sha256Hex(const std::string& data) {
+    TSHA256 digest;
+    digest.Update(data.data(), data.size());
+    return digest.FinalText();
 }
 
 // Names and files that a Windows file system cannot hold, and links, which
@@ -83,10 +100,35 @@ protected:
         return TListFile((dir_.path() / "files.lst").string());
     }
 
+    // A file's line: content size, SHA-256, path, MD5, size of the copy.
     std::string Entry(const std::string& manifestPath, const std::string& relative,
                       const std::string& content) const {
-        return manifestPath + "|" + Md5Hex(content) + "|" +
+        return std::to_string(content.size()) + "|" + Sha256Hex(content) + "|" + manifestPath +
+               "|" + Md5Hex(content) + "|" +
                std::to_string(fs::file_size(out_ / platform::FsPath(relative + ".bz2")));
+    }
+
+    // The lines of the file sections, in order.
+    std::vector<std::string> FileLines() const {
+        std::vector<std::string> lines;
+        for (const char* section : {"self", "files_critical", "files_normal"})
+            for (const std::string& line : ManifestFile().GetSection(section))
+                if (line != kEmptySection)
+                    lines.push_back(line);
+        return lines;
+    }
+
+    // Rewrites the published manifest with every file line cut to its last
+    // `fields` fields, as older publishers wrote them.
+    void CutFileLines(std::size_t fields) {
+        std::string text = Manifest();
+        for (const std::string& line : FileLines()) {
+            std::size_t start = line.size();
+            for (std::size_t k = 0; k < fields; ++k)
+                start = line.rfind('|', start - 1);
+            text = ReplaceText(text, "\n" + line + "\r\n", "\n" + line.substr(start + 1) + "\r\n");
+        }
+        WriteFile((out_ / "files.lst.bz2").string(), Bzip2(text));
     }
 
     // Folders that a run leaves beside the published tree.
@@ -148,6 +190,10 @@ TEST_F(PublishTest, WritesTheManifestAndCopiesTheLauncherReads) {
         Entry(kTexturesAnsi, kTextures, texture) + "\r\n" + Entry("empty.dat", "empty.dat", "") +
         "\r\n[/files_normal]\r\n";
     EXPECT_EQ(Manifest(), expected);
+    EXPECT_NE(
+        Manifest().find("\n0|e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855|"
+                        "empty.dat|d41d8cd98f00b204e9800998ecf8427e|"),
+        std::string::npos);
 
     // The copies lie under their UTF-8 names and hold the content.
     const std::map<std::string, std::string> files = {{"Launcher.exe", launcher},
@@ -170,8 +216,9 @@ TEST_F(PublishTest, WritesTheManifestAndCopiesTheLauncherReads) {
     ASSERT_EQ(normal.size(), 3u);
     for (const std::string& line : normal) {
         const std::vector<std::string> fields = SplitFromEnd(line, "|");
-        ASSERT_EQ(fields.size(), 3u);
+        ASSERT_EQ(fields.size(), 5u);
         EXPECT_TRUE(IsSafeRelativePath(fields[2]));
+        EXPECT_TRUE(IsSha256Text(fields[3]));
         EXPECT_TRUE(fs::is_regular_file(
             out_ / platform::FsPath(platform::ManifestPathToLocal(fields[2]) + ".bz2")));
     }
@@ -185,6 +232,50 @@ TEST_F(PublishTest, WritesTheManifestAndCopiesTheLauncherReads) {
     EXPECT_FALSE(summary.previousRevision);
     EXPECT_TRUE(summary.warnings.empty());
     EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishTest, SignedAndUnsignedTreesListFilesAlike) {
+    Put("bin/game.exe", SampleData(70'000, 1));
+    Put("data/a.txt", "a");
+    publish::Options options = Options();
+    options.criticalPatterns = {"bin/*"};
+    publish::Publish(options);
+    const std::vector<std::string> unsignedLines = FileLines();
+    ASSERT_EQ(unsignedLines.size(), 2u);
+    EXPECT_EQ(unsignedLines[0], Entry("bin\\game.exe", "bin/game.exe", SampleData(70'000, 1)));
+
+    publish::GenerateKey(dir_.path() / "key.pem");
+    options.signingKey = dir_.path() / "key.pem";
+    publish::Publish(options);
+    EXPECT_EQ(FileLines(), unsignedLines);
+}
+
+TEST_F(PublishTest, LeavesOutTheInstallationsSettingsFileAtTheTopOnly) {
+    Put("data/Quenmor.ini", "an ordinary file below the top");
+    Put("a.txt", "a");
+    const std::string src = platform::PathText(source_), out = platform::PathText(out_);
+    for (const std::string name : {"Quenmor.ini", "qUENMOR.ini"}) {
+        SCOPED_TRACE(name);
+        Put(name, "[main]\r\nUpdatesUrl=http://operator.example/\r\nAtRevision=7\r\n");
+        std::ostringstream output, errors;
+        ASSERT_EQ(publish::RunCommandLine({src, out, "--rev", "1"}, output, errors), 0)
+            << errors.str();
+        EXPECT_NE(output.str().find("\nLeft out " + name +
+                                    ": every installation keeps its own settings file.\n"),
+                  std::string::npos)
+            << output.str();
+        EXPECT_NE(output.str().find("2 files (0 critical, 2 normal)"), std::string::npos);
+        EXPECT_FALSE(fs::exists(out_ / (name + ".bz2")));
+        const std::vector<std::string> lines = FileLines();
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[1],
+                  Entry("data\\Quenmor.ini", "data/Quenmor.ini", "an ordinary file below the top"));
+        fs::remove(source_ / name);
+    }
+    publish::Options options = Options(1);
+    options.selfName = "quenmor.ini";
+    Put("quenmor.ini", "settings");
+    EXPECT_THROW(publish::Publish(options), publish::EUsageError);
 }
 
 TEST_F(PublishTest, EmptySourceGivesEmptySections) {
@@ -255,6 +346,39 @@ TEST_F(PublishTest, ReusesTheCopiesOfUnchangedFiles) {
     EXPECT_NE(Manifest().find(Entry("data\\file5.bin", "data/file5.bin", content)),
               std::string::npos);
     EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(PublishTest, ReusesTheCopiesOfTreesWithOlderLines) {
+    for (int i = 0; i < 4; ++i)
+        Put("data/file" + std::to_string(i) + ".bin",
+            SampleData(20'000, static_cast<std::uint32_t>(i)));
+    publish::Publish(Options(1));
+    const std::vector<std::string> lines = FileLines();
+
+    // "path|md5|copysize", and "sha256|" in front of it as signed trees had.
+    for (const std::size_t fields : {3u, 4u}) {
+        SCOPED_TRACE(fields);
+        CutFileLines(fields);
+        ASSERT_EQ(SplitFromEnd(FileLines().front(), "|").size(), fields);
+        const std::uint64_t inode = Inode(out_ / "data/file2.bin.bz2");
+        const publish::Summary summary = publish::Publish(Options(1));
+        EXPECT_EQ(summary.previousRevision, 1);
+        EXPECT_EQ(summary.reusedCopies, 4u);
+        EXPECT_EQ(Inode(out_ / "data/file2.bin.bz2"), inode);
+        EXPECT_EQ(FileLines(), lines);
+    }
+
+    // A listed SHA-256 that the content does not have: the MD5 and the size
+    // alone do not make the copy the content's.
+    const std::string line = lines[1];
+    const std::size_t sha = line.find('|') + 1;
+    std::string text = Manifest();
+    text.replace(text.find(line) + sha, 64, std::string(64, 'a'));
+    WriteFile((out_ / "files.lst.bz2").string(), Bzip2(text));
+    const publish::Summary summary = publish::Publish(Options(1));
+    EXPECT_EQ(summary.reusedCopies, 3u);
+    EXPECT_EQ(summary.compressedCopies, 1u);
+    EXPECT_EQ(FileLines(), lines);
 }
 
 TEST_F(PublishTest, RedoesACopyThatDoesNotMatchTheListedSize) {
@@ -340,6 +464,11 @@ TEST_F(PublishTest, BadInputLeavesThePublishedTreeAsItWas) {
          "bad-hosts:2"},
         {"a missing launcher build", [&](auto& o) { o.selfName = "Missing.exe"; }, "Missing.exe"},
         {"a bad pattern", [&](auto& o) { o.criticalPatterns = {"data/[a"}; }, "data/[a"},
+        {"a pattern that matches no file",
+         [&](auto& o) {
+             o.criticalPatterns = {"Launcher.exe", "dta/*"};
+         },
+         "\"dta/*\" matches"},
         {"an interrupted run",
          [&](auto& o) {
              static const std::atomic<bool> stop{true};
@@ -368,6 +497,79 @@ TEST_F(PublishTest, BadInputLeavesThePublishedTreeAsItWas) {
         fs::copy(keep.path() / "client", source_,
                  fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     }
+}
+
+TEST_F(PublishTest, RemovesWhatTheTreeDoesNotListOnlyWhenTold) {
+    Put("data/a.txt", "a");
+    Put("Launcher.exe", "launcher");
+    publish::Options options = Options(1);
+    options.selfName = "Launcher.exe";
+    publish::Publish(options);
+    // An operator's pages, notes and leftovers beside the copies.
+    WriteFile((out_ / "index.html").string(), "<html></html>");
+    WriteFile((out_ / "news/today.html").string(), "news");
+    WriteFile((out_ / "data/notes.txt").string(), "notes");
+    fs::create_directories(out_ / "data/empty");
+    WriteFile((out_ / "files.lst").string(), "an unpacked manifest");
+    for (int i = 0; i < 20; ++i)
+        WriteFile((out_ / ("old/" + std::to_string(i) + ".bz2")).string(), "old");
+    const auto published = Snapshot(out_);
+    const auto entries = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(out_))
+            names.insert(GenericText(fs::relative(entry.path(), out_)));
+        return names;
+    };
+    const std::set<std::string> before = entries();
+
+    options.revision = 2;
+    try {
+        publish::Publish(options);
+        ADD_FAILURE() << "published";
+    } catch (const publish::EUsageError& e) {
+        const std::string text = e.what();
+        EXPECT_NE(text.find(" holds 6 entries that the published tree does not list"),
+                  std::string::npos)
+            << text;
+        for (const char* entry :
+             {"\n  \"data/empty/\"", "\n  \"data/notes.txt\"", "\n  \"files.lst\"",
+              "\n  \"index.html\"", "\n  \"news/\"", "\n  \"old/\"", "--replace-foreign"})
+            EXPECT_NE(text.find(entry), std::string::npos) << entry << "\n" << text;
+        EXPECT_EQ(text.find(".bz2\""), std::string::npos) << text; // the tree's own copies
+    }
+    EXPECT_EQ(Snapshot(out_), published);
+    EXPECT_EQ(entries(), before);
+    EXPECT_TRUE(Leftovers().empty());
+
+    // A manifest that cannot be read lists nothing as the tree's.
+    WriteFile((out_ / "files.lst.bz2").string(), "not bzip2");
+    fs::remove_all(out_ / "old");
+    const auto damaged = Snapshot(out_);
+    try {
+        publish::Publish(options);
+        ADD_FAILURE() << "published";
+    } catch (const publish::EUsageError& e) {
+        const std::string text = e.what();
+        EXPECT_NE(text.find("\n  \"Launcher.exe.bz2\""), std::string::npos) << text;
+        EXPECT_NE(text.find("cannot be read"), std::string::npos) << text;
+    }
+    EXPECT_EQ(Snapshot(out_), damaged);
+    EXPECT_TRUE(Leftovers().empty());
+
+    std::ostringstream output, errors;
+    ASSERT_EQ(publish::RunCommandLine({platform::PathText(source_), platform::PathText(out_),
+                                       "--rev", "2", "--self", "Launcher.exe", "--replace-foreign"},
+                                      output, errors),
+              0)
+        << errors.str();
+    // Nothing of the tree is known in "data" now: it goes as a whole.
+    EXPECT_NE(output.str().find("Removed from OUT, as no part of the published tree: "
+                                "\"Launcher.exe.bz2\", \"data/\", \"files.lst\", "
+                                "\"index.html\", \"news/\".\n"),
+              std::string::npos)
+        << output.str();
+    EXPECT_EQ(entries(), (std::set<std::string>{"Launcher.exe.bz2", "data", "data/a.txt.bz2",
+                                                "files.lst.bz2"}));
 }
 
 TEST_F(PublishTest, AllBadNamesAreListedAtOnce) {
@@ -501,6 +703,219 @@ TEST(PublishRevisionTest, TakesDecimalSigned32BitNumbers) {
 }
 
 // ---------------------------------------------------------------------------
+// Signed trees
+
+TEST_F(PublishTest, SignedTreesExpireInThirtyDaysUnlessToldOtherwise) {
+    Put("a.txt", "a");
+    publish::GenerateKey(dir_.path() / "key.pem");
+    const std::string src = platform::PathText(source_), out = platform::PathText(out_);
+    const std::string key = platform::PathText(dir_.path() / "key.pem");
+    for (const auto& [extra, days] :
+         std::vector<std::pair<std::vector<std::string>, int>>{{{}, 30}, {{"--expires", "2"}, 2}}) {
+        SCOPED_TRACE(days);
+        std::vector<std::string> arguments = {src, out, "--rev", "1", "--sign", key};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        std::ostringstream output, errors;
+        const std::int64_t before = Now();
+        ASSERT_EQ(publish::RunCommandLine(arguments, output, errors), 0) << errors.str();
+        const std::string expires = ManifestFile().GetValue("settings", "Expires");
+        const std::optional<std::int64_t> at = ParseUtcTime(expires);
+        ASSERT_TRUE(at) << expires;
+        EXPECT_GE(*at, before + days * 86400);
+        EXPECT_LE(*at, Now() + days * 86400);
+        EXPECT_NE(output.str().find("; it expires at " + expires + ".\n"), std::string::npos)
+            << output.str();
+    }
+}
+
+TEST_F(PublishTest, AnUnsignedRunOverASignedTreeNeedsUnsigned) {
+    Put("a.txt", "a");
+    publish::GenerateKey(dir_.path() / "key.pem");
+    publish::Options options = Options(1);
+    options.signingKey = dir_.path() / "key.pem";
+    publish::Publish(options);
+    const auto published = Snapshot(out_);
+
+    options.signingKey.reset();
+    options.revision = 2;
+    try {
+        publish::Publish(options);
+        ADD_FAILURE() << "published";
+    } catch (const publish::EUsageError& e) {
+        EXPECT_NE(std::string(e.what()).find("--unsigned"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(Snapshot(out_), published);
+    EXPECT_TRUE(Leftovers().empty());
+
+    options.publishUnsigned = true;
+    publish::Publish(options);
+    EXPECT_FALSE(fs::exists(out_ / "files.lst.bz2.sig"));
+    EXPECT_EQ(ManifestFile().GetValue("settings", "Rev"), "2");
+    // Unsigned now, so later unsigned runs need nothing more.
+    options.publishUnsigned = false;
+    EXPECT_NO_THROW(publish::Publish(options));
+}
+
+// --resign: the same tree with a later expiry and a signature over it.
+class PublishResignTest : public PublishTest {
+protected:
+    PublishResignTest() {
+        publish::GenerateKey(dir_.path() / "key.pem");
+        publish::GenerateKey(dir_.path() / "other.pem");
+        Put("bin/game.exe", SampleData(40'000, 1));
+        Put("data/a.txt", "a");
+        publish::Options options = Options(4);
+        options.criticalPatterns = {"bin/*"};
+        options.signingKey = dir_.path() / "key.pem";
+        options.expiresAt = Now() + 86400;
+        publish::Publish(options);
+    }
+
+    int Resign(std::vector<std::string> extra, std::string* printed = nullptr,
+               const std::string& key = "key.pem") const {
+        std::vector<std::string> arguments = {"--resign", platform::PathText(out_), "--sign",
+                                              platform::PathText(dir_.path() / key)};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        std::ostringstream output, errors;
+        const int code = publish::RunCommandLine(arguments, output, errors);
+        if (printed)
+            *printed = output.str() + errors.str();
+        return code;
+    }
+
+    signing::Verdict Verdict() const {
+        const std::string manifest = ReadFile((out_ / "files.lst.bz2").string());
+        return signing::Verify(ReadFile((out_ / "files.lst.bz2.sig").string()),
+                               {publish::SigningKey(dir_.path() / "key.pem").PublicKey()},
+                               reinterpret_cast<const unsigned char*>(manifest.data()),
+                               manifest.size());
+    }
+
+    std::string Expires() const { return ManifestFile().GetValue("settings", "Expires"); }
+
+    // Everything in OUT but the manifest and its signature.
+    std::map<std::string, std::string> TreeFiles() const {
+        auto files = Snapshot(out_);
+        files.erase("files.lst.bz2");
+        files.erase("files.lst.bz2.sig");
+        return files;
+    }
+};
+
+TEST_F(PublishResignTest, GivesTheSameTreeALaterExpiryAndASignatureOverIt) {
+    WriteFile((out_ / "index.html").string(), "kept as it is"); // not the tree's, but not removed
+    const std::string before = Manifest(), expiresBefore = Expires();
+    const auto files = TreeFiles();
+    const std::uint64_t copy = Inode(out_ / "bin/game.exe.bz2");
+
+    std::string printed;
+    const std::int64_t started = Now();
+    ASSERT_EQ(Resign({}, &printed), 0) << printed;
+    const std::string expires = Expires();
+    const std::optional<std::int64_t> at = ParseUtcTime(expires);
+    ASSERT_TRUE(at) << expires;
+    EXPECT_GE(*at, started + 30 * 86400);
+    EXPECT_LE(*at, Now() + 30 * 86400);
+    EXPECT_EQ(Manifest(), ReplaceText(before, "\r\nExpires|" + expiresBefore + "\r\n",
+                                      "\r\nExpires|" + expires + "\r\n"));
+    EXPECT_EQ(Verdict(), signing::Verdict::Good);
+    const std::string keyText =
+        signing::KeyText(publish::SigningKey(dir_.path() / "key.pem").PublicKey());
+    EXPECT_NE(printed.find("Signed revision 4 of "), std::string::npos) << printed;
+    EXPECT_NE(printed.find(" again (2 files, unchanged) with the key " + keyText +
+                           "; it expires at " + expires + " (before: " + expiresBefore + ")"),
+              std::string::npos)
+        << printed;
+    // The copies and everything else of OUT as they were, the copies not
+    // copied but the same files.
+    EXPECT_EQ(TreeFiles(), files);
+    EXPECT_EQ(Inode(out_ / "bin/game.exe.bz2"), copy);
+    EXPECT_TRUE(Leftovers().empty());
+
+    // A tree signed before manifests expired gets the entry at the end of
+    // its settings.
+    const std::string unexpiring =
+        ReplaceText(Manifest(), "Expires|" + expires + "\r\n", std::string());
+    WriteFile((out_ / "files.lst.bz2").string(), Bzip2(unexpiring));
+    WriteFile(
+        (out_ / "files.lst.bz2.sig").string(),
+        publish::SigningKey(dir_.path() / "key.pem").SignatureFileText(out_ / "files.lst.bz2"));
+    ASSERT_EQ(Resign({"--expires", "3"}, &printed), 0) << printed;
+    EXPECT_EQ(Manifest(), ReplaceText(unexpiring, "ModHosts|0\r\n[/settings]",
+                                      "ModHosts|0\r\nExpires|" + Expires() + "\r\n[/settings]"));
+    EXPECT_LE(*ParseUtcTime(Expires()), Now() + 3 * 86400);
+    EXPECT_EQ(Verdict(), signing::Verdict::Good);
+}
+
+TEST_F(PublishResignTest, RefusesATreeItCannotVouchFor) {
+    struct Case {
+        std::string what;
+        std::function<void()> prepare;
+        std::vector<std::string> arguments;
+        std::string named; // a text the message must hold
+    };
+    const auto rewrite = [&](const std::string& what, const std::string& with) {
+        WriteFile((out_ / "files.lst.bz2").string(), Bzip2(ReplaceText(Manifest(), what, with)));
+    };
+    const std::vector<Case> cases = {
+        {"an unsigned tree", [&] { fs::remove(out_ / "files.lst.bz2.sig"); }, {}, "is not signed"},
+        {"another key", [] {}, {}, "is signed with the key "},
+        {"a manifest changed after it was signed",
+         [&] { rewrite("Rev|4", "Rev|5"); },
+         {},
+         "was changed after it was signed"},
+        {"a copy's line changed",
+         [&] { rewrite("bin\\game.exe", "bin\\evil.exe"); },
+         {},
+         "was changed after it was signed"},
+        {"a damaged signature file",
+         [&] { WriteFile((out_ / "files.lst.bz2.sig").string(), "x"); },
+         {},
+         "is not a signature file"},
+        {"a SOURCE", [] {}, {platform::PathText(source_)}, "takes no SOURCE"},
+        {"a revision", [] {}, {"--rev", "5"}, "takes only --sign KEYFILE and --expires DAYS"},
+        {"no tree", [&] { fs::remove(out_ / "files.lst.bz2"); }, {}, "holds no files.lst.bz2"},
+    };
+    const TempDir keep;
+    fs::copy(out_, keep.path() / "site", fs::copy_options::recursive);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.prepare();
+        const auto published = Snapshot(out_);
+        std::string printed;
+        EXPECT_EQ(Resign(c.arguments, &printed, c.what == "another key" ? "other.pem" : "key.pem"),
+                  2);
+        EXPECT_NE(printed.find(c.named), std::string::npos) << printed;
+        EXPECT_EQ(Snapshot(out_), published);
+        EXPECT_TRUE(Leftovers().empty());
+        fs::remove_all(out_);
+        fs::copy(keep.path() / "site", out_, fs::copy_options::recursive);
+    }
+}
+
+TEST(PublishExpiryTest, WritesTheExpiryWhereTheLauncherReadsItAndNothingElse) {
+    struct Case {
+        std::string manifest, expected;
+    };
+    const std::vector<Case> cases = {
+        // Replaced in place, the first of two; LF lines stay LF lines.
+        {"[settings]\nRev|1\nExpires|old\nExpires|second\n[/settings]\n[hosts]\n",
+         "[settings]\nRev|1\nExpires|T\nExpires|second\n[/settings]\n[hosts]\n"},
+        {"[settings]\r\n  Expires|old \r\nRev|1\r\n[/settings]\r\n",
+         "[settings]\r\nExpires|T\r\nRev|1\r\n[/settings]\r\n"},
+        // Added at the end of the section; one elsewhere is not the setting.
+        {"[hosts]\r\nExpires|x\r\n[/hosts]\r\n[settings]\r\nRev|1\r\n[/settings]\r\n",
+         "[hosts]\r\nExpires|x\r\n[/hosts]\r\n[settings]\r\nRev|1\r\nExpires|T\r\n"
+         "[/settings]\r\n"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(publish::WithExpiry(c.manifest, "T"), c.expected) << c.manifest;
+    for (const char* bad : {"[hosts]\r\n[/hosts]\r\n", "[settings]\r\nRev|1\r\n",
+                            "[settings]\r\nRev|1\r\n\x1A[/settings]\r\n"})
+        EXPECT_THROW(publish::WithExpiry(bad, "T"), publish::EPublishError) << bad;
+}
+
+// ---------------------------------------------------------------------------
 // The program
 
 TEST_F(PublishTest, CommandLineExitCodes) {
@@ -531,6 +946,10 @@ TEST_F(PublishTest, CommandLineExitCodes) {
     EXPECT_EQ(run({src, out, "--rev", "1", "--self", "bin/game.exe"}), 2);
     EXPECT_EQ(run({src + "/missing", out, "--rev", "1"}), 2);
     EXPECT_EQ(run({src, out, "--rev", "1", "--hosts", (dir_ / "missing")}), 2);
+    publish::GenerateKey(dir_.path() / "key.pem");
+    EXPECT_EQ(run({src, out, "--rev", "1", "--unsigned=1"}), 2);
+    EXPECT_EQ(run({src, out, "--rev", "1", "--unsigned", "--unsigned"}), 2);
+    EXPECT_EQ(run({src, out, "--rev", "1", "--unsigned", "--sign", (dir_ / "key.pem")}), 2);
     EXPECT_FALSE(fs::exists(out_));
 
     EXPECT_EQ(run({src, out, "--rev=7", "--critical=bin/*", "--self", "Launcher.exe", "--mod-hosts",

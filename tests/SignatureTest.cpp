@@ -301,6 +301,7 @@ TEST_F(SigningKeyTest, SignedPublishingIsAtomic) {
     options.cancel = nullptr;
     options.signingKey.reset();
     options.expiresAt.reset();
+    options.publishUnsigned = true;
     publish::Publish(options);
     EXPECT_FALSE(Exists(platform::PathText(out / "files.lst.bz2.sig")));
     EXPECT_THROW(publish::Publish([&] {

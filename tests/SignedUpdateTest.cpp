@@ -72,6 +72,7 @@ public: // the attacks below prepare the server through these
         options.jobs = 1;
         if (!key.empty())
             options.signingKey = dir_.path() / key;
+        options.publishUnsigned = key.empty(); // an attacker's, maybe over a signed tree
         options.expiresAt = expiresAt;
         publish::Publish(options);
     }

@@ -176,7 +176,7 @@ if [ "$signed" = 1 ]; then
     echo "-- an unsigned tree is refused, and says why"
     cp "$client/data/a.dat" "$work/a.client"
     echo "unsigned change" >>"$client/data/a.dat"
-    run "$publish" "$client" "$server" --rev 6 --critical 'system/*' >/dev/null
+    run "$publish" "$client" "$server" --rev 6 --critical 'system/*' --unsigned >/dev/null
     cp -a "$install" "$work/install.before"
     set +e; (cd "$install" && run "$update" 2>"$work/err") | tr -d '\r' >"$work/out"; code=$?; set -e
     check "exit 1 for a refused tree" [ "$code" = 1 ]

@@ -4,13 +4,13 @@
 #include "PublishErrors.h"
 #include "PublishText.h"
 #include "Publisher.h"
+#include "Resign.h"
 #include "Signing.h"
 
 #include "Files.h"
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <functional>
 #include <iterator>
 #include <limits>
@@ -43,6 +43,15 @@ std::string HumanBytes(std::uint64_t bytes) {
     return text.str();
 }
 
+// The time DAYS days from now, as --expires gives it.
+std::int64_t ParseExpiry(const std::string& text) {
+    const std::optional<std::uint64_t> days = ParseUnsigned(text);
+    if (!days || *days < 1 || *days > kMaxExpiryDays)
+        throw EUsageError("--expires takes a number of days from 1 to " +
+                          std::to_string(kMaxExpiryDays) + ", not " + Quoted(text));
+    return DaysFromNow(*days);
+}
+
 } // namespace
 
 std::int32_t ParseRevision(std::string_view text) {
@@ -62,6 +71,7 @@ std::int32_t ParseRevision(std::string_view text) {
 
 std::string UsageText() {
     return R"(Usage: quenmor-publish SOURCE OUT --rev N [options]
+       quenmor-publish --resign OUT --sign KEYFILE [--expires DAYS]
        quenmor-publish --keygen KEYFILE
 
 Publishes the client folder SOURCE as the update tree OUT that the update
@@ -77,16 +87,29 @@ Options:
                       comments are skipped
   --critical PATTERN  files checked on every run (section files_critical);
                       may be repeated. The other files go to files_normal.
+                      A pattern that matches no file is an error.
   --self NAME         the launcher build: a file directly in SOURCE, listed
                       in section "self" only (letters, digits, "-._~")
   --jobs N            compression threads (default: one per processor)
-  --sign KEYFILE      signs the tree with the private key in KEYFILE:
-                      OUT/files.lst.bz2.sig, and a SHA-256 digest in front
-                      of every file line. Launchers that trust the key take
-                      only a tree signed by it; older launchers ignore both.
+  --sign KEYFILE      signs the tree with the private key in KEYFILE: the
+                      signature OUT/files.lst.bz2.sig beside the manifest.
+                      Launchers that trust the key take only a tree signed
+                      by it; older launchers ignore the signature.
   --expires DAYS      with --sign: the manifest expires DAYS days from now
-                      (launchers that trust the key refuse it afterwards, so
-                      publish again before then)
+                      (default 30). Launchers that trust the key refuse it
+                      afterwards, so publish again or --resign before then.
+  --unsigned          publishes without --sign over a tree that was signed
+                      (OUT holds files.lst.bz2.sig), which is refused
+                      otherwise: installations that trust the key refuse an
+                      unsigned tree
+  --replace-foreign   removes what OUT holds beyond the published tree (the
+                      manifest, its signature and the copies it lists),
+                      which is refused otherwise, and names it
+  --resign OUT        with --sign and no SOURCE: signs the published tree OUT
+                      again with a fresh expiry (--expires, default 30
+                      days), the revision and the files as they are; for a
+                      daily timer. Refused unless OUT's signature holds with
+                      this key over its manifest as it stands.
   --keygen KEYFILE    makes a new signing key: writes its private key into
                       KEYFILE (PEM, readable by its owner only; an existing
                       file is never overwritten) and prints the public key
@@ -114,17 +137,29 @@ Files:
   "backup" at the top, names of the launcher's temporary files
   (".quenmor-tmp-XXXXXX"), and FILE.bz2 beside FILE (the launcher downloads
   FILE under that name). All such problems are listed before anything is
-  written.
+  written. Quenmor.ini at the top of SOURCE, in any letter case, is left
+  out: every installation keeps its own settings file there (a Quenmor.ini
+  in a folder below is published like any other file).
+
+Manifest:
+  Each file is one line "SIZE|SHA256|PATH|MD5|COPYSIZE" of its section (self,
+  files_critical or files_normal), signed or not: the content's size in bytes
+  and its SHA-256 (64 lowercase hexadecimal digits), the path ("\" between
+  folders, Windows-1251), the content's MD5, and the size in bytes of the
+  compressed copy. Launchers read the fields from the end and skip those in
+  front of the ones they know, so older ones read PATH|MD5|COPYSIZE as before.
 
 Output:
   The new tree is built in a folder OUT.quenmor-staging-XXXXXXXX beside OUT
   and swapped in with renames at the end; if anything fails OUT stays as it
-  was. OUT must be empty, missing, or a tree published before. Copies of
+  was. OUT must be empty, missing, or a tree published before that holds
+  nothing its manifest does not list (see --replace-foreign). Copies of
   files whose digest matches the previous manifest are reused (hard-linked,
   or copied across file systems) instead of compressed again.
 
 Exit status: 0 published, 1 publishing failed, 2 bad command line or a bad
-input that it names (SOURCE, OUT, --self, --hosts, --rev, --sign).
+input that it names (SOURCE, OUT, --self, --hosts, --rev, --critical,
+--sign), or a published tree that it refuses to replace or sign again.
 )";
 }
 
@@ -136,7 +171,9 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         Options options;
         options.cancel = cancel;
         std::vector<std::string> positional;
-        std::optional<std::string> revision, modHosts, hostsFile, self, jobs, keygen, sign, expires;
+        std::optional<std::string> revision, modHosts, hostsFile, self, jobs, keygen, resign, sign,
+            expires;
+        bool publishUnsigned = false, replaceForeign = false;
         bool optionsEnded = false;
         for (std::size_t i = 0; i < arguments.size(); ++i) {
             const std::string& argument = arguments[i];
@@ -158,6 +195,19 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
                 name = argument.substr(0, equals);
                 value = argument.substr(equals + 1);
             }
+            bool* flag = nullptr;
+            if (name == "--unsigned")
+                flag = &publishUnsigned;
+            else if (name == "--replace-foreign")
+                flag = &replaceForeign;
+            if (flag) {
+                if (value)
+                    throw EUsageError("The option " + name + " takes no value");
+                if (*flag)
+                    throw EUsageError("The option " + name + " is given twice");
+                *flag = true;
+                continue;
+            }
             std::optional<std::string>* single = nullptr;
             if (name == "--rev")
                 single = &revision;
@@ -171,6 +221,8 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
                 single = &jobs;
             else if (name == "--keygen")
                 single = &keygen;
+            else if (name == "--resign")
+                single = &resign;
             else if (name == "--sign")
                 single = &sign;
             else if (name == "--expires")
@@ -191,11 +243,41 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
             }
         }
         if (keygen) {
-            if (!positional.empty() || revision || modHosts || hostsFile || self || jobs || sign ||
-                expires || !options.criticalPatterns.empty())
+            if (!positional.empty() || revision || modHosts || hostsFile || self || jobs ||
+                resign || sign || expires || publishUnsigned || replaceForeign ||
+                !options.criticalPatterns.empty())
                 throw EUsageError("--keygen KEYFILE takes no other argument");
             const signing::PublicKey key = GenerateKey(platform::FsPath(*keygen));
             out << "UpdateKey=" << signing::KeyText(key) << "\n";
+            return 0;
+        }
+        if (resign) {
+            // The tree stays as it is: nothing that would make another one.
+            if (!positional.empty())
+                throw EUsageError("--resign OUT takes no SOURCE: it signs the published tree " +
+                                  Quoted(*resign) + " again as it stands, not " +
+                                  Quoted(positional.front()));
+            if (revision || modHosts || hostsFile || self || jobs || publishUnsigned ||
+                replaceForeign || !options.criticalPatterns.empty())
+                throw EUsageError("--resign OUT takes only --sign KEYFILE and --expires DAYS");
+            if (!sign)
+                throw EUsageError("--resign OUT needs --sign KEYFILE, the key it is signed with");
+            ResignOptions resigning;
+            resigning.out = platform::FsPath(*resign);
+            resigning.signingKey = platform::FsPath(*sign);
+            if (expires)
+                resigning.expiresAt = ParseExpiry(*expires);
+            resigning.cancel = cancel;
+            const ResignSummary summary = Resign(resigning);
+            for (const std::string& warning : summary.warnings)
+                err << kProgram << ": warning: " << warning << "\n";
+            out << "Signed revision " << summary.revision << " of " << Printable(*resign)
+                << " again (" << summary.files << (summary.files == 1 ? " file" : " files")
+                << ", unchanged) with the key " << summary.signingKey << "; it expires at "
+                << summary.expires;
+            if (!summary.previousExpires.empty())
+                out << " (before: " << Printable(summary.previousExpires) << ")";
+            out << ".\n";
             return 0;
         }
         if (positional.size() != 2)
@@ -224,16 +306,10 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         }
         if (sign)
             options.signingKey = platform::FsPath(*sign);
-        if (expires) {
-            const std::optional<std::uint64_t> days = ParseUnsigned(*expires);
-            if (!days || *days < 1 || *days > kMaxExpiryDays)
-                throw EUsageError("--expires takes a number of days from 1 to " +
-                                  std::to_string(kMaxExpiryDays) + ", not " + Quoted(*expires));
-            const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                                 std::chrono::system_clock::now().time_since_epoch())
-                                 .count();
-            options.expiresAt = now + static_cast<std::int64_t>(*days) * 86400;
-        }
+        options.publishUnsigned = publishUnsigned;
+        options.replaceForeign = replaceForeign;
+        if (expires)
+            options.expiresAt = ParseExpiry(*expires);
         for (const std::string& pattern : options.criticalPatterns)
             GlobPattern check(pattern);
 
@@ -267,8 +343,17 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
             << "Content " << HumanBytes(summary.contentBytes) << ", compressed copies "
             << HumanBytes(summary.compressedBytes) << "; " << summary.reusedCopies
             << " copies reused, " << summary.compressedCopies << " compressed.\n";
+        for (const std::string& name : summary.settingsLeftOut)
+            out << "Left out " << Printable(name)
+                << ": every installation keeps its own settings file.\n";
         if (summary.previousRevision)
             out << "Replaced revision " << *summary.previousRevision << ".\n";
+        if (!summary.foreignRemoved.empty()) {
+            out << "Removed from OUT, as no part of the published tree: ";
+            for (std::size_t k = 0; k < summary.foreignRemoved.size(); ++k)
+                out << (k > 0 ? ", " : "") << Quoted(summary.foreignRemoved[k]);
+            out << ".\n";
+        }
         if (!summary.signingKey.empty()) {
             out << "Signed with the key " << summary.signingKey;
             if (!summary.expires.empty())

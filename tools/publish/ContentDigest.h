@@ -14,7 +14,7 @@ namespace publish {
 // A file's content as it was read.
 struct ContentInfo {
     std::string digest;     // MD5, as text
-    std::string sha256;     // SHA-256, as text (signed trees list it)
+    std::string sha256;     // SHA-256, as text
     std::uint64_t size = 0; // bytes
 };
 

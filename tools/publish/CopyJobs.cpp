@@ -31,7 +31,9 @@ void ProcessJob(Job& job, const fs::path& staging, const fs::path& out,
         const ContentInfo content = DigestFile(job.source, cancel, failed);
         const fs::path old = out / platform::FsPath(job.relative + kCopySuffix);
         std::error_code error;
+        // An older line has no SHA-256; where there is one, it must agree too.
         if (content.digest == job.previous->digest &&
+            (job.previous->sha256.empty() || content.sha256 == job.previous->sha256) &&
             fs::is_regular_file(fs::symlink_status(old, error)) &&
             fs::file_size(old, error) == job.previous->size && !error) {
             fs::create_hard_link(old, target, error);

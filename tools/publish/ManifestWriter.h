@@ -11,18 +11,23 @@
 
 namespace publish {
 
-// What a signed manifest adds: a SHA-256 field in front of every file line
-// ("sha256|path|md5|size"), and the time it expires (UTC text), if any.
-struct SignedFields {
-    bool sha256 = false;
-    std::string expires;
-};
-
 // The whole manifest, lines ending in CR LF: [settings] (Rev, ModHosts, and
-// Expires when given), [hosts], then [self], [files_critical] and
-// [files_normal] with the files of `jobs` in their order, each in its job's
-// section.
+// Expires when `expires`, a UTC time text, is given), [hosts], then [self],
+// [files_critical] and [files_normal] with the files of `jobs` in their
+// order, each in its job's section.
+//
+// A file's line is "contentsize|sha256|path|md5|copysize": the content's size
+// in bytes and SHA-256, the manifest path, the content's MD5 and the size of
+// the compressed copy. The launcher reads the fields from the end and skips
+// those in front of the ones it knows, so launchers that know only the last
+// three read every line as before.
 std::string ManifestText(std::int32_t revision, bool modHosts, const std::vector<HostEntry>& hosts,
-                         const std::vector<Job>& jobs, const SignedFields& signedFields = {});
+                         const std::vector<Job>& jobs, const std::string& expires = {});
+
+// The manifest `text` with the setting Expires set to `expires`: its entry in
+// section settings (the first one, which the launcher reads) replaced, or one
+// added at the end of the section, and every other byte as it was. Raises
+// EPublishError when the text has no closed section settings.
+std::string WithExpiry(const std::string& text, const std::string& expires);
 
 } // namespace publish

@@ -10,8 +10,12 @@
 #include "LstFile.h"
 #include "Misc.h"
 #include "Streams.h"
+#include "Text.h"
+#include "md5.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <fstream>
 #include <memory>
@@ -30,64 +34,152 @@ std::vector<std::string> SectionEntries(const TListFile& list, const char* name)
     return entries;
 }
 
+// A compressed manifest held in memory, read as the decompression stream
+// reads a file.
+class MemoryStream : public TStream {
+public:
+    explicit MemoryStream(const std::string& data) : data_(data) {}
+
+    std::size_t Read(void* buffer, std::size_t count) override {
+        const std::size_t n = std::min(count, data_.size() - position_);
+        std::memcpy(buffer, data_.data() + position_, n);
+        position_ += n;
+        return n;
+    }
+    std::size_t Write(const void*, std::size_t) override { return 0; }
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+        const std::int64_t base = origin == TSeekOrigin::soBeginning ? 0
+                                  : origin == TSeekOrigin::soCurrent
+                                      ? static_cast<std::int64_t>(position_)
+                                      : static_cast<std::int64_t>(data_.size());
+        const std::int64_t to =
+            std::clamp<std::int64_t>(base + offset, 0, static_cast<std::int64_t>(data_.size()));
+        position_ = static_cast<std::size_t>(to);
+        return to;
+    }
+
+private:
+    const std::string& data_;
+    std::size_t position_ = 0;
+};
+
+void CollectForeign(const fs::path& folder, const std::string& relative,
+                    const std::set<std::string>& copies, std::vector<std::string>& foreign) {
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+        const std::string name = platform::PathText(it->path().filename());
+        const std::string rel = relative.empty() ? name : relative + "/" + name;
+        if (rel == kManifestCopyName || rel == kSignatureName)
+            continue;
+        std::error_code statError;
+        const fs::file_status status = it->symlink_status(statError);
+        if (statError)
+            throw EPublishError(SystemError("Cannot read", it->path(), statError));
+        if (fs::is_directory(status)) {
+            const auto below = copies.lower_bound(rel + "/");
+            if (below != copies.end() && below->rfind(rel + "/", 0) == 0)
+                CollectForeign(it->path(), rel, copies, foreign);
+            else
+                foreign.push_back(rel + "/");
+        } else if (!copies.count(rel)) {
+            foreign.push_back(rel);
+        }
+    }
+    if (error)
+        throw EPublishError(SystemError("Cannot read the folder", folder, error));
+}
+
 } // namespace
+
+PreviousManifest ReadManifest(const std::string& compressed, const fs::path& scratch) {
+    PreviousManifest previous;
+    previous.present = true;
+    {
+        MemoryStream in(compressed);
+        TBZDecompressionStream bz(in);
+        std::unique_ptr<char[]> buffer(new char[kBlockSize]);
+        while (const std::size_t n = bz.Read(buffer.get(), kBlockSize))
+            previous.text.append(buffer.get(), n);
+        if (!bz.StreamEnded())
+            throw EPublishError("the compressed data is cut off");
+    }
+    // The launcher's own reader takes it from a file.
+    struct Scratch {
+        const fs::path& path;
+        ~Scratch() {
+            std::error_code error;
+            fs::remove(path, error);
+        }
+    } removed{scratch};
+    {
+        std::ofstream file(scratch, std::ios::binary);
+        file.write(previous.text.data(), static_cast<std::streamsize>(previous.text.size()));
+        if (!file.flush())
+            throw EPublishError(SystemError("Cannot write", scratch, errno));
+    }
+    const TListFile list(platform::PathText(scratch));
+    try {
+        previous.revision = StrToInt(list.GetValue("settings", "Rev"));
+    } catch (const EConvertError&) {
+    }
+    previous.expires = list.GetValue("settings", "Expires");
+    const auto add = [&](const std::string& entry, bool normal) {
+        const std::vector<std::string> fields = SplitFromEnd(entry, "|");
+        if (fields.size() < 3 || !IsSafeRelativePath(fields[2]))
+            return;
+        if (normal)
+            previous.normal[fields[2]] = fields[1];
+        const std::string sha256 =
+            fields.size() > 3 && IsSha256Text(fields[3]) ? fields[3] : std::string();
+        if (const auto size = ParseUnsigned(fields[0]))
+            previous.entries[fields[2]] = {fields[1], sha256, *size};
+    };
+    const std::vector<std::string> self = SectionEntries(list, "self");
+    if (!self.empty())
+        add(self.front(), false);
+    for (const std::string& entry : SectionEntries(list, "files_critical"))
+        add(entry, false);
+    for (const std::string& entry : SectionEntries(list, "files_normal"))
+        add(entry, true);
+    for (const char* section : {"self", "files_critical", "files_normal"}) {
+        for (const std::string& entry : SectionEntries(list, section)) {
+            const std::vector<std::string> fields = SplitFromEnd(entry, "|");
+            if (fields.size() >= 3 && IsSafeRelativePath(fields[2]))
+                previous.copies.insert(platform::ManifestPathToRelative(fields[2]) + kCopySuffix);
+        }
+    }
+    return previous;
+}
 
 PreviousManifest ReadPreviousManifest(const fs::path& out, const fs::path& scratch,
                                       std::vector<std::string>& warnings) {
-    PreviousManifest previous;
     const fs::path copy = out / kManifestCopyName;
     std::error_code error;
     if (!fs::exists(fs::symlink_status(copy, error)))
-        return previous;
-    previous.present = true;
+        return {};
     try {
-        std::string text;
-        {
-            TFileStream in(platform::PathText(copy), TFileStream::Mode::fmOpenRead);
-            TBZDecompressionStream bz(in);
-            std::unique_ptr<char[]> buffer(new char[kBlockSize]);
-            while (const std::size_t n = bz.Read(buffer.get(), kBlockSize))
-                text.append(buffer.get(), n);
-            if (!bz.StreamEnded())
-                throw EPublishError("the compressed data is cut off");
-        }
-        {
-            std::ofstream file(scratch, std::ios::binary);
-            file.write(text.data(), static_cast<std::streamsize>(text.size()));
-            if (!file.flush())
-                throw EPublishError(SystemError("Cannot write", scratch, errno));
-        }
-        const TListFile list(platform::PathText(scratch));
-        try {
-            previous.revision = StrToInt(list.GetValue("settings", "Rev"));
-        } catch (const EConvertError&) {
+        PreviousManifest previous = ReadManifest(ReadWholeFile(copy, kMaxManifestSize), scratch);
+        if (!previous.revision)
             warnings.push_back("The published manifest has no valid revision: the new one is "
                                "not compared with it.");
-        }
-        const auto add = [&](const std::string& entry, bool normal) {
-            const std::vector<std::string> fields = SplitFromEnd(entry, "|");
-            if (fields.size() < 3 || !IsSafeRelativePath(fields[2]))
-                return;
-            if (normal)
-                previous.normal[fields[2]] = fields[1];
-            if (const auto size = ParseUnsigned(fields[0]))
-                previous.entries[fields[2]] = {fields[1], *size};
-        };
-        const std::vector<std::string> self = SectionEntries(list, "self");
-        if (!self.empty())
-            add(self.front(), false);
-        for (const std::string& entry : SectionEntries(list, "files_critical"))
-            add(entry, false);
-        for (const std::string& entry : SectionEntries(list, "files_normal"))
-            add(entry, true);
+        return previous;
     } catch (const std::exception& e) {
         warnings.push_back("The published manifest " + QuotedPath(copy) + " cannot be read (" +
                            e.what() + "): no copy is reused and the revision is not checked.");
-        previous = PreviousManifest{};
+        PreviousManifest previous;
         previous.present = true;
+        previous.unreadable = e.what();
+        return previous;
     }
-    fs::remove(scratch, error);
-    return previous;
+}
+
+std::vector<std::string> ForeignEntries(const fs::path& out, const PreviousManifest& previous) {
+    std::vector<std::string> foreign;
+    if (previous.present)
+        CollectForeign(out, "", previous.copies, foreign);
+    std::sort(foreign.begin(), foreign.end());
+    return foreign;
 }
 
 } // namespace publish

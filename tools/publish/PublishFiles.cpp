@@ -7,6 +7,7 @@
 #include "Files.h"
 
 #include <cerrno>
+#include <memory>
 #include <random>
 #include <string>
 #include <system_error>
@@ -88,6 +89,47 @@ fs::path Normalised(const fs::path& path) {
     if (!result.has_filename() && result.has_relative_path())
         result = result.parent_path();
     return result;
+}
+
+std::string ReadWholeFile(const fs::path& path, std::size_t limit) {
+    InputFile in(path);
+    std::string bytes;
+    std::unique_ptr<char[]> buffer(new char[kBlockSize]);
+    while (const std::size_t n = in.Read(buffer.get(), kBlockSize)) {
+        if (bytes.size() + n > limit)
+            throw EPublishError(QuotedPath(path) + " is too large");
+        bytes.append(buffer.get(), n);
+    }
+    return bytes;
+}
+
+fs::path ResolveOut(const fs::path& given, bool& exists) {
+    std::error_code error;
+    fs::path out = Normalised(given);
+    const fs::file_status link = fs::symlink_status(out, error);
+    exists = fs::exists(fs::status(out, error));
+    if (fs::is_symlink(link) && !exists)
+        throw EUsageError("OUT " + QuotedPath(given) + " is a broken symbolic link");
+    out = exists ? fs::canonical(out, error) : fs::weakly_canonical(out, error);
+    if (error)
+        throw EUsageError(SystemError("Cannot read OUT", given, error));
+    if (!out.has_relative_path())
+        throw EUsageError("OUT cannot be the root folder");
+    return out;
+}
+
+void WarnOfLeftovers(const fs::path& out, std::vector<std::string>& warnings) {
+    const std::string outName = platform::PathText(out.filename());
+    std::error_code error;
+    for (fs::directory_iterator it(out.parent_path(), error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = platform::PathText(it->path().filename());
+        if (name.rfind(outName + kStagingInfix, 0) == 0 ||
+            name.rfind(outName + kAsideInfix, 0) == 0)
+            warnings.push_back("The folder " + QuotedPath(it->path()) +
+                               " is left from an interrupted run; remove it when no other "
+                               "publishing runs.");
+    }
 }
 
 fs::path MakeUniqueFolder(const fs::path& base, const char* infix) {

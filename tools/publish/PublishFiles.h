@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace publish {
 
@@ -63,6 +65,18 @@ bool IsWithin(const std::filesystem::path& inner, const std::filesystem::path& o
 // The absolute, lexically normal form of a path given on the command line,
 // without a final separator.
 std::filesystem::path Normalised(const std::filesystem::path& path);
+
+// The whole of a small file. Raises EPublishError when it cannot be read or
+// holds more than `limit` bytes.
+std::string ReadWholeFile(const std::filesystem::path& path, std::size_t limit);
+
+// OUT as the command line gives it (`given`), absolute; through a link to the
+// published folder, the folder it points to, where the tree is replaced.
+// `exists` tells whether there is anything at OUT. Raises EUsageError.
+std::filesystem::path ResolveOut(const std::filesystem::path& given, bool& exists);
+
+// A warning for each folder beside OUT that a run left when it was killed.
+void WarnOfLeftovers(const std::filesystem::path& out, std::vector<std::string>& warnings);
 
 // A new folder `base` + `infix` + random letters, with the permissions a
 // plain mkdir gives.

@@ -72,4 +72,14 @@ std::optional<std::uint64_t> ParseUnsigned(std::string_view text) {
     return value;
 }
 
+std::string ListLines(const std::vector<std::string>& items) {
+    constexpr std::size_t kShown = 20;
+    std::string text;
+    for (std::size_t k = 0; k < items.size() && k < kShown; ++k)
+        text += "\n  " + items[k];
+    if (items.size() > kShown)
+        text += "\n  ... and " + std::to_string(items.size() - kShown) + " more";
+    return text;
+}
+
 } // namespace publish

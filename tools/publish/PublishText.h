@@ -30,6 +30,10 @@ std::vector<std::string_view> SplitParts(std::string_view text, char separator);
 
 bool EndsWith(std::string_view text, std::string_view tail);
 
+// The items of a list in a message, each on a line of its own after "\n  ",
+// and no more than the first 20 of them.
+std::string ListLines(const std::vector<std::string>& items);
+
 // A decimal number of digits only; nothing when the text is anything else.
 std::optional<std::uint64_t> ParseUnsigned(std::string_view text);
 

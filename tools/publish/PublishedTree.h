@@ -12,6 +12,9 @@ inline constexpr const char* kManifestCopyName = "files.lst.bz2";
 inline constexpr const char* kSignatureName = "files.lst.bz2.sig";
 // The suffix of a file's compressed copy: FILE.bz2 beside where FILE would be.
 inline constexpr const char* kCopySuffix = ".bz2";
+// The installation's own settings file at its top (the update address, the
+// revision reached, the trusted keys): never published, in any letter case.
+inline constexpr const char* kSettingsName = "Quenmor.ini";
 // The folder at the top of the installation where the launcher keeps replaced files.
 inline constexpr const char* kBackupFolder = "backup";
 // OUT + this + random letters: the folder where a run builds the new tree.

@@ -30,8 +30,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kMaxProblemsShown = 20;
-
 // The self entry's copy is fetched under its name exactly as listed, so the
 // name must not need any encoding in an address.
 bool IsPlainFileName(std::string_view name) {
@@ -41,6 +39,12 @@ bool IsPlainFileName(std::string_view name) {
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
                c == '-' || c == '.' || c == '_' || c == '~';
     });
+}
+
+// Whether a name at the top of SOURCE is that of the installation's settings
+// file, which Windows finds in any letter case.
+bool IsSettingsName(std::string_view name) {
+    return platform::FoldCase(name) == platform::FoldCase(kSettingsName);
 }
 
 } // namespace
@@ -58,15 +62,8 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
     if (error)
         throw EUsageError(SystemError("Cannot read SOURCE", sourceGiven, error));
 
-    fs::path out = Normalised(options.out);
-    const fs::file_status outLink = fs::symlink_status(out, error);
-    bool outExists = fs::exists(fs::status(out, error));
-    if (fs::is_symlink(outLink) && !outExists)
-        throw EUsageError("OUT " + QuotedPath(options.out) + " is a broken symbolic link");
-    // A link to the published folder stays: the tree is replaced where it points.
-    out = outExists ? fs::canonical(out, error) : fs::weakly_canonical(out, error);
-    if (error)
-        throw EUsageError(SystemError("Cannot read OUT", options.out, error));
+    bool outExists = false;
+    const fs::path out = ResolveOut(options.out, outExists);
     if (outExists) {
         if (!fs::is_directory(out, error))
             throw EUsageError("OUT " + QuotedPath(options.out) + " is not a folder");
@@ -82,14 +79,23 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         throw EUsageError("OUT " + QuotedPath(options.out) + " lies inside SOURCE");
     if (IsWithin(source, out))
         throw EUsageError("SOURCE " + QuotedPath(options.source) + " lies inside OUT");
-    if (!out.has_relative_path())
-        throw EUsageError("OUT cannot be the root folder");
 
+    if (options.signingKey && options.publishUnsigned)
+        throw EUsageError("--unsigned and --sign exclude each other");
+    if (options.expiresAt && !options.signingKey)
+        throw EUsageError("--expires needs --sign: only a signed manifest can expire");
+    // Installations that trust the key refuse an unsigned tree: one run
+    // without --sign would stop them all.
+    if (outExists && !options.signingKey && !options.publishUnsigned &&
+        fs::exists(fs::symlink_status(out / kSignatureName, error)))
+        throw EUsageError("OUT " + QuotedPath(options.out) + " holds a signed tree (" +
+                          kSignatureName +
+                          "), and every installation that trusts its key would refuse it "
+                          "unsigned: give --sign KEYFILE, or --unsigned to publish it unsigned "
+                          "all the same");
     std::unique_ptr<SigningKey> key;
     if (options.signingKey)
         key = std::make_unique<SigningKey>(*options.signingKey);
-    if (options.expiresAt && !key)
-        throw EUsageError("--expires needs --sign: only a signed manifest can expire");
 
     std::vector<GlobPattern> patterns;
     for (const std::string& text : options.criticalPatterns)
@@ -100,6 +106,9 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         hosts = ReadHostsFile(*options.hostsFile);
 
     if (!options.selfName.empty()) {
+        if (IsSettingsName(options.selfName))
+            throw EUsageError("The launcher build cannot be " + Quoted(options.selfName) +
+                              ": that is the installations' own settings file");
         if (!IsPlainFileName(options.selfName))
             throw EUsageError("The launcher build name " + Quoted(options.selfName) +
                               " must be a file name of letters, digits, \"-\", \".\", \"_\" and "
@@ -122,6 +131,11 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
     std::vector<bool> patternUsed(patterns.size(), false);
     for (FoundFile& file : scanner.files) {
         const std::vector<std::string_view> names = SplitParts(file.relative, '/');
+        if (names.size() == 1 && IsSettingsName(names[0])) {
+            // Each installation's own: publishing it would overwrite them all.
+            summary.settingsLeftOut.push_back(file.relative);
+            continue;
+        }
         bool bad = false;
         std::string prefix;
         for (const std::string_view name : names) {
@@ -180,14 +194,10 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         jobs.push_back(std::move(job));
     }
     if (!problems.empty()) {
-        std::string text = std::to_string(problems.size()) +
-                           (problems.size() == 1 ? " file of SOURCE cannot be published:"
-                                                 : " files of SOURCE cannot be published:");
-        for (std::size_t k = 0; k < problems.size() && k < kMaxProblemsShown; ++k)
-            text += "\n  " + problems[k];
-        if (problems.size() > kMaxProblemsShown)
-            text += "\n  ... and " + std::to_string(problems.size() - kMaxProblemsShown) + " more";
-        throw EPublishError(text);
+        throw EPublishError(std::to_string(problems.size()) +
+                            (problems.size() == 1 ? " file of SOURCE cannot be published:"
+                                                  : " files of SOURCE cannot be published:") +
+                            ListLines(problems));
     }
     if (!options.selfName.empty() && std::none_of(jobs.begin(), jobs.end(), [](const Job& j) {
             return j.section == Section::Self;
@@ -196,23 +206,26 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
                           " is not a file in SOURCE");
     std::sort(jobs.begin(), jobs.end(),
               [](const Job& a, const Job& b) { return a.manifestPath < b.manifestPath; });
-    for (std::size_t k = 0; k < patterns.size(); ++k)
-        if (!patternUsed[k])
-            summary.warnings.push_back("The pattern " + Quoted(patterns[k].Text()) +
-                                       " matches no file.");
-
-    // Folders left by runs that were killed.
-    const fs::path parent = out.parent_path();
-    const std::string outName = platform::PathText(out.filename());
-    for (fs::directory_iterator it(parent, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = platform::PathText(it->path().filename());
-        if (name.rfind(outName + kStagingInfix, 0) == 0 ||
-            name.rfind(outName + kAsideInfix, 0) == 0)
-            summary.warnings.push_back("The folder " + QuotedPath(it->path()) +
-                                       " is left from an interrupted run; remove it when no other "
-                                       "publishing runs.");
+    // A pattern with a typo would quietly make every file it was meant for normal.
+    std::string unmatched;
+    std::size_t unmatchedCount = 0;
+    for (std::size_t k = 0; k < patterns.size(); ++k) {
+        if (!patternUsed[k]) {
+            unmatched += (unmatched.empty() ? "" : ", ") + Quoted(patterns[k].Text());
+            ++unmatchedCount;
+        }
     }
-    error.clear();
+    if (unmatchedCount == 1)
+        throw EUsageError("The --critical pattern " + unmatched +
+                          " matches no file that is published: the files it is meant for "
+                          "would be listed in files_normal");
+    if (unmatchedCount > 1)
+        throw EUsageError("The --critical patterns " + unmatched +
+                          " match no file that is published: the files they are meant for "
+                          "would be listed in files_normal");
+
+    WarnOfLeftovers(out, summary.warnings);
+    const fs::path parent = out.parent_path();
 
     // The staging folder, beside OUT so that renames can swap it in.
     fs::create_directories(parent, error);
@@ -230,6 +243,25 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
     const PreviousManifest previous =
         ReadPreviousManifest(out, staging / ".previous-files.lst", summary.warnings);
     summary.previousRevision = previous.revision;
+    // The swap takes everything in OUT away with the old tree: what is not
+    // the tree's goes only when the operator says so.
+    std::vector<std::string> foreign = ForeignEntries(out, previous);
+    if (!foreign.empty() && !options.replaceForeign) {
+        std::vector<std::string> quoted;
+        for (const std::string& entry : foreign)
+            quoted.push_back(Quoted(entry));
+        throw EUsageError(
+            "OUT " + QuotedPath(options.out) + " holds " + std::to_string(foreign.size()) +
+            (foreign.size() == 1 ? " entry" : " entries") +
+            " that the published tree does not list, which publishing would remove:" +
+            ListLines(quoted) +
+            (previous.unreadable.empty()
+                 ? std::string()
+                 : "\n(the published manifest cannot be read: " + previous.unreadable +
+                       "; none of the copies in OUT is known to be the tree's)") +
+            "\nMove them out of OUT, or give --replace-foreign to remove them");
+    }
+    summary.foreignRemoved = std::move(foreign);
     std::map<std::string, std::string> normalNow; // digests still to come
     for (const Job& job : jobs)
         if (job.section == Section::Normal)
@@ -294,15 +326,12 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         summary.compressedBytes += job.copySize;
         ++(job.reused ? summary.reusedCopies : summary.compressedCopies);
     }
-    SignedFields signedFields;
     if (key) {
-        signedFields.sha256 = true;
-        if (options.expiresAt)
-            signedFields.expires = UtcTimeText(*options.expiresAt);
+        summary.expires =
+            UtcTimeText(options.expiresAt ? *options.expiresAt : DaysFromNow(kDefaultExpiryDays));
         summary.signingKey = signing::KeyText(key->PublicKey());
-        summary.expires = signedFields.expires;
     }
-    CompressText(ManifestText(options.revision, options.modHosts, hosts, jobs, signedFields),
+    CompressText(ManifestText(options.revision, options.modHosts, hosts, jobs, summary.expires),
                  staging / kManifestCopyName);
     if (key) {
         // Part of the tree like the manifest: swapped in with it, or not at all.

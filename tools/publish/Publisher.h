@@ -26,9 +26,16 @@ struct Options {
     std::string selfName; // the launcher build, a file directly in SOURCE; empty: none
     unsigned jobs = 0;    // compression threads; 0: one per processor
     // Signs the tree with this private key (a PEM file of --keygen): the
-    // signature file beside the manifest, and a SHA-256 on every file line.
+    // signature file beside the manifest.
     std::optional<std::filesystem::path> signingKey;
-    // When the signed manifest expires, in seconds since 1970 (UTC).
+    // Publishes without --sign over a tree that was signed, which launchers
+    // that trust its key then refuse; otherwise that is refused.
+    bool publishUnsigned = false;
+    // Removes what OUT holds beyond the published tree it replaces (files
+    // its manifest does not list); otherwise that is refused.
+    bool replaceForeign = false;
+    // When the signed manifest expires, in seconds since 1970 (UTC); none:
+    // kDefaultExpiryDays from now.
     std::optional<std::int64_t> expiresAt;
     const std::atomic<bool>* cancel = nullptr; // set to stop early (nothing is published)
 };
@@ -52,7 +59,13 @@ struct Summary {
     std::size_t reusedCopies = 0;      // taken over from the previous tree
     std::size_t compressedCopies = 0;  // compressed in this run
     std::string signingKey; // the public key that signed the tree (base64); empty: unsigned
-    std::string expires;    // when the signed manifest expires (UTC text); empty: never
+    std::string expires;    // when the signed manifest expires (UTC text); empty: unsigned
+    // The installation's settings files at the top of SOURCE (Quenmor.ini in
+    // any letter case), left out of the tree.
+    std::vector<std::string> settingsLeftOut;
+    // What was removed from OUT with --replace-foreign, relative, "/"
+    // separators, a folder with a final "/".
+    std::vector<std::string> foreignRemoved;
     std::vector<std::string> warnings;
 };
 

@@ -1,5 +1,6 @@
 #include "Signing.h"
 
+#include "PreviousManifest.h"
 #include "PublishErrors.h"
 #include "PublishFiles.h"
 #include "PublishText.h"
@@ -7,6 +8,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include <chrono>
 #include <system_error>
 
 namespace publish {
@@ -29,18 +31,6 @@ struct MdCtxFree {
 };
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
-std::string ReadWhole(const fs::path& path, std::size_t limit) {
-    InputFile in(path);
-    std::string bytes;
-    std::unique_ptr<char[]> buffer(new char[kBlockSize]);
-    while (const std::size_t n = in.Read(buffer.get(), kBlockSize)) {
-        if (bytes.size() + n > limit)
-            throw EPublishError(QuotedPath(path) + " is too large");
-        bytes.append(buffer.get(), n);
-    }
-    return bytes;
-}
-
 signing::PublicKey RawPublicKey(EVP_PKEY* key) {
     signing::PublicKey raw{};
     std::size_t size = raw.size();
@@ -50,6 +40,13 @@ signing::PublicKey RawPublicKey(EVP_PKEY* key) {
 }
 
 } // namespace
+
+std::int64_t DaysFromNow(std::uint64_t days) {
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    return now + static_cast<std::int64_t>(days) * 86400;
+}
 
 struct SigningKey::Key {
     Pkey pkey;
@@ -88,7 +85,7 @@ signing::PublicKey GenerateKey(const fs::path& keyFile) {
 SigningKey::SigningKey(const fs::path& keyFile) : key_(std::make_unique<Key>()) {
     std::string pem;
     try {
-        pem = ReadWhole(keyFile, kMaxKeyFileSize);
+        pem = ReadWholeFile(keyFile, kMaxKeyFileSize);
     } catch (const EPublishError& e) {
         throw EUsageError(std::string("The signing key cannot be read: ") + e.what());
     }
@@ -108,7 +105,7 @@ SigningKey::~SigningKey() = default;
 
 std::string SigningKey::SignatureFileText(const fs::path& signedFile) const {
     // The manifest is signed whole: Ed25519 takes the message in one piece.
-    const std::string data = ReadWhole(signedFile, std::size_t{1} << 31);
+    const std::string data = ReadWholeFile(signedFile, kMaxManifestSize);
     signing::SignatureFile file;
     file.key = public_;
     std::size_t size = file.signature.size();

@@ -5,11 +5,19 @@
 
 #include "Signature.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 namespace publish {
+
+// A signed manifest expires this many days after it is signed, unless told
+// otherwise: a stolen old tree cannot be replayed for longer.
+inline constexpr std::uint64_t kDefaultExpiryDays = 30;
+
+// The time `days` days from now, in seconds since 1970 (UTC).
+std::int64_t DaysFromNow(std::uint64_t days);
 
 // Writes a new private key into `keyFile`, which must not exist (a key is
 // never overwritten), and returns its public key. Raises EUsageError when the
