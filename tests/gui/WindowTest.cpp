@@ -83,6 +83,7 @@ private:
         options.revision = rev;
         options.criticalPatterns = {"system/*"};
         options.jobs = 1;
+        options.replaceForeign = true; // the news page, written again below
         if (!signingKey.empty())
             options.signingKey = signingKey;
         publish::Publish(options);
