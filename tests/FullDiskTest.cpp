@@ -6,6 +6,7 @@
 // anyone else the tests skip, saying so.
 #include "Files.h"
 #include "GetFilesThr.h"
+#include "Misc.h"
 #include "Profile.h"
 #include "PublishErrors.h"
 #include "Publisher.h"
@@ -140,6 +141,34 @@ TEST_F(FullDiskTest, InstallKeepsTheOldFile) {
     ExpectFullDiskFailure(events, install);
     EXPECT_EQ(ReadFile(install + "/data/a.dat"), kOld);
     EXPECT_EQ(ReadFile(install + "/Quenmor.ini"), "[main]\r\nAtRevision=1\r\n");
+}
+
+// A copy of some 800 bytes that unpacks to 1 GiB of zeros, for a file of
+// 1,000 bytes, before files that fit: it fails alone at byte 1,001, the
+// others install, and the disk keeps its room.
+TEST_F(FullDiskTest, BombCopyFailsAloneAndLeavesTheDiskFree) {
+    PublishTree({{"data/b.dat", "b, new"}, {"data/c.dat", SampleData(100'000, 4)}});
+    const std::string bomb = Bzip2Zeros(std::uint64_t{1} << 30);
+    ASSERT_LT(bomb.size(), 1000u);
+    WriteFile(Path("server/data/a.dat.bz2"), bomb);
+    // Content size, SHA-256 (not looked at without a trusted key), path, MD5
+    // and the copy's size, as the publisher writes a line.
+    const std::string line = "1000|" + std::string(64, '0') + "|data\\a.dat|" + Md5Hex("a") + "|" +
+                             std::to_string(bomb.size()) + "\r\n";
+    WriteFile(Path("server/files.lst.bz2"),
+              Bzip2(ReplaceText(Unbzip2File(Path("server/files.lst.bz2")), "[files_normal]\r\n",
+                                "[files_normal]\r\n" + line)));
+    const std::string install = Install();
+    const auto events = Run(install);
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[events.size() - 2], "ShowStatus:Не удалось обновить");
+    EXPECT_TRUE(CauseHolds("is longer than the 1000 bytes its entry lists"))
+        << ::testing::PrintToString(causes_);
+    EXPECT_EQ(ReadFile(install + "/data/a.dat"), kOld);
+    EXPECT_EQ(ReadFile(install + "/data/b.dat"), "b, new");
+    EXPECT_EQ(ReadFile(install + "/data/c.dat"), SampleData(100'000, 4));
+    EXPECT_EQ(TempFiles(install), std::vector<std::string>());
+    EXPECT_GT(fs::space(Path("disk")).available, 300'000u);
 }
 
 TEST_F(FullDiskTest, BackupThatDoesNotFitKeepsTheFileUnreplaced) {

@@ -200,6 +200,23 @@ TEST_F(RunLogTest, HostsFileThatCannotBeWritten) {
         fs::permissions(locked, fs::perms::owner_all);
 }
 
+// A log asked for that cannot be written would leave a failure unexplained:
+// the run does not start, and the error names the file.
+TEST_F(RunLogTest, LogThatCannotBeWrittenStopsTheRunBeforeItStarts) {
+    Prepare("install", kNew);
+    const std::string log = Path("no such folder/run.log");
+    ChildProcess child(BuildPath(QUENMOR_UPDATE_PATH), {"--log", log, "--hosts-dir", Path("etc")},
+                       Path(install_), Path("output.txt"));
+    const auto ending = child.Wait(ChildProcess::Clock::now() + std::chrono::seconds(60));
+    ASSERT_TRUE(ending);
+    EXPECT_EQ(ending->code, 2);
+    EXPECT_NE(ReadFile(Path("output.txt")).find("cannot write the log '" + log + "'"),
+              std::string::npos)
+        << ReadFile(Path("output.txt"));
+    EXPECT_TRUE(server_.Requests().empty());
+    EXPECT_TRUE(OldFileKept());
+}
+
 TEST(RunLog, StaysWithinItsBoundWithOneOlderFile) {
     TempDir dir;
     TRunLog log;

@@ -6,12 +6,15 @@
 // hosts as an unsigned one does, also for launchers that trust no key.
 #include "BZip2.h"
 #include "GetFilesThr.h"
+#include "Profile.h"
 #include "Publisher.h"
+#include "RevisionFloor.h"
 #include "Signature.h"
 #include "Signing.h"
 #include "Streams.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
+#include "md5.h"
 
 #include <gtest/gtest.h>
 
@@ -97,8 +100,9 @@ public: // the attacks below prepare the server through these
         GFilesThread thread(target);
         thread.UpdateUrl = server_.Url("/");
         thread.AtRevision = atRevision;
-        thread.HostsFolder = Path("etc");
+        thread.HostsFolder = Path(hostsFolder_);
         thread.TrustedKeys = std::move(keys);
+        thread.TrustedRevision = trustedRevision_;
         thread.ConnectTimeoutS = 5;
         thread.StallTimeoutS = 5;
         thread.Retry.firstPause = std::chrono::milliseconds(10);
@@ -106,6 +110,11 @@ public: // the attacks below prepare the server through these
         EXPECT_TRUE(thread.WaitFor(std::chrono::seconds(60)));
         thread.WaitFor();
         causes_ = target.Causes();
+        notes_ = target.Notes();
+        // The floor as the host records it.
+        for (const std::string& event : target.Events())
+            if (event.rfind("StoreTrustedRevision:", 0) == 0)
+                trustedRevision_ = std::stoi(event.substr(event.find(':') + 1));
         return target.EventsWithoutFileProgress();
     }
 
@@ -129,7 +138,10 @@ public: // the attacks below prepare the server through these
     TempDir dir_;
     TestHttpServer server_;
     signing::PublicKey trusted_{};
-    std::vector<std::string> causes_; // of the last run
+    std::vector<std::string> causes_;  // of the last run
+    std::vector<std::string> notes_;   // of the last run
+    std::int32_t trustedRevision_ = 0; // the rollback floor the runs have recorded
+    std::string hostsFolder_ = "etc";
 };
 
 struct Attack {
@@ -291,4 +303,84 @@ TEST_F(SignedUpdateTest, RunAfterAFailedOneTriesTheFilesAgain) {
     WriteFile(Path("server/data/a.dat.bz2"), good);
     EXPECT_TRUE(Has(Run(1, {trusted_}), "StoreRevision:2"));
     EXPECT_EQ(ReadFile(Path("install/data/a.dat")), kDataNew);
+}
+
+// A signed manifest that verified raises the rollback floor at once: after
+// revision 8 failed on a file (and on the hosts file, which ends its run
+// before anything is recorded), an old signed revision 7 replayed is refused
+// although the installation still records revision 1.
+TEST_F(SignedUpdateTest, VerifiedRevisionIsTheFloorWhateverBecomesOfItsRun) {
+    PublishTree("old", 7, kGameV2, "data, revision 7");
+    PublishTree("server", 8, kGameV2, "data, revision 8");
+    WriteFile(Path("server/data/a.dat.bz2"), "not bzip2");
+    hostsFolder_ = "no such folder";
+    auto events = Run(1, {trusted_});
+    EXPECT_TRUE(Has(events, "StoreTrustedRevision:8"));
+    EXPECT_FALSE(Has(events, "StoreRevision:"));
+    EXPECT_EQ(trustedRevision_, 8);
+
+    fs::remove_all(Path("server"));
+    fs::copy(Path("old"), Path("server"), fs::copy_options::recursive);
+    hostsFolder_ = "etc";
+    events = Run(1, {trusted_});
+    EXPECT_TRUE(CauseBegins("rollback: the manifest's revision 7 is below the revision 8"))
+        << ::testing::PrintToString(causes_);
+    EXPECT_EQ(ReadFile(Path("install/data/a.dat")), kDataOld);
+    EXPECT_FALSE(Has(events, "StoreTrustedRevision:"));
+}
+
+// The installation's settings file is never the server's to replace, signed
+// tree or not and in any letter case: the key it trusts stays, and a tree of
+// the key the server's copy named is still refused afterwards.
+TEST_F(SignedUpdateTest, ServersCopyOfTheSettingsFileIsLeftOut) {
+    const std::string ini = "[main]\r\nUpdateKey=" + signing::KeyText(trusted_) + "\r\n";
+    WriteFile(Path("install/Quenmor.ini"), ini);
+    const std::string evilIni =
+        "[main]\r\nUpdateKey=" +
+        signing::KeyText(publish::SigningKey(dir_.path() / "attacker.pem").PublicKey()) + "\r\n";
+    PublishGoodTree();
+    const std::string copy = Bzip2(evilIni);
+    WriteFile(Path("server/QUENMOR.INI.bz2"), copy);
+    TSHA256 sha;
+    sha.Update(evilIni.data(), evilIni.size());
+    RewriteManifest("[/files_normal]", std::to_string(evilIni.size()) + "|" + sha.FinalText() +
+                                           "|QUENMOR.INI|" + Md5Hex(evilIni) + "|" +
+                                           std::to_string(copy.size()) + "\r\n[/files_normal]");
+    const auto trustedByInstallation = [&] {
+        return signing::TrustedKeys(
+            platform::GetProfileString(Path("install/Quenmor.ini"), "main", "UpdateKey", ""));
+    };
+    auto events = Run(1, trustedByInstallation());
+    EXPECT_TRUE(Has(events, "ShowStatus:Все файлы были обновлены"));
+    EXPECT_EQ(ReadFile(Path("install/Quenmor.ini")), ini);
+    EXPECT_EQ(ReadFile(Path("install/data/a.dat")), kDataNew);
+    ASSERT_EQ(notes_.size(), 1u);
+    EXPECT_NE(notes_[0].find("'QUENMOR.INI' is the installation's own settings file"),
+              std::string::npos);
+
+    PublishTree("server", 3, kGameV2, kDataNew, "attacker.pem");
+    events = Run(2, trustedByInstallation());
+    EXPECT_TRUE(CauseBegins("untrusted key")) << ::testing::PrintToString(causes_);
+}
+
+// The floor in the settings file only ever rises, and a value that is no
+// number stops a run before it starts rather than counting as none.
+TEST(TrustedRevision, RisesOnlyAndAMalformedOneIsNamed) {
+    TempDir dir;
+    const std::string ini = dir / "Quenmor.ini";
+    EXPECT_EQ(ReadTrustedRevision(ini), 0);
+    WriteFile(ini, "[main]\r\nAtRevision=3\r\n");
+    RaiseTrustedRevision(ini, 5);
+    RaiseTrustedRevision(ini, 4);
+    EXPECT_EQ(ReadTrustedRevision(ini), 5);
+    EXPECT_EQ(platform::GetProfileString(ini, "main", "AtRevision", ""), "3");
+    WriteFile(ini, "[main]\r\nTrustedRevision=five\r\n");
+    try {
+        ReadTrustedRevision(ini);
+        ADD_FAILURE() << "a malformed floor was read";
+    } catch (const EConvertError& e) {
+        EXPECT_NE(std::string(e.what()).find("TrustedRevision in " + ini), std::string::npos);
+    }
+    RaiseTrustedRevision(ini, 2);
+    EXPECT_EQ(ReadTrustedRevision(ini), 2);
 }

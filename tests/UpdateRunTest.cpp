@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <mutex>
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -622,6 +624,37 @@ TEST_F(UpdateRunTest, WorkAheadShowsWhatAnEntryByEntryRunShows) {
     EXPECT_EQ(Installed("data/Other.dat"), "other letter case"); // into the existing folder
     EXPECT_EQ(Installed("backup/data/f2.dat"), "old");
     EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+// The entry being installed counts in the disk budget of the work ahead: while
+// a copy larger than the budget comes, nothing after it is fetched, so a
+// large (or an unduly growing) file leaves no room on the disk for others.
+TEST_F(UpdateRunTest, EntryBeingInstalledCountsInTheBudgetOfTheWorkAhead) {
+    const std::string root = (dir_.path() / "server").string();
+    using Clock = std::chrono::steady_clock;
+    std::mutex mutex;
+    std::map<std::string, Clock::time_point> asked;
+    TestHttpServer timed([&, files = TestHttpServer::Folder(root)](const HttpRequest& request) {
+        {
+            const std::lock_guard lock(mutex);
+            asked.emplace(request.target, Clock::now());
+        }
+        HttpReply reply = files(request);
+        if (request.target == "/big.dat.bz2")
+            reply.delay = std::chrono::milliseconds(400);
+        return reply;
+    });
+    Events entries = {Publish("big.dat", Noise(300'000))};
+    for (const char* name : {"a.dat", "b.dat", "c.dat"})
+        entries.push_back(Publish(name, std::string("new ") + name));
+    PublishManifest("Rev|2\r\nModHosts|0\r\n", {}, entries);
+    configure_ = [](GFilesThread& thread) { thread.AheadBudget = 100'000; };
+    Run(1, false, 0, timed.Url("/"));
+    EXPECT_EQ(Status()[Status().size() - 2], kAllUpdated);
+    const std::lock_guard lock(mutex);
+    for (const char* name : {"/a.dat.bz2", "/b.dat.bz2", "/c.dat.bz2"})
+        EXPECT_GE(asked.at(name) - asked.at("/big.dat.bz2"), std::chrono::milliseconds(350))
+            << name << " was fetched beside the large copy";
 }
 
 // The first copy that cannot be fetched ends installing: what was fetched

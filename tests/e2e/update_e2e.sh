@@ -74,6 +74,7 @@ check "revision recorded" [ "$(setting AtRevision)" = 1 ]
 check "no manifest left" [ ! -e "$install/files.lst" ] && [ ! -e "$install/files.lst.bz2" ]
 if [ "$signed" = 1 ]; then
     check "signature published" [ -s "$server/files.lst.bz2.sig" ]
+    check "rollback floor recorded" [ "$(setting TrustedRevision)" = 1 ]
 fi
 
 echo "-- an installation another launcher works in is left alone"

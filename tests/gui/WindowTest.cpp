@@ -358,6 +358,18 @@ private slots:
         QCOMPARE(window->Label3->text(), QString::fromUtf8(kFailed));
         QCOMPARE(ReadFile(InstallPath("system/game.dat")), std::string("game v4"));
         QVERIFY(Read(Ini()).find("AtRevision=4\r\n") != std::string::npos);
+        QVERIFY(Read(Ini()).find("TrustedRevision=4\r\n") != std::string::npos);
+
+        // A new window reads the floor from the settings file, whatever
+        // revision the file says the installation reached.
+        window.reset();
+        WriteSettings("UpdateKey=" + signing::KeyText(publish::SigningKey(key).PublicKey()) +
+                      "\r\nTrustedRevision=4\r\n");
+        window = Open();
+        QTRY_VERIFY_WITH_TIMEOUT(window->RunActive() || Requests("/files.lst.bz2") == 3, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(*window), 20000);
+        QCOMPARE(window->Label3->text(), QString::fromUtf8(kFailed));
+        QCOMPARE(ReadFile(InstallPath("system/game.dat")), std::string("game v4"));
         QVERIFY(errors_.isEmpty());
     }
 

@@ -256,6 +256,7 @@ void RecordingTarget::Clear() {
     std::lock_guard lock(mutex_);
     events_.clear();
     causes_.clear();
+    notes_.clear();
     refused_.clear();
 }
 
@@ -272,6 +273,16 @@ std::vector<std::string> RecordingTarget::Events() const {
 void RecordingTarget::ShowCause(const std::string& cause) {
     std::lock_guard lock(mutex_);
     causes_.push_back(cause);
+}
+
+void RecordingTarget::ShowNote(const std::string& note) {
+    std::lock_guard lock(mutex_);
+    notes_.push_back(note);
+}
+
+std::vector<std::string> RecordingTarget::Notes() const {
+    std::lock_guard lock(mutex_);
+    return notes_;
 }
 
 std::vector<std::string> RecordingTarget::Causes() const {

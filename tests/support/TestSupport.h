@@ -100,9 +100,13 @@ public:
     void SetFileProgress(std::int32_t v) override { Add("SetFileProgress:" + std::to_string(v)); }
     void SetTotalProgress(std::int32_t v) override { Add("SetTotalProgress:" + std::to_string(v)); }
     void StoreRevision(const std::string& r) override { Add("StoreRevision:" + r); }
+    void StoreTrustedRevision(const std::string& r) override { Add("StoreTrustedRevision:" + r); }
     void UnlockCommands() override { Add("UnlockCommands"); }
     // Causes are kept apart from the events, whose order the tests compare.
     void ShowCause(const std::string& cause) override;
+    // Notes too (what was left out without a failure).
+    void ShowNote(const std::string& note) override;
+    std::vector<std::string> Notes() const;
 
     std::vector<std::string> Events() const;
     std::vector<std::string> Causes() const;
@@ -122,6 +126,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> events_;
     std::vector<std::string> causes_;
+    std::vector<std::string> notes_;
     std::string refused_;
 };
 
