@@ -18,8 +18,8 @@ public:
 };
 
 // The manifest's compressed copy, and the manifest unpacked from it. A
-// manifest of 100,000 files, each line with its SHA-256, takes about 8 MiB
-// compressed and 16 MiB unpacked.
+// manifest of 100,000 files with paths of some 40 characters, each line with
+// its content size and SHA-256, takes 5.2 MiB compressed and 14 MB unpacked.
 inline constexpr std::int64_t kManifestCopy = std::int64_t{64} << 20;
 inline constexpr std::int64_t kManifestText = std::int64_t{256} << 20;
 
