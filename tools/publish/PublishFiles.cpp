@@ -180,6 +180,26 @@ fs::path SwapIn(const fs::path& staging, const fs::path& out) {
     return aside;
 }
 
+void FinishStaged(const fs::path& staging, const fs::path& out,
+                  const std::vector<fs::path>& folders, const std::atomic<bool>* cancel,
+                  StagingGuard& guard, std::vector<std::string>& warnings) {
+    for (const fs::path& folder : folders)
+        SyncFolder(folder);
+    SyncFolder(staging);
+    if (cancel && cancel->load())
+        throw EPublishError("Interrupted");
+    const fs::path old = SwapIn(staging, out);
+    guard.Release();
+    SyncFolder(out.parent_path());
+    if (!old.empty()) {
+        std::error_code error;
+        fs::remove_all(old, error);
+        if (error)
+            warnings.push_back(
+                SystemError("The previous tree was replaced but cannot be removed:", old, error));
+    }
+}
+
 StagingGuard::~StagingGuard() {
     if (!path_.empty()) {
         std::error_code error;

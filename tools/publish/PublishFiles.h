@@ -3,6 +3,7 @@
 // the staged tree in place of OUT.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -86,6 +87,17 @@ std::filesystem::path MakeUniqueFolder(const std::filesystem::path& base, const 
 // old tree (to be removed), or an empty path.
 std::filesystem::path SwapIn(const std::filesystem::path& staging,
                              const std::filesystem::path& out);
+
+class StagingGuard;
+
+// Ends a run on its staged tree: flushes the staged `folders` and the staging
+// folder to disk, raises EPublishError "Interrupted" when `cancel` (may be
+// null) is set, swaps the staging folder in place of OUT, releases the
+// guard, and removes the old tree (a warning when it cannot be removed).
+void FinishStaged(const std::filesystem::path& staging, const std::filesystem::path& out,
+                  const std::vector<std::filesystem::path>& folders,
+                  const std::atomic<bool>* cancel, StagingGuard& guard,
+                  std::vector<std::string>& warnings);
 
 // Removes the staging folder unless released.
 class StagingGuard {

@@ -333,31 +333,10 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
     }
     CompressText(ManifestText(options.revision, options.modHosts, hosts, jobs, summary.expires),
                  staging / kManifestCopyName);
-    if (key) {
-        // Part of the tree like the manifest: swapped in with it, or not at all.
-        const std::string signature = key->SignatureFileText(staging / kManifestCopyName);
-        OutputFile file(staging / kSignatureName);
-        file.Write(signature.data(), signature.size());
-        file.Finish();
-    }
-    for (const fs::path& folder : folders)
-        SyncFolder(folder);
-    SyncFolder(staging);
-
-    if (options.cancel && options.cancel->load())
-        throw EPublishError("Interrupted");
-
-    // The swap.
-    const fs::path old = SwapIn(staging, out);
-    guard.Release();
-    SyncFolder(parent);
-    if (!old.empty()) {
-        fs::remove_all(old, error);
-        if (error)
-            summary.warnings.push_back(SystemError("The previous tree was replaced but cannot be "
-                                                   "removed:",
-                                                   old, error));
-    }
+    if (key) // part of the tree like the manifest: swapped in with it, or not at all
+        key->SignStagedManifest(staging);
+    FinishStaged(staging, out, {folders.begin(), folders.end()}, options.cancel, guard,
+                 summary.warnings);
     return summary;
 }
 

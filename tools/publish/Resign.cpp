@@ -150,28 +150,9 @@ ResignSummary Resign(const ResignOptions& options) {
     std::vector<fs::path> folders;
     CarryOver(out, staging, true, folders);
     CompressText(WithExpiry(previous.text, summary.expires), staging / kManifestCopyName);
-    const std::string newSignature = key.SignatureFileText(staging / kManifestCopyName);
-    OutputFile file(staging / kSignatureName);
-    file.Write(newSignature.data(), newSignature.size());
-    file.Finish();
-    for (const fs::path& folder : folders)
-        SyncFolder(folder);
-    SyncFolder(staging);
-
-    if (options.cancel && options.cancel->load())
-        throw EPublishError("Interrupted");
-
-    // The swap: the manifest and its signature change together.
-    const fs::path old = SwapIn(staging, out);
-    guard.Release();
-    SyncFolder(parent);
-    if (!old.empty()) {
-        fs::remove_all(old, error);
-        if (error)
-            summary.warnings.push_back(SystemError("The previous tree was replaced but cannot be "
-                                                   "removed:",
-                                                   old, error));
-    }
+    key.SignStagedManifest(staging);
+    // The manifest and its signature change together, in the swap.
+    FinishStaged(staging, out, folders, options.cancel, guard, summary.warnings);
     return summary;
 }
 

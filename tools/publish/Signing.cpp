@@ -4,6 +4,7 @@
 #include "PublishErrors.h"
 #include "PublishFiles.h"
 #include "PublishText.h"
+#include "PublishedTree.h"
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -116,6 +117,13 @@ std::string SigningKey::SignatureFileText(const fs::path& signedFile) const {
         size != file.signature.size())
         throw EPublishError("Cannot sign " + QuotedPath(signedFile));
     return signing::SignatureFileText(file);
+}
+
+void SigningKey::SignStagedManifest(const fs::path& staging) const {
+    const std::string signature = SignatureFileText(staging / kManifestCopyName);
+    OutputFile file(staging / kSignatureName);
+    file.Write(signature.data(), signature.size());
+    file.Finish();
 }
 
 } // namespace publish

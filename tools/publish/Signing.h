@@ -39,6 +39,9 @@ public:
     // The text of the signature file over the file `signed`. Raises
     // EPublishError.
     std::string SignatureFileText(const std::filesystem::path& signedFile) const;
+    // Writes the signature file of the manifest in the staged tree `staging`
+    // beside it. Raises EPublishError.
+    void SignStagedManifest(const std::filesystem::path& staging) const;
 
 private:
     struct Key;
