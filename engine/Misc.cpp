@@ -151,6 +151,25 @@ bool StrToBool(std::string_view text) {
     throw EConvertError(FormatText("'%s' is not a valid boolean value", std::string(text)));
 }
 
+bool IsWindowsDeviceName(std::string_view name) {
+    // Windows reads the name up to its first dot (or a stream's ":"), without
+    // the blanks at its end.
+    std::string_view base = name.substr(0, name.find_first_of(".:"));
+    while (!base.empty() && base.back() == ' ')
+        base.remove_suffix(1);
+    if (base.size() < 3 || base.size() > 7)
+        return false;
+    std::string upper(base);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    for (const std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (upper == device)
+            return true;
+    return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
+           upper[3] >= '1' && upper[3] <= '9';
+}
+
 bool IsSafeRelativePath(std::string_view path) {
     if (path.empty())
         return false;
@@ -160,7 +179,8 @@ bool IsSafeRelativePath(std::string_view path) {
         if (end == std::string_view::npos)
             end = path.size();
         const std::string_view part = path.substr(start, end - start);
-        if (part.empty() || part == "." || part == "..")
+        // A dot at the end also refuses "." and "..".
+        if (part.empty() || part.back() == '.' || part.back() == ' ' || IsWindowsDeviceName(part))
             return false;
         for (char c : part) {
             const auto b = static_cast<unsigned char>(c);

@@ -45,8 +45,20 @@ bool StrToBool(std::string_view text);
 
 // Whether a path taken from the manifest may be used inside the installation:
 // relative, without drive letter, ":" or control characters, and without
-// empty, "." or ".." components ("\" and "/" both separate folders).
+// empty, "." or ".." components ("\" and "/" both separate folders). On every
+// system it also refuses what Windows would take for another file or for a
+// device: a component that ends with a dot or a blank (Windows drops those,
+// so "a." is "a" there), and a Windows device name (IsWindowsDeviceName).
 bool IsSafeRelativePath(std::string_view manifestPath);
+
+// Whether one component of a path is a name that Windows opens as a device in
+// every folder: CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1 to COM9 or LPT1 to
+// LPT9, in any letter case, alone or before an extension ("nul.txt",
+// "aux.tar.gz"), blanks before the dot included ("con .txt"). COM0 and LPT0
+// are ordinary file names on Windows. The forms with the Latin-1 superscript
+// digits ("COM¹") are devices too, but no Windows-1251 text spells them
+// (its bytes B9, B2 and B3 are other letters), nor can a manifest.
+bool IsWindowsDeviceName(std::string_view name);
 
 // The 1-based position of the first occurrence of `pattern` in `text` that
 // begins at or after position `start`, or 0 when there is none (exact

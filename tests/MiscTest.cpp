@@ -81,6 +81,25 @@ TEST(IsSafeRelativePath, RefusesPathsThatCouldLeaveTheInstallation) {
         EXPECT_FALSE(IsSafeRelativePath(bad)) << bad;
 }
 
+// Names that Windows reads as another file ("a." is "a") or as a device are
+// refused on every system: whole, as a folder, and as the last component.
+TEST(IsSafeRelativePath, RefusesNamesThatWindowsReadsAsAnotherFileOrADevice) {
+    const std::vector<std::string> unsafe = {
+        "a.",      "b ",      "a. ",      "a .",    "name...",     "CON",        "con",
+        "Con.txt", "NUL.txt", "nul",      "PRN",    "aux",         "aux.tar.gz", "com1.dat",
+        "COM9",    "lpt1",    "LpT9.log", "CONIN$", "conout$.txt", "con .txt",   "nul  .a.b"};
+    // B9 and B3 are "№" and "і" in Windows-1251, not the superscripts of "COM¹".
+    const std::vector<std::string> ordinary = {
+        "CONFIG.SYS", "console.dat", "com10", "nul_", "COM0",  "lpt0.txt", "com",
+        "lpt",        "auxiliary",   "x.con", ".nul", "conin", "COM\xB9",  "LPT\xB3.txt"};
+    for (const auto& [names, safe] : {std::pair{unsafe, false}, std::pair{ordinary, true}})
+        for (const std::string& name : names)
+            for (const std::string& path : {name, "data\\" + name + "\\x.dat", "a/" + name})
+                EXPECT_EQ(IsSafeRelativePath(path), safe) << path;
+    EXPECT_TRUE(IsWindowsDeviceName("COM1.x"));
+    EXPECT_FALSE(IsWindowsDeviceName("COM1x"));
+}
+
 TEST(DeleteFolder, RemovesTreeAndTreatsMissingFolderAsDone) {
     TempDir dir;
     WriteFile(dir / "backup/a/b.txt", "x");
