@@ -239,23 +239,16 @@ bool IsPlainHostName(std::string_view name) {
     return true;
 }
 
-std::string UpdateBatchText(const std::string& folder, const std::string& name, bool newBuildExists,
-                            long processId) {
-    const std::string q = "\"";
-    std::string text = "@echo off\r\n";
-    text += "taskkill /PID " + std::to_string(processId) + " /F\r\n";
-    text += "ping 127.0.0.1 -n 1 > nul\r\n";
-    if (newBuildExists) {
-        text += "del " + q + folder + "\\files.lst" + q + "\r\n";
-        text += "del " + q + folder + "\\" + name + q + "\r\n";
-        text += "rename " + name + ".New " + name + "\r\n";
-    }
-    text += "start " + name + "\r\n";
-    text += "del " + q + "Update.bat" + q + "\r\n";
-    return text;
-}
-
 namespace {
+
+// A name as one quoted word of a batch file: cmd expands "%" even between
+// quotes, and Windows names hold no quotes.
+std::string BatchQuote(const std::string& text) {
+    std::string quoted = "\"";
+    quoted += ReplaceText(text, "%", "%%");
+    quoted += '"';
+    return quoted;
+}
 
 std::string ShellQuote(const std::string& text) {
     // Appended in order rather than as "'" + ... + "'": GCC 12 at -O3 takes
@@ -266,14 +259,61 @@ std::string ShellQuote(const std::string& text) {
     return quoted;
 }
 
+// The tries, a second apart, that the scripts wait for the launcher to go.
+constexpr int kEndWaitTries = 10;
+
 } // namespace
+
+std::string UpdateBatchText(const std::string& folder, const std::string& name, bool newBuildExists,
+                            long processId) {
+    // The system's programs by their paths: cmd looks for a bare name in the
+    // current folder, the installation's, first. Inside "for /f" the path
+    // stays unquoted, as cmd /c would take the quotes of the line apart. The
+    // ending and the wait run in the system folder: Wine's cmd starts the
+    // command of a "for /f" through a "cmd.exe" that it looks for in the
+    // current folder first.
+    const std::string system = "%SystemRoot%\\System32\\";
+    const std::string pid = std::to_string(processId);
+    std::string text = "@echo off\r\n";
+    text += "pushd \"%SystemRoot%\\System32\"\r\n";
+    text += "\"" + system + "taskkill.exe\" /PID " + pid + " /F\r\n";
+    // Whether the process is still there: tasklist answers on Windows; Wine's
+    // tasklist lists nothing, its WMIC does (which newer Windows may lack).
+    text += "set tries=0\r\n";
+    text += ":wait\r\n";
+    text += "set running=\r\n";
+    text += "for /f \"tokens=2 delims=,\" %%p in ('" + system + "tasklist.exe /FI \"PID eq " + pid +
+            "\" /NH /FO CSV 2^>nul') do if \"%%~p\"==\"" + pid + "\" set running=1\r\n";
+    text += "if not defined running for /f %%p in ('" + system +
+            "wbem\\WMIC.exe process get ProcessId 2^>nul') do if \"%%p\"==\"" + pid +
+            "\" set running=1\r\n";
+    text += "if not defined running goto ended\r\n";
+    text += "set /a tries+=1\r\n";
+    text += "if %tries% geq " + std::to_string(kEndWaitTries) + " goto ended\r\n";
+    text += "\"" + system + "PING.EXE\" -n 2 127.0.0.1 >nul\r\n";
+    text += "goto wait\r\n";
+    text += ":ended\r\n";
+    text += "popd\r\n";
+    if (newBuildExists) {
+        text += "del " + BatchQuote(folder + "\\files.lst") + "\r\n";
+        text += "del " + BatchQuote(folder + "\\" + name) + "\r\n";
+        text += "rename " + BatchQuote(name + ".New") + " " + BatchQuote(name) + "\r\n";
+    }
+    text += "start \"\" " + BatchQuote(name) + "\r\n";
+    text += "del " + BatchQuote("Update.bat") + "\r\n";
+    return text;
+}
 
 std::string UpdateShellText(const std::string& folder, const std::string& name, bool newBuildExists,
                             long processId) {
     const std::string launcher = ShellQuote(folder + "/" + name);
+    const std::string pid = std::to_string(processId);
     std::string text = "#!/bin/sh\n";
-    text += "kill -9 " + std::to_string(processId) + " 2>/dev/null\n";
-    text += "sleep 1\n";
+    text += "kill -9 " + pid + " 2>/dev/null\n";
+    // A killed process stays until its parent has taken note of its end.
+    text += "tries=0\n";
+    text += "while kill -0 " + pid + " 2>/dev/null && [ \"$tries\" -lt " +
+            std::to_string(kEndWaitTries) + " ]; do sleep 1; tries=$((tries + 1)); done\n";
     if (newBuildExists) {
         text += "rm -f " + ShellQuote(folder + "/files.lst") + "\n";
         text += "mv -f " + ShellQuote(folder + "/" + name + ".New") + " " + launcher + "\n";

@@ -73,10 +73,14 @@ bool IsPlainHostName(std::string_view name);
 // The script that replaces the running launcher `name` (in `folder`, given
 // without a trailing separator) by its new build `name` + ".New", ends the
 // launcher, starts the new one and deletes itself. The lines that move the new
-// build are written only when it exists. The Windows batch file uses CR LF;
-// both end the launcher by its process id: ending every process of its image
-// name would end the launcher of another installation as well. The POSIX
-// shell script quotes every path.
+// build are written only when it exists. Both end the launcher by its process
+// id (ending every process of its image name would end the launcher of
+// another installation as well), then wait until that process is gone, 10 s
+// at most, before they touch the build: a killed process can take a moment to
+// go, and Windows keeps its program file in use until then. Both quote every
+// name. The Windows batch file uses CR LF and runs the system's programs by
+// their paths in the system folder, not by a name that the installation
+// folder, searched first, could answer.
 std::string UpdateBatchText(const std::string& folder, const std::string& name, bool newBuildExists,
                             long processId);
 std::string UpdateShellText(const std::string& folder, const std::string& name, bool newBuildExists,

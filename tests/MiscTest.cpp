@@ -144,42 +144,66 @@ TEST(IsPlainHostName, AcceptsDnsNamesOnly) {
     EXPECT_TRUE(IsPlainHostName(std::string(63, 'a')));
 }
 
-TEST(UpdateScript, BatchFileLinesForAWindowsInstallationEndTheLauncherByItsProcessId) {
+// The lines that end the launcher and wait, 10 s at most, until its process
+// is gone, in the system folder and with the system's programs named by
+// their paths.
+const std::string kBatchEndsProcess4242 =
+    "@echo off\r\n"
+    "pushd \"%SystemRoot%\\System32\"\r\n"
+    "\"%SystemRoot%\\System32\\taskkill.exe\" /PID 4242 /F\r\n"
+    "set tries=0\r\n"
+    ":wait\r\n"
+    "set running=\r\n"
+    "for /f \"tokens=2 delims=,\" %%p in ('%SystemRoot%\\System32\\tasklist.exe "
+    "/FI \"PID eq 4242\" /NH /FO CSV 2^>nul') do if \"%%~p\"==\"4242\" set running=1\r\n"
+    "if not defined running for /f %%p in ('%SystemRoot%\\System32\\wbem\\WMIC.exe process "
+    "get ProcessId 2^>nul') do if \"%%p\"==\"4242\" set running=1\r\n"
+    "if not defined running goto ended\r\n"
+    "set /a tries+=1\r\n"
+    "if %tries% geq 10 goto ended\r\n"
+    "\"%SystemRoot%\\System32\\PING.EXE\" -n 2 127.0.0.1 >nul\r\n"
+    "goto wait\r\n"
+    ":ended\r\n"
+    "popd\r\n";
+
+TEST(UpdateScript, BatchFileWaitsForTheLauncherByItsProcessIdAndQuotesEveryName) {
     EXPECT_EQ(UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", true, 4242),
-              "@echo off\r\n"
-              "taskkill /PID 4242 /F\r\n"
-              "ping 127.0.0.1 -n 1 > nul\r\n"
-              "del \"C:\\Games\\Quenmor\\files.lst\"\r\n"
-              "del \"C:\\Games\\Quenmor\\Quenmor.exe\"\r\n"
-              "rename Quenmor.exe.New Quenmor.exe\r\n"
-              "start Quenmor.exe\r\n"
-              "del \"Update.bat\"\r\n");
-    EXPECT_EQ(UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", false, 7),
-              "@echo off\r\n"
-              "taskkill /PID 7 /F\r\n"
-              "ping 127.0.0.1 -n 1 > nul\r\n"
-              "start Quenmor.exe\r\n"
-              "del \"Update.bat\"\r\n");
+              kBatchEndsProcess4242 + "del \"C:\\Games\\Quenmor\\files.lst\"\r\n"
+                                      "del \"C:\\Games\\Quenmor\\Quenmor.exe\"\r\n"
+                                      "rename \"Quenmor.exe.New\" \"Quenmor.exe\"\r\n"
+                                      "start \"\" \"Quenmor.exe\"\r\n"
+                                      "del \"Update.bat\"\r\n");
+    EXPECT_EQ(UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", false, 4242),
+              kBatchEndsProcess4242 + "start \"\" \"Quenmor.exe\"\r\n"
+                                      "del \"Update.bat\"\r\n");
+    // cmd expands "%" between quotes too; "&" and blanks are safe there.
+    const std::string odd = UpdateBatchText("D:\\100% & more", "My 50%.exe", true, 4242);
+    EXPECT_NE(odd.find("del \"D:\\100%% & more\\files.lst\"\r\n"
+                       "del \"D:\\100%% & more\\My 50%%.exe\"\r\n"
+                       "rename \"My 50%%.exe.New\" \"My 50%%.exe\"\r\n"
+                       "start \"\" \"My 50%%.exe\"\r\n"),
+              std::string::npos)
+        << odd;
 }
 
-TEST(UpdateScript, ShellScriptQuotesEveryPathAndEndsTheProcessById) {
+TEST(UpdateScript, ShellScriptQuotesEveryPathAndWaitsForTheProcessItEnds) {
+    const std::string ending = "kill -9 4242 2>/dev/null\n"
+                               "tries=0\n"
+                               "while kill -0 4242 2>/dev/null && [ \"$tries\" -lt 10 ]; "
+                               "do sleep 1; tries=$((tries + 1)); done\n";
     EXPECT_EQ(
         UpdateShellText("/home/p/My 'Games'", "Quenmor", true, 4242),
-        "#!/bin/sh\n"
-        "kill -9 4242 2>/dev/null\n"
-        "sleep 1\n"
-        "rm -f '/home/p/My '\\''Games'\\''/files.lst'\n"
-        "mv -f '/home/p/My '\\''Games'\\''/Quenmor.New' '/home/p/My '\\''Games'\\''/Quenmor'\n"
-        "chmod +x '/home/p/My '\\''Games'\\''/Quenmor'\n"
-        "cd '/home/p/My '\\''Games'\\''' && setsid '/home/p/My '\\''Games'\\''/Quenmor' "
-        "</dev/null >/dev/null 2>&1 &\n"
-        "rm -f '/home/p/My '\\''Games'\\''/Update.sh'\n");
-    EXPECT_EQ(UpdateShellText("/g", "Quenmor", false, 7),
-              "#!/bin/sh\n"
-              "kill -9 7 2>/dev/null\n"
-              "sleep 1\n"
-              "cd '/g' && setsid '/g/Quenmor' </dev/null >/dev/null 2>&1 &\n"
-              "rm -f '/g/Update.sh'\n");
+        "#!/bin/sh\n" + ending +
+            "rm -f '/home/p/My '\\''Games'\\''/files.lst'\n"
+            "mv -f '/home/p/My '\\''Games'\\''/Quenmor.New' '/home/p/My '\\''Games'\\''/Quenmor'\n"
+            "chmod +x '/home/p/My '\\''Games'\\''/Quenmor'\n"
+            "cd '/home/p/My '\\''Games'\\''' && setsid '/home/p/My '\\''Games'\\''/Quenmor' "
+            "</dev/null >/dev/null 2>&1 &\n"
+            "rm -f '/home/p/My '\\''Games'\\''/Update.sh'\n");
+    EXPECT_EQ(UpdateShellText("/g", "Quenmor", false, 4242),
+              "#!/bin/sh\n" + ending +
+                  "cd '/g' && setsid '/g/Quenmor' </dev/null >/dev/null 2>&1 &\n"
+                  "rm -f '/g/Update.sh'\n");
 }
 
 TEST(UpdateScript, WrittenIntoTheCurrentFolderWithTheMoveOnlyWhenANewBuildExists) {

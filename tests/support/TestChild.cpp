@@ -1,6 +1,11 @@
 // A stand-in program for the tests that need another process:
 //
 //   quenmor-test-child sleep SECONDS       waits, then exits 0
+//   quenmor-test-child linger SECONDS      the same, and on Windows it cannot
+//                                          be ended by other processes (its
+//                                          own DACL grants nothing), as a
+//                                          launcher that a kill does not end
+//                                          at once
 //   quenmor-test-child hold-lock FOLDER    takes the installation lock of
 //                                          FOLDER, writes "y" (held) or "n"
 //                                          into FOLDER/held.txt, and keeps it
@@ -18,9 +23,26 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <aclapi.h>
+#endif
+
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "sleep" && argc > 2) {
+    if ((mode == "sleep" || mode == "linger") && argc > 2) {
+#ifdef _WIN32
+        if (mode == "linger") {
+            // The handles opened before (its starter's) keep their rights.
+            ACL nothing;
+            if (!::InitializeAcl(&nothing, sizeof nothing, ACL_REVISION) ||
+                ::SetSecurityInfo(::GetCurrentProcess(), SE_KERNEL_OBJECT,
+                                  DACL_SECURITY_INFORMATION, nullptr, nullptr, &nothing,
+                                  nullptr) != ERROR_SUCCESS)
+                return 3;
+        }
+#endif
         std::this_thread::sleep_for(std::chrono::seconds(std::stoi(argv[2])));
         return 0;
     }
