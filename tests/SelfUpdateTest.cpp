@@ -214,6 +214,24 @@ TEST_F(SelfUpdateTest, NewerBuildReplacesTheLauncher) {
     EXPECT_FALSE(Exists(Install(kLauncher + ".bz2")));
 }
 
+// The launcher runs in its installation folder, which Windows searches before
+// the system folder for a program named without a path: programs planted
+// there under the names of the system's must not run instead.
+TEST_F(SelfUpdateTest, ProgramsNamedLikeTheSystemsInTheInstallationAreNotRun) {
+    if (!platform::kUpdateScriptIsBatch)
+        GTEST_SKIP() << "no command interpreter starts the update script here";
+    for (const char* name : {"cmd.exe", "taskkill.exe", "tasklist.exe", "WMIC.exe", "PING.EXE"})
+        fs::copy_file(platform::FsPath(TestChildPath()), platform::FsPath(Install(name)));
+    PublishManifest(PublishBuild(kLauncher, NewBuild()));
+    Run();
+    EXPECT_TRUE(launcher_.KilledWithin(std::chrono::seconds(20)));
+    EXPECT_TRUE(
+        WaitFor([&] { return Exists(Install("started-in.txt")); }, std::chrono::seconds(20)));
+    EXPECT_EQ(ReadFile(Install(kLauncher)), NewBuild());
+    EXPECT_FALSE(Exists(Install("unexpected-start.txt")))
+        << ReadFile(Install("unexpected-start.txt"));
+}
+
 TEST_F(SelfUpdateTest, SameDigestFetchesNothing) {
     PublishManifest(PublishBuild(kLauncher, "old build"));
     Run();

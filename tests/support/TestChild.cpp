@@ -14,6 +14,10 @@
 //   quenmor-test-child [note-folder]       writes its current folder into
 //                                          "started-in.txt" there (a new
 //                                          launcher build that was started)
+//   quenmor-test-child ANYTHING ELSE       writes its arguments into
+//                                          "unexpected-start.txt" there and
+//                                          exits 2 (a program started under
+//                                          another's name)
 #include "Files.h"
 #include "InstallLock.h"
 
@@ -73,5 +77,9 @@ int main(int argc, char** argv) {
             << folder << "\n";
         return 0;
     }
+    std::ofstream record(platform::FsPath(platform::CurrentFolder() + "unexpected-start.txt"),
+                         std::ios::binary);
+    for (int i = 1; i < argc; ++i)
+        record << argv[i] << "\n";
     return 2;
 }
