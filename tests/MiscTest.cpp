@@ -144,45 +144,35 @@ TEST(IsPlainHostName, AcceptsDnsNamesOnly) {
     EXPECT_TRUE(IsPlainHostName(std::string(63, 'a')));
 }
 
-// The lines that end the launcher and wait, 10 s at most, until its process
-// is gone, in the system folder and with the system's programs named by
-// their paths.
-const std::string kBatchEndsProcess4242 =
-    "@echo off\r\n"
-    "pushd \"%SystemRoot%\\System32\"\r\n"
-    "\"%SystemRoot%\\System32\\taskkill.exe\" /PID 4242 /F\r\n"
-    "set tries=0\r\n"
-    ":wait\r\n"
-    "set running=\r\n"
-    "for /f \"tokens=2 delims=,\" %%p in ('%SystemRoot%\\System32\\tasklist.exe "
-    "/FI \"PID eq 4242\" /NH /FO CSV 2^>nul') do if \"%%~p\"==\"4242\" set running=1\r\n"
-    "if not defined running for /f %%p in ('%SystemRoot%\\System32\\wbem\\WMIC.exe process "
-    "get ProcessId 2^>nul') do if \"%%p\"==\"4242\" set running=1\r\n"
-    "if not defined running goto ended\r\n"
-    "set /a tries+=1\r\n"
-    "if %tries% geq 10 goto ended\r\n"
-    "\"%SystemRoot%\\System32\\PING.EXE\" -n 2 127.0.0.1 >nul\r\n"
-    "goto wait\r\n"
-    ":ended\r\n"
-    "popd\r\n";
-
-TEST(UpdateScript, BatchFileWaitsForTheLauncherByItsProcessIdAndQuotesEveryName) {
-    EXPECT_EQ(UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", true, 4242),
-              kBatchEndsProcess4242 + "del \"C:\\Games\\Quenmor\\files.lst\"\r\n"
-                                      "del \"C:\\Games\\Quenmor\\Quenmor.exe\"\r\n"
-                                      "rename \"Quenmor.exe.New\" \"Quenmor.exe\"\r\n"
-                                      "start \"\" \"Quenmor.exe\"\r\n"
-                                      "del \"Update.bat\"\r\n");
-    EXPECT_EQ(UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", false, 4242),
-              kBatchEndsProcess4242 + "start \"\" \"Quenmor.exe\"\r\n"
-                                      "del \"Update.bat\"\r\n");
-    // cmd expands "%" between quotes too; "&" and blanks are safe there.
-    const std::string odd = UpdateBatchText("D:\\100% & more", "My 50%.exe", true, 4242);
-    EXPECT_NE(odd.find("del \"D:\\100%% & more\\files.lst\"\r\n"
-                       "del \"D:\\100%% & more\\My 50%%.exe\"\r\n"
-                       "rename \"My 50%%.exe.New\" \"My 50%%.exe\"\r\n"
-                       "start \"\" \"My 50%%.exe\"\r\n"),
+// The launcher is ended by its process id and waited for, with the system's
+// programs named by their paths, before anything is moved (that the wait
+// works the run under Wine shows); the names are quoted, "%" doubled.
+TEST(UpdateScript, BatchFileWaitsForTheLauncherByItsProcessIdThenMovesQuotedNames) {
+    const std::string text = UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", true, 4242);
+    const std::size_t ended = text.find(":ended\r\n");
+    ASSERT_NE(ended, std::string::npos) << text;
+    const std::string wait = text.substr(0, ended);
+    EXPECT_NE(wait.find("\"%SystemRoot%\\System32\\taskkill.exe\" /PID 4242 /F\r\n"),
               std::string::npos)
+        << text;
+    EXPECT_NE(wait.find("tasklist.exe /FI \"PID eq 4242\""), std::string::npos) << text;
+    EXPECT_EQ(wait.find("del "), std::string::npos) << text;
+    EXPECT_EQ(text.substr(ended), ":ended\r\n"
+                                  "popd\r\n"
+                                  "del \"C:\\Games\\Quenmor\\files.lst\"\r\n"
+                                  "del \"C:\\Games\\Quenmor\\Quenmor.exe\"\r\n"
+                                  "rename \"Quenmor.exe.New\" \"Quenmor.exe\"\r\n"
+                                  "start \"\" \"Quenmor.exe\"\r\n"
+                                  "del \"Update.bat\"\r\n");
+    EXPECT_TRUE(
+        UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", false, 4242)
+            .ends_with(":ended\r\npopd\r\nstart \"\" \"Quenmor.exe\"\r\ndel \"Update.bat\"\r\n"));
+    const std::string odd = UpdateBatchText("D:\\100% & more", "My 50%.exe", true, 4242);
+    EXPECT_TRUE(odd.ends_with("del \"D:\\100%% & more\\files.lst\"\r\n"
+                              "del \"D:\\100%% & more\\My 50%%.exe\"\r\n"
+                              "rename \"My 50%%.exe.New\" \"My 50%%.exe\"\r\n"
+                              "start \"\" \"My 50%%.exe\"\r\n"
+                              "del \"Update.bat\"\r\n"))
         << odd;
 }
 
