@@ -151,6 +151,25 @@ bool StrToBool(std::string_view text) {
     throw EConvertError(FormatText("'%s' is not a valid boolean value", std::string(text)));
 }
 
+bool IsWindowsDeviceName(std::string_view name) {
+    // Windows reads the name up to its first dot (or a stream's ":"), without
+    // the blanks at its end.
+    std::string_view base = name.substr(0, name.find_first_of(".:"));
+    while (!base.empty() && base.back() == ' ')
+        base.remove_suffix(1);
+    if (base.size() < 3 || base.size() > 7)
+        return false;
+    std::string upper(base);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    for (const std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (upper == device)
+            return true;
+    return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
+           upper[3] >= '1' && upper[3] <= '9';
+}
+
 bool IsSafeRelativePath(std::string_view path) {
     if (path.empty())
         return false;
@@ -160,7 +179,8 @@ bool IsSafeRelativePath(std::string_view path) {
         if (end == std::string_view::npos)
             end = path.size();
         const std::string_view part = path.substr(start, end - start);
-        if (part.empty() || part == "." || part == "..")
+        // A dot at the end also refuses "." and "..".
+        if (part.empty() || part.back() == '.' || part.back() == ' ' || IsWindowsDeviceName(part))
             return false;
         for (char c : part) {
             const auto b = static_cast<unsigned char>(c);
@@ -219,23 +239,16 @@ bool IsPlainHostName(std::string_view name) {
     return true;
 }
 
-std::string UpdateBatchText(const std::string& folder, const std::string& name, bool newBuildExists,
-                            long processId) {
-    const std::string q = "\"";
-    std::string text = "@echo off\r\n";
-    text += "taskkill /PID " + std::to_string(processId) + " /F\r\n";
-    text += "ping 127.0.0.1 -n 1 > nul\r\n";
-    if (newBuildExists) {
-        text += "del " + q + folder + "\\files.lst" + q + "\r\n";
-        text += "del " + q + folder + "\\" + name + q + "\r\n";
-        text += "rename " + name + ".New " + name + "\r\n";
-    }
-    text += "start " + name + "\r\n";
-    text += "del " + q + "Update.bat" + q + "\r\n";
-    return text;
-}
-
 namespace {
+
+// A name as one quoted word of a batch file: cmd expands "%" even between
+// quotes, and Windows names hold no quotes.
+std::string BatchQuote(const std::string& text) {
+    std::string quoted = "\"";
+    quoted += ReplaceText(text, "%", "%%");
+    quoted += '"';
+    return quoted;
+}
 
 std::string ShellQuote(const std::string& text) {
     // Appended in order rather than as "'" + ... + "'": GCC 12 at -O3 takes
@@ -246,14 +259,61 @@ std::string ShellQuote(const std::string& text) {
     return quoted;
 }
 
+// The tries, a second apart, that the scripts wait for the launcher to go.
+constexpr int kEndWaitTries = 10;
+
 } // namespace
+
+std::string UpdateBatchText(const std::string& folder, const std::string& name, bool newBuildExists,
+                            long processId) {
+    // The system's programs by their paths: cmd looks for a bare name in the
+    // current folder, the installation's, first. Inside "for /f" the path
+    // stays unquoted, as cmd /c would take the quotes of the line apart. The
+    // ending and the wait run in the system folder: Wine's cmd starts the
+    // command of a "for /f" through a "cmd.exe" that it looks for in the
+    // current folder first.
+    const std::string system = "%SystemRoot%\\System32\\";
+    const std::string pid = std::to_string(processId);
+    std::string text = "@echo off\r\n";
+    text += "pushd \"%SystemRoot%\\System32\"\r\n";
+    text += "\"" + system + "taskkill.exe\" /PID " + pid + " /F\r\n";
+    // Whether the process is still there: tasklist answers on Windows; Wine's
+    // tasklist lists nothing, its WMIC does (which newer Windows may lack).
+    text += "set tries=0\r\n";
+    text += ":wait\r\n";
+    text += "set running=\r\n";
+    text += "for /f \"tokens=2 delims=,\" %%p in ('" + system + "tasklist.exe /FI \"PID eq " + pid +
+            "\" /NH /FO CSV 2^>nul') do if \"%%~p\"==\"" + pid + "\" set running=1\r\n";
+    text += "if not defined running for /f %%p in ('" + system +
+            "wbem\\WMIC.exe process get ProcessId 2^>nul') do if \"%%p\"==\"" + pid +
+            "\" set running=1\r\n";
+    text += "if not defined running goto ended\r\n";
+    text += "set /a tries+=1\r\n";
+    text += "if %tries% geq " + std::to_string(kEndWaitTries) + " goto ended\r\n";
+    text += "\"" + system + "PING.EXE\" -n 2 127.0.0.1 >nul\r\n";
+    text += "goto wait\r\n";
+    text += ":ended\r\n";
+    text += "popd\r\n";
+    if (newBuildExists) {
+        text += "del " + BatchQuote(folder + "\\files.lst") + "\r\n";
+        text += "del " + BatchQuote(folder + "\\" + name) + "\r\n";
+        text += "rename " + BatchQuote(name + ".New") + " " + BatchQuote(name) + "\r\n";
+    }
+    text += "start \"\" " + BatchQuote(name) + "\r\n";
+    text += "del " + BatchQuote("Update.bat") + "\r\n";
+    return text;
+}
 
 std::string UpdateShellText(const std::string& folder, const std::string& name, bool newBuildExists,
                             long processId) {
     const std::string launcher = ShellQuote(folder + "/" + name);
+    const std::string pid = std::to_string(processId);
     std::string text = "#!/bin/sh\n";
-    text += "kill -9 " + std::to_string(processId) + " 2>/dev/null\n";
-    text += "sleep 1\n";
+    text += "kill -9 " + pid + " 2>/dev/null\n";
+    // A killed process stays until its parent has taken note of its end.
+    text += "tries=0\n";
+    text += "while kill -0 " + pid + " 2>/dev/null && [ \"$tries\" -lt " +
+            std::to_string(kEndWaitTries) + " ]; do sleep 1; tries=$((tries + 1)); done\n";
     if (newBuildExists) {
         text += "rm -f " + ShellQuote(folder + "/files.lst") + "\n";
         text += "mv -f " + ShellQuote(folder + "/" + name + ".New") + " " + launcher + "\n";

@@ -45,8 +45,20 @@ bool StrToBool(std::string_view text);
 
 // Whether a path taken from the manifest may be used inside the installation:
 // relative, without drive letter, ":" or control characters, and without
-// empty, "." or ".." components ("\" and "/" both separate folders).
+// empty, "." or ".." components ("\" and "/" both separate folders). On every
+// system it also refuses what Windows would take for another file or for a
+// device: a component that ends with a dot or a blank (Windows drops those,
+// so "a." is "a" there), and a Windows device name (IsWindowsDeviceName).
 bool IsSafeRelativePath(std::string_view manifestPath);
+
+// Whether one component of a path is a name that Windows opens as a device in
+// every folder: CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1 to COM9 or LPT1 to
+// LPT9, in any letter case, alone or before an extension ("nul.txt",
+// "aux.tar.gz"), blanks before the dot included ("con .txt"). COM0 and LPT0
+// are ordinary file names on Windows. The forms with the Latin-1 superscript
+// digits ("COM¹") are devices too, but no Windows-1251 text spells them
+// (its bytes B9, B2 and B3 are other letters), nor can a manifest.
+bool IsWindowsDeviceName(std::string_view name);
 
 // The 1-based position of the first occurrence of `pattern` in `text` that
 // begins at or after position `start`, or 0 when there is none (exact
@@ -61,10 +73,14 @@ bool IsPlainHostName(std::string_view name);
 // The script that replaces the running launcher `name` (in `folder`, given
 // without a trailing separator) by its new build `name` + ".New", ends the
 // launcher, starts the new one and deletes itself. The lines that move the new
-// build are written only when it exists. The Windows batch file uses CR LF;
-// both end the launcher by its process id: ending every process of its image
-// name would end the launcher of another installation as well. The POSIX
-// shell script quotes every path.
+// build are written only when it exists. Both end the launcher by its process
+// id (ending every process of its image name would end the launcher of
+// another installation as well), then wait until that process is gone, 10 s
+// at most, before they touch the build: a killed process can take a moment to
+// go, and Windows keeps its program file in use until then. Both quote every
+// name. The Windows batch file uses CR LF and runs the system's programs by
+// their paths in the system folder, not by a name that the installation
+// folder, searched first, could answer.
 std::string UpdateBatchText(const std::string& folder, const std::string& name, bool newBuildExists,
                             long processId);
 std::string UpdateShellText(const std::string& folder, const std::string& name, bool newBuildExists,

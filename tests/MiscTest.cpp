@@ -81,6 +81,25 @@ TEST(IsSafeRelativePath, RefusesPathsThatCouldLeaveTheInstallation) {
         EXPECT_FALSE(IsSafeRelativePath(bad)) << bad;
 }
 
+// Names that Windows reads as another file ("a." is "a") or as a device are
+// refused on every system: whole, as a folder, and as the last component.
+TEST(IsSafeRelativePath, RefusesNamesThatWindowsReadsAsAnotherFileOrADevice) {
+    const std::vector<std::string> unsafe = {
+        "a.",      "b ",      "a. ",      "a .",    "name...",     "CON",        "con",
+        "Con.txt", "NUL.txt", "nul",      "PRN",    "aux",         "aux.tar.gz", "com1.dat",
+        "COM9",    "lpt1",    "LpT9.log", "CONIN$", "conout$.txt", "con .txt",   "nul  .a.b"};
+    // B9 and B3 are "№" and "і" in Windows-1251, not the superscripts of "COM¹".
+    const std::vector<std::string> ordinary = {
+        "CONFIG.SYS", "console.dat", "com10", "nul_", "COM0",  "lpt0.txt", "com",
+        "lpt",        "auxiliary",   "x.con", ".nul", "conin", "COM\xB9",  "LPT\xB3.txt"};
+    for (const auto& [names, safe] : {std::pair{unsafe, false}, std::pair{ordinary, true}})
+        for (const std::string& name : names)
+            for (const std::string& path : {name, "data\\" + name + "\\x.dat", "a/" + name})
+                EXPECT_EQ(IsSafeRelativePath(path), safe) << path;
+    EXPECT_TRUE(IsWindowsDeviceName("COM1.x"));
+    EXPECT_FALSE(IsWindowsDeviceName("COM1x"));
+}
+
 TEST(DeleteFolder, RemovesTreeAndTreatsMissingFolderAsDone) {
     TempDir dir;
     WriteFile(dir / "backup/a/b.txt", "x");
@@ -125,42 +144,56 @@ TEST(IsPlainHostName, AcceptsDnsNamesOnly) {
     EXPECT_TRUE(IsPlainHostName(std::string(63, 'a')));
 }
 
-TEST(UpdateScript, BatchFileLinesForAWindowsInstallationEndTheLauncherByItsProcessId) {
-    EXPECT_EQ(UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", true, 4242),
-              "@echo off\r\n"
-              "taskkill /PID 4242 /F\r\n"
-              "ping 127.0.0.1 -n 1 > nul\r\n"
-              "del \"C:\\Games\\Quenmor\\files.lst\"\r\n"
-              "del \"C:\\Games\\Quenmor\\Quenmor.exe\"\r\n"
-              "rename Quenmor.exe.New Quenmor.exe\r\n"
-              "start Quenmor.exe\r\n"
-              "del \"Update.bat\"\r\n");
-    EXPECT_EQ(UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", false, 7),
-              "@echo off\r\n"
-              "taskkill /PID 7 /F\r\n"
-              "ping 127.0.0.1 -n 1 > nul\r\n"
-              "start Quenmor.exe\r\n"
-              "del \"Update.bat\"\r\n");
+// The launcher is ended by its process id and waited for, with the system's
+// programs named by their paths, before anything is moved (that the wait
+// works the run under Wine shows); the names are quoted, "%" doubled.
+TEST(UpdateScript, BatchFileWaitsForTheLauncherByItsProcessIdThenMovesQuotedNames) {
+    const std::string text = UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", true, 4242);
+    const std::size_t ended = text.find(":ended\r\n");
+    ASSERT_NE(ended, std::string::npos) << text;
+    const std::string wait = text.substr(0, ended);
+    EXPECT_NE(wait.find("\"%SystemRoot%\\System32\\taskkill.exe\" /PID 4242 /F\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(wait.find("tasklist.exe /FI \"PID eq 4242\""), std::string::npos) << text;
+    EXPECT_EQ(wait.find("del "), std::string::npos) << text;
+    EXPECT_EQ(text.substr(ended), ":ended\r\n"
+                                  "popd\r\n"
+                                  "del \"C:\\Games\\Quenmor\\files.lst\"\r\n"
+                                  "del \"C:\\Games\\Quenmor\\Quenmor.exe\"\r\n"
+                                  "rename \"Quenmor.exe.New\" \"Quenmor.exe\"\r\n"
+                                  "start \"\" \"Quenmor.exe\"\r\n"
+                                  "del \"Update.bat\"\r\n");
+    EXPECT_TRUE(
+        UpdateBatchText("C:\\Games\\Quenmor", "Quenmor.exe", false, 4242)
+            .ends_with(":ended\r\npopd\r\nstart \"\" \"Quenmor.exe\"\r\ndel \"Update.bat\"\r\n"));
+    const std::string odd = UpdateBatchText("D:\\100% & more", "My 50%.exe", true, 4242);
+    EXPECT_TRUE(odd.ends_with("del \"D:\\100%% & more\\files.lst\"\r\n"
+                              "del \"D:\\100%% & more\\My 50%%.exe\"\r\n"
+                              "rename \"My 50%%.exe.New\" \"My 50%%.exe\"\r\n"
+                              "start \"\" \"My 50%%.exe\"\r\n"
+                              "del \"Update.bat\"\r\n"))
+        << odd;
 }
 
-TEST(UpdateScript, ShellScriptQuotesEveryPathAndEndsTheProcessById) {
+TEST(UpdateScript, ShellScriptQuotesEveryPathAndWaitsForTheProcessItEnds) {
+    const std::string ending = "kill -9 4242 2>/dev/null\n"
+                               "tries=0\n"
+                               "while kill -0 4242 2>/dev/null && [ \"$tries\" -lt 10 ]; "
+                               "do sleep 1; tries=$((tries + 1)); done\n";
     EXPECT_EQ(
         UpdateShellText("/home/p/My 'Games'", "Quenmor", true, 4242),
-        "#!/bin/sh\n"
-        "kill -9 4242 2>/dev/null\n"
-        "sleep 1\n"
-        "rm -f '/home/p/My '\\''Games'\\''/files.lst'\n"
-        "mv -f '/home/p/My '\\''Games'\\''/Quenmor.New' '/home/p/My '\\''Games'\\''/Quenmor'\n"
-        "chmod +x '/home/p/My '\\''Games'\\''/Quenmor'\n"
-        "cd '/home/p/My '\\''Games'\\''' && setsid '/home/p/My '\\''Games'\\''/Quenmor' "
-        "</dev/null >/dev/null 2>&1 &\n"
-        "rm -f '/home/p/My '\\''Games'\\''/Update.sh'\n");
-    EXPECT_EQ(UpdateShellText("/g", "Quenmor", false, 7),
-              "#!/bin/sh\n"
-              "kill -9 7 2>/dev/null\n"
-              "sleep 1\n"
-              "cd '/g' && setsid '/g/Quenmor' </dev/null >/dev/null 2>&1 &\n"
-              "rm -f '/g/Update.sh'\n");
+        "#!/bin/sh\n" + ending +
+            "rm -f '/home/p/My '\\''Games'\\''/files.lst'\n"
+            "mv -f '/home/p/My '\\''Games'\\''/Quenmor.New' '/home/p/My '\\''Games'\\''/Quenmor'\n"
+            "chmod +x '/home/p/My '\\''Games'\\''/Quenmor'\n"
+            "cd '/home/p/My '\\''Games'\\''' && setsid '/home/p/My '\\''Games'\\''/Quenmor' "
+            "</dev/null >/dev/null 2>&1 &\n"
+            "rm -f '/home/p/My '\\''Games'\\''/Update.sh'\n");
+    EXPECT_EQ(UpdateShellText("/g", "Quenmor", false, 4242),
+              "#!/bin/sh\n" + ending +
+                  "cd '/g' && setsid '/g/Quenmor' </dev/null >/dev/null 2>&1 &\n"
+                  "rm -f '/g/Update.sh'\n");
 }
 
 TEST(UpdateScript, WrittenIntoTheCurrentFolderWithTheMoveOnlyWhenANewBuildExists) {

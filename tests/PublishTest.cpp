@@ -15,6 +15,7 @@
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "Text.h"
+#include "TreeScanner.h"
 #include "md5.h"
 
 #include <gtest/gtest.h>
@@ -447,6 +448,8 @@ TEST_F(PublishTest, BadInputLeavesThePublishedTreeAsItWas) {
         {"a control character", [&](auto&) { Put("g\th.txt", "x"); }, "g\\x09h.txt", false},
         {"a leading blank", [&](auto&) { Put("data/ lead.txt", "x"); }, " lead.txt"},
         {"a trailing blank in a folder", [&](auto&) { Put("trail /x.txt", "x"); }, "trail ", false},
+        {"a device name as a folder", [&](auto&) { Put("lpt1/x.txt", "x"); }, "lpt1", false},
+        {"a trailing dot", [&](auto&) { Put("data/x.", "x"); }, "x.", false},
         {"a file beside its copy's name", [&](auto&) { Put("data/a.txt.bz2", "x"); }, "a.txt.bz2"},
         {"the manifest's name", [&](auto&) { Put("files.lst", "x"); }, "files.lst"},
         {"a link out of SOURCE",
@@ -585,6 +588,21 @@ TEST_F(PublishTest, AllBadNamesAreListedAtOnce) {
     }
     EXPECT_FALSE(fs::exists(out_));
     EXPECT_TRUE(Leftovers().empty());
+}
+
+// What the launcher refuses as a path is refused here first, with its reason:
+// names that Windows reads as another file or as a device.
+TEST(PublishNameTest, RefusesNamesThatWindowsReadsAsAnotherFileOrADevice) {
+    const auto reason = [](std::string_view name) { return publish::NameProblem(name); };
+    for (const char* name : {"a.", "maps.."})
+        EXPECT_NE(reason(name).find("ends with a dot"), std::string::npos) << name;
+    for (const char* name :
+         {"CON", "nul.txt", "Com1.dat", "lpt9", "aux.tar.gz", "CONOUT$", "prn .x"})
+        EXPECT_NE(reason(name).find("Windows device"), std::string::npos) << name;
+    EXPECT_NE(reason("b ").find("blank"), std::string::npos);
+    EXPECT_NE(reason("COM¹").find("Windows-1251"), std::string::npos);
+    for (const char* name : {"CONFIG.SYS", "console.dat", "com10", "nul_", "COM0", "карта.con"})
+        EXPECT_EQ(reason(name), "") << name;
 }
 
 TEST_F(PublishTest, RefusesFoldersThatAreNotItsOwn) {

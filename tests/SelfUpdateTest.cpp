@@ -71,9 +71,7 @@ std::string ScriptText(const std::string& folder, bool newBuild, long pid) {
 
 TEST(UpdateScriptRun, EndsTheLauncherSwapsTheBuildAndStartsIt) {
     TempDir dir;
-    // The batch file's command lines take no quotes around names.
-    const fs::path folder =
-        dir.path() / (platform::kUpdateScriptIsBatch ? "Game_folder" : "My 'Game' folder");
+    const fs::path folder = dir.path() / "My 'Game' folder";
     const auto at = [&](const std::string& name) { return platform::PathText(folder / name); };
     fs::create_directories(folder);
     WriteFile(at(kLauncher), "old build");
@@ -95,6 +93,35 @@ TEST(UpdateScriptRun, EndsTheLauncherSwapsTheBuildAndStartsIt) {
     }
     EXPECT_FALSE(Exists(at(kLauncher + ".New")));
     EXPECT_FALSE(Exists(at("files.lst")));
+}
+
+// A launcher that a kill does not end at once: on Windows one that refuses to
+// be ended by others and ends by itself 6 s after its start; elsewhere one that
+// is killed but stays a process until its parent, the test, takes note.
+TEST(UpdateScriptRun, MovesTheBuildOnlyOnceTheLauncherHasGone) {
+    TempDir dir;
+    const fs::path folder = dir.path() / "game";
+    const auto at = [&](const std::string& name) { return platform::PathText(folder / name); };
+    fs::create_directories(folder);
+    WriteFile(at(kLauncher), "old build");
+    WriteFile(at(kLauncher + ".New"), NewBuild());
+    ChildProcess launcher(TestChildPath(), {"linger", "6"}, "");
+    ASSERT_TRUE(launcher.Started());
+    WriteFile(at(kScript), ScriptText(platform::PathText(folder), true, launcher.Id()));
+
+    RunInOwnFolder(at(kScript));
+
+    // Waiting for it here would end the wait elsewhere, so on Windows only.
+    const auto watched = Clock::now() + std::chrono::seconds(3);
+    while (Clock::now() < watched &&
+           !(platform::kUpdateScriptIsBatch && launcher.Wait(Clock::now()))) {
+        ASSERT_TRUE(Exists(at(kLauncher + ".New"))) << "moved while the launcher was there";
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(launcher.Wait(Clock::now() + std::chrono::seconds(20)));
+    ASSERT_TRUE(WaitFor([&] { return Exists(at("started-in.txt")); }, std::chrono::seconds(20)));
+    EXPECT_EQ(ReadFile(at(kLauncher)), NewBuild());
+    EXPECT_FALSE(Exists(at(kLauncher + ".New")));
 }
 
 TEST(RunInOwnFolder, StartsTheProgramInItsOwnFolder) {
@@ -185,6 +212,24 @@ TEST_F(SelfUpdateTest, NewerBuildReplacesTheLauncher) {
     EXPECT_EQ(ReadFile(Install("started-in.txt")),
               platform::PathText(dir_.path() / "install") + "\n");
     EXPECT_FALSE(Exists(Install(kLauncher + ".bz2")));
+}
+
+// The launcher runs in its installation folder, which Windows searches before
+// the system folder for a program named without a path: programs planted
+// there under the names of the system's must not run instead.
+TEST_F(SelfUpdateTest, ProgramsNamedLikeTheSystemsInTheInstallationAreNotRun) {
+    if (!platform::kUpdateScriptIsBatch)
+        GTEST_SKIP() << "no command interpreter starts the update script here";
+    for (const char* name : {"cmd.exe", "taskkill.exe", "tasklist.exe", "WMIC.exe", "PING.EXE"})
+        fs::copy_file(platform::FsPath(TestChildPath()), platform::FsPath(Install(name)));
+    PublishManifest(PublishBuild(kLauncher, NewBuild()));
+    Run();
+    EXPECT_TRUE(launcher_.KilledWithin(std::chrono::seconds(20)));
+    EXPECT_TRUE(
+        WaitFor([&] { return Exists(Install("started-in.txt")); }, std::chrono::seconds(20)));
+    EXPECT_EQ(ReadFile(Install(kLauncher)), NewBuild());
+    EXPECT_FALSE(Exists(Install("unexpected-start.txt")))
+        << ReadFile(Install("unexpected-start.txt"));
 }
 
 TEST_F(SelfUpdateTest, SameDigestFetchesNothing) {

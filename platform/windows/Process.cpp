@@ -33,19 +33,48 @@ std::wstring Quoted(const std::wstring& text) {
     return quoted + L"\"";
 }
 
-bool Start(std::wstring commandLine, const std::string& folder, DWORD flags, WORD show) {
+bool Start(const std::wstring& application, std::wstring commandLine, const std::string& folder,
+           DWORD flags, WORD show) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = show;
     PROCESS_INFORMATION process{};
     const std::wstring wideFolder = Wide(folder);
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr,
+    if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), commandLine.data(),
+                          nullptr, nullptr, FALSE, flags, nullptr,
                           wideFolder.empty() ? nullptr : wideFolder.c_str(), &startup, &process))
         return false;
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
     return true;
+}
+
+// The command interpreter of the system folder, or empty text when the system
+// does not say where that is. Named by itself, "cmd.exe" would be looked for
+// in this program's folder and in the current folder first: the
+// installation's, where any file could lie under that name.
+std::wstring CommandInterpreter() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length > MAX_PATH)
+        return {};
+    return std::wstring(folder, length) + L"\\cmd.exe";
+}
+
+// Starts a program with its arguments; a batch file through the command
+// interpreter, named by its path.
+bool StartCommand(const std::string& program, const std::vector<std::string>& arguments,
+                  const std::string& folder, DWORD flags, WORD show) {
+    std::wstring line = Quoted(Wide(program));
+    for (const std::string& argument : arguments)
+        line += L" " + Quoted(Wide(argument));
+    if (!EndsWithNoCase(program, ".bat") && !EndsWithNoCase(program, ".cmd"))
+        return Start({}, line, folder, flags, show);
+    const std::wstring interpreter = CommandInterpreter();
+    if (interpreter.empty())
+        return false;
+    return Start(interpreter, Quoted(interpreter) + L" /c \"" + line + L"\"", folder, flags, show);
 }
 
 } // namespace
@@ -76,12 +105,8 @@ void LowerCurrentThreadPriority() {
 
 bool StartDetached(const std::string& program, const std::vector<std::string>& arguments,
                    const std::string& folder) {
-    std::wstring line = Quoted(Wide(program));
-    for (const std::string& argument : arguments)
-        line += L" " + Quoted(Wide(argument));
-    if (EndsWithNoCase(program, ".bat") || EndsWithNoCase(program, ".cmd"))
-        line = L"cmd.exe /c \"" + line + L"\"";
-    return Start(line, folder, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, SW_HIDE);
+    return StartCommand(program, arguments, folder, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
+                        SW_HIDE);
 }
 
 void CheckWorkingFolder(const std::string& folder) {
@@ -130,12 +155,7 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
     // the command interpreter), with the folder as the new program's current
     // folder, and in wide characters, so that an installation path outside
     // the ANSI code page still works.
-    std::wstring line = Quoted(Wide(program));
-    for (const std::string& argument : arguments)
-        line += L" " + Quoted(Wide(argument));
-    if (EndsWithNoCase(program, ".bat") || EndsWithNoCase(program, ".cmd"))
-        line = L"cmd.exe /c \"" + line + L"\"";
-    return Start(line, folder, 0, SW_RESTORE);
+    return StartCommand(program, arguments, folder, 0, SW_RESTORE);
 }
 
 bool RunningAsAdministrator() {

@@ -1,6 +1,11 @@
 // A stand-in program for the tests that need another process:
 //
 //   quenmor-test-child sleep SECONDS       waits, then exits 0
+//   quenmor-test-child linger SECONDS      the same, and on Windows it cannot
+//                                          be ended by other processes (its
+//                                          own DACL grants nothing), as a
+//                                          launcher that a kill does not end
+//                                          at once
 //   quenmor-test-child hold-lock FOLDER    takes the installation lock of
 //                                          FOLDER, writes "y" (held) or "n"
 //                                          into FOLDER/held.txt, and keeps it
@@ -9,6 +14,10 @@
 //   quenmor-test-child [note-folder]       writes its current folder into
 //                                          "started-in.txt" there (a new
 //                                          launcher build that was started)
+//   quenmor-test-child ANYTHING ELSE       writes its arguments into
+//                                          "unexpected-start.txt" there and
+//                                          exits 2 (a program started under
+//                                          another's name)
 #include "Files.h"
 #include "InstallLock.h"
 
@@ -18,9 +27,26 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <aclapi.h>
+#endif
+
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "sleep" && argc > 2) {
+    if ((mode == "sleep" || mode == "linger") && argc > 2) {
+#ifdef _WIN32
+        if (mode == "linger") {
+            // The handles opened before (its starter's) keep their rights.
+            ACL nothing;
+            if (!::InitializeAcl(&nothing, sizeof nothing, ACL_REVISION) ||
+                ::SetSecurityInfo(::GetCurrentProcess(), SE_KERNEL_OBJECT,
+                                  DACL_SECURITY_INFORMATION, nullptr, nullptr, &nothing,
+                                  nullptr) != ERROR_SUCCESS)
+                return 3;
+        }
+#endif
         std::this_thread::sleep_for(std::chrono::seconds(std::stoi(argv[2])));
         return 0;
     }
@@ -51,5 +77,9 @@ int main(int argc, char** argv) {
             << folder << "\n";
         return 0;
     }
+    std::ofstream record(platform::FsPath(platform::CurrentFolder() + "unexpected-start.txt"),
+                         std::ios::binary);
+    for (int i = 1; i < argc; ++i)
+        record << argv[i] << "\n";
     return 2;
 }

@@ -5,6 +5,7 @@
 #include "PublishText.h"
 
 #include "Files.h"
+#include "Misc.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -97,6 +98,11 @@ std::string NameProblem(std::string_view name) {
     }
     if (name.front() == ' ' || name.back() == ' ')
         return "the name begins or ends with a blank";
+    if (name.back() == '.')
+        return "the name ends with a dot, which Windows drops (\"a.\" is \"a\" there)";
+    if (IsWindowsDeviceName(name))
+        return "the name is that of a Windows device (CON, PRN, AUX, NUL, CONIN$, CONOUT$, "
+               "COM1 to COM9, LPT1 to LPT9), with or without an extension";
     if (!platform::Utf8ToAnsi(name))
         return "the name cannot be written in Windows-1251";
     if (platform::IsOwnTempFileName(name))
