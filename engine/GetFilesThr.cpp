@@ -594,7 +594,8 @@ void GFilesThread::CheckFiles(const std::vector<std::string>& entries) {
         if (!IsSafeRelativePath(entry.path)) {
             runFailed_ = true; // never read, written or fetched
             Cause("'" + platform::AnsiToUtf8(entry.path) +
-                  "' leads outside the installation; left out");
+                  "' is no path of a file in the installation (it leads outside, or Windows "
+                  "reads it as another name or a device); left out");
             continue;
         }
         if (IsSettingsFile(entry.path)) {

@@ -160,7 +160,8 @@ TEST(GameStart, BatchFileRunsThroughWineCmd) {
     WriteFile(base / "system/START.BAT", "@echo off\r\n");
     FakeWine wine;
     RunInOwnFolder(base / "system/START.BAT" + " fast");
-    EXPECT_EQ(wine.WaitForRecord(), base / "system" + "\ncmd\n/c\nSTART.BAT\nfast\n");
+    EXPECT_EQ(wine.WaitForRecord(),
+              base / "system" + "\nC:\\windows\\system32\\cmd.exe\n/c\nSTART.BAT\nfast\n");
 }
 
 TEST(GameStart, OtherProgramsStartDirectly) {

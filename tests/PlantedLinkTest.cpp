@@ -12,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -92,7 +94,11 @@ TEST_F(PlantedLinkTest, LinksAtTheRunsOwnNamesAreReplacedNotWrittenThrough) {
     const std::vector<std::string> events = Run();
     EXPECT_EQ(events.end()[-2], std::string("ShowStatus:") + status::kAllUpdated);
     EXPECT_EQ(ReadFile(dir_ / "install/data/a.dat"), "new a");
-    EXPECT_EQ(ReadFile(dir_ / "install/game.exe.New"), "a new launcher build");
+    // The update script moves the new build into place, then removes itself.
+    const std::string script = dir_ / ("install/" + std::string(platform::kUpdateScriptName));
+    for (int i = 0; i < 300 && fs::exists(fs::symlink_status(script)); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(ReadFile(dir_ / "install/game.exe"), "a new launcher build");
     for (const std::string& victim : victims)
         EXPECT_EQ(ReadFile(victim), kVictim) << victim;
 }

@@ -167,7 +167,11 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
         line.push_back(error ? program : absolute.string());
     } else {
         const std::size_t cut = program.find_last_of('/');
-        line = {"cmd", "/c", cut == std::string::npos ? program : program.substr(cut + 1)};
+        // The command interpreter of Wine's system folder, by its path: Wine
+        // looks for a bare "cmd" in the program's folder first, where one may
+        // have been planted.
+        line = {"C:\\windows\\system32\\cmd.exe", "/c",
+                cut == std::string::npos ? program : program.substr(cut + 1)};
     }
     line.insert(line.end(), arguments.begin(), arguments.end());
     return StartDetached(wine, line, folder);

@@ -116,7 +116,7 @@ kill -0 "$pid" 2>/dev/null && fail "the launcher did not close after play"
 wait "$pid" || fail "the launcher exited with status $?"
 pid=
 for _ in $(seq 1 50); do [ "$(wc -l <"$record" 2>/dev/null || echo 0)" -ge 2 ] && break; sleep 0.1; done
-check "Rename.bat started in the base folder" grep -qxF "$install|cmd|/c|Rename.bat" "$record"
+check "Rename.bat started in the base folder" grep -qxF "$install|C:\windows\system32\cmd.exe|/c|Rename.bat" "$record"
 check "game started in its folder with its argument" \
     grep -qxF "$install/system|$install/system/zentyr.exe|-window" "$record"
 echo "PASS"

@@ -485,7 +485,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(WineStarts().size(), 2, 5000);
         const QStringList starts = WineStarts();
         const QString base = install_;
-        QVERIFY2(starts.contains(base + "|cmd|/c|Rename.bat"), qPrintable(starts.join('\n')));
+        QVERIFY2(starts.contains(base + "|C:\\windows\\system32\\cmd.exe|/c|Rename.bat"),
+                 qPrintable(starts.join('\n')));
         QVERIFY2(starts.contains(base + "/system|" + base + "/system/zentyr.exe|-window|1"),
                  qPrintable(starts.join('\n')));
         QVERIFY(errors_.isEmpty());
@@ -502,7 +503,8 @@ private slots:
         QCOMPARE(errors_, QStringList{QStringLiteral("File not found.")});
         QVERIFY(window->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(WineStarts().size(), 1, 5000);
-        QVERIFY(WineStarts().first().endsWith(QStringLiteral("|cmd|/c|rename.BAT")));
+        QVERIFY(WineStarts().first().endsWith(
+            QStringLiteral("|C:\\windows\\system32\\cmd.exe|/c|rename.BAT")));
     }
 
     // Without Wine the player is told so, instead of nothing happening.
