@@ -2,6 +2,7 @@
 
 #include "BZip2.h"
 #include "Errors.h"
+#include "FileEntry.h"
 #include "Files.h"
 #include "Http.h"
 #include "JobQueue.h"
@@ -51,35 +52,6 @@ void CopyWhole(const std::string& source, const std::string& target) {
     out.Commit();
 }
 
-// The fields of a file entry: path, digest and size, and the SHA-256 digest
-// in front of them that signed manifests add (empty when there is none). An
-// entry without the first three cannot be processed at all.
-// In front of the SHA-256, the publisher writes the size of the content
-// itself: it bounds what the copy may unpack to (-1: the line gives none).
-struct FileEntry {
-    std::string path, digest, size, sha256;
-    std::int64_t contentSize = -1;
-};
-
-// A content size as the publisher writes it: plain decimal digits. Anything
-// else in that place is some other field in front of the ones read, as
-// lines may carry, and bounds nothing.
-std::int64_t ContentSizeField(std::string_view text) {
-    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != text.npos)
-        return -1;
-    return StrToInt64(text);
-}
-
-FileEntry SplitFileEntry(const std::string& entry) {
-    const std::vector<std::string> fields = SplitFromEnd(entry, "|");
-    if (fields.size() < 3)
-        throw Exception("Manifest entry without path, digest and size: " + entry);
-    FileEntry split{fields[2], fields[1], fields[0], fields.size() > 3 ? fields[3] : std::string()};
-    if (fields.size() > 4 && IsSha256Text(fields[3]))
-        split.contentSize = ContentSizeField(fields[4]);
-    return split;
-}
-
 // A failure's text, with what its download went through when that went
 // wrong too (an error page unpacked, a body cut short): that is the cause.
 std::string Because(const std::string& failure, const std::string& fetchFailure) {
@@ -103,37 +75,6 @@ std::string ErrorText(const std::exception_ptr& error) {
     } catch (...) {
         return "the run ended unexpectedly";
     }
-}
-
-std::int64_t SizeField(const FileEntry& entry) {
-    const std::int64_t size = StrToInt64(entry.size);
-    if (size < 0)
-        throw EConvertError(FormatText("'%s' is not a valid size", entry.size));
-    return size;
-}
-
-// The bytes an entry's copy may take: its size field, or less when its
-// content could not have grown to that in bzip2.
-limits::TSizeLimit CopyLimit(const FileEntry& entry) {
-    const std::int64_t listed = SizeField(entry);
-    if (entry.contentSize >= 0 && limits::MaxCopyOf(entry.contentSize) < listed) {
-        const std::int64_t most = limits::MaxCopyOf(entry.contentSize);
-        return {most, "the " + std::to_string(most) + " bytes bzip2 can make of its " +
-                          std::to_string(entry.contentSize) + "-byte content"};
-    }
-    return {listed, "the " + std::to_string(listed) + " bytes its entry lists"};
-}
-
-// The bytes an entry's copy may unpack to: its content size, or what bzip2
-// can make of a copy of its size at most.
-limits::TSizeLimit ContentLimit(const FileEntry& entry) {
-    if (entry.contentSize >= 0)
-        return {entry.contentSize,
-                "the " + std::to_string(entry.contentSize) + " bytes its entry lists"};
-    const std::int64_t copy = SizeField(entry);
-    return {limits::MaxContentOf(copy), "the " + std::to_string(limits::MaxContentOf(copy)) +
-                                            " bytes a copy of " + std::to_string(copy) +
-                                            " bytes can unpack to"};
 }
 
 // The bounds of the manifest, which no entry lists.
