@@ -2,6 +2,7 @@
 
 #include "Desktop.h"
 #include "Errors.h"
+#include "Messages.h"
 #include "Process.h"
 
 #include <QLoggingCategory>
@@ -39,8 +40,8 @@ void ShowErrorBox(const QString& text) {
 std::function<void(const QString& text)> PresentError = &ShowErrorBox;
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(BeforeApplication(argc), argv) {
-    setApplicationName(QStringLiteral("Quenmor"));
-    setApplicationDisplayName(QStringLiteral("Quenmor"));
+    setApplicationName(QString::fromUtf8(kApplicationTitle));
+    setApplicationDisplayName(QString::fromUtf8(kApplicationTitle));
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
@@ -54,13 +55,6 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     return false;
 }
 
-QString ErrorBoxText(const std::string& message) {
-    QString text = QString::fromStdString(message);
-    if (!text.isEmpty() && text.back() > QChar('.'))
-        text += QChar('.');
-    return text;
-}
-
 TRunLog& LauncherLog() {
     static TRunLog* log = [] {
         auto* made = new TRunLog; // lives as long as the program
@@ -72,7 +66,7 @@ TRunLog& LauncherLog() {
 
 void ShowException(const std::exception& error) {
     LauncherLog().Write("error", ErrorForLog(error));
-    PresentError(ErrorBoxText(error.what()));
+    PresentError(QString::fromStdString(ErrorBoxText(error.what())));
 }
 
 void Guarded(const std::function<void()>& handler) {

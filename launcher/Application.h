@@ -18,10 +18,6 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// The text of an error box: the error's text, with a full stop appended when
-// its last character sorts after the full stop.
-QString ErrorBoxText(const std::string& message);
-
 // Shows an error the way the central handler does. Tests may replace how it
 // is presented.
 void ShowException(const std::exception& error);

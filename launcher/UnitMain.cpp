@@ -40,8 +40,6 @@
 
 namespace {
 
-const char* const kMissingSettings = "ОШИБКА: Quenmor.ini не найден !";
-
 // The keys of section "main" with their defaults, in the order of the entries.
 struct Key {
     const char* name;

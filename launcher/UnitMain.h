@@ -5,6 +5,7 @@
 #pragma once
 
 #include "GetFilesThr.h"
+#include "Messages.h"
 #include "Skin.h"
 
 #include <QDateTime>
@@ -44,10 +45,6 @@ enum TSetting : std::size_t {
     // The public keys of signed update trees that this installation trusts.
     UpdateKey = 8,
 };
-
-// The status line while another launcher (or the console updater) is
-// updating this installation and this window waits for it to finish.
-inline constexpr const char* kInstallationBusy = "Клиент уже обновляется, ожидание...";
 
 // Writes the shortcut that starts this launcher in `WorkingFolder`: a desktop
 // entry named `LinkName` on the desktop and in the applications menu. An

@@ -1,16 +1,39 @@
-// The user's desktop session: the desktop shortcut (a desktop entry file on
-// the user's desktop and in the applications menu, as freedesktop.org
-// desktops read them) and the folders where a desktop program keeps its own
-// files.
+// The user's desktop session: the desktop shortcut (on Windows a shell link
+// on the user's desktop; elsewhere a desktop entry file on the user's desktop
+// and in the applications menu, as freedesktop.org desktops read them) and
+// the folders where a desktop program keeps its own files.
 #pragma once
 
 #include <string>
 
 namespace platform {
 
-// The user's desktop folder: XDG_DESKTOP_DIR from the user's user-dirs.dirs,
+// A shortcut that starts a program.
+struct Shortcut {
+    std::string name;        // the shortcut's name, also its file's name
+    std::string description; // what it starts
+    std::string program;     // the program's absolute path
+    std::string folder;      // its working folder
+    std::string icon;        // an icon file's path, or empty (Windows shows the program's own)
+};
+
+// Makes `shortcut` on the user's desktop: "<name>.lnk" in the desktop folder
+// on Windows, "<name>.desktop" on the desktop and in the applications menu
+// elsewhere. A path separator in the name becomes "_", so that the file
+// stays in its folder. Returns whether the desktop's one was written.
+bool CreateDesktopShortcut(const Shortcut& shortcut);
+
+// The folder for the launcher's state that outlives a run, its log among it:
+// on Windows %LOCALAPPDATA%\Quenmor; elsewhere $XDG_STATE_HOME (else
+// $HOME/.local/state) + "/quenmor".
+std::string StateFolder();
+
+// The user's desktop folder: on Windows the shell's desktop folder; elsewhere
+// XDG_DESKTOP_DIR from the user's user-dirs.dirs,
 // else $HOME/Desktop.
 std::string DesktopFolder();
+
+// What follows is of freedesktop.org desktops only.
 
 // The folder of the user's applications menu entries: $XDG_DATA_HOME (else
 // $HOME/.local/share) + "/applications".
@@ -19,10 +42,6 @@ std::string ApplicationsFolder();
 // The folder for the user's icons: $XDG_DATA_HOME (else $HOME/.local/share)
 // + "/icons".
 std::string IconsFolder();
-
-// The folder for the launcher's state that outlives a run, its log among it:
-// $XDG_STATE_HOME (else $HOME/.local/state) + "/quenmor".
-std::string StateFolder();
 
 struct DesktopEntry {
     std::string name;    // the shortcut's name

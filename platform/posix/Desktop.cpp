@@ -147,4 +147,23 @@ bool WriteDesktopEntry(const std::string& folder, const std::string& fileName,
     return true;
 }
 
+bool CreateDesktopShortcut(const Shortcut& shortcut) {
+    if (shortcut.name.empty())
+        return false;
+    std::string fileName = shortcut.name;
+    for (char& c : fileName)
+        if (c == '/')
+            c = '_';
+    DesktopEntry entry;
+    entry.name = shortcut.name;
+    entry.comment = shortcut.description;
+    entry.program = shortcut.program;
+    entry.folder = shortcut.folder;
+    entry.icon = shortcut.icon;
+    const bool written = WriteDesktopEntry(DesktopFolder(), fileName, entry);
+    // Several desktops show no icons on the desktop: the menu has it too.
+    WriteDesktopEntry(ApplicationsFolder(), fileName, entry);
+    return written;
+}
+
 } // namespace platform

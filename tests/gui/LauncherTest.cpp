@@ -166,18 +166,6 @@ private slots:
         QCOMPARE(window.LauncherSettings[RunCustom], std::string("system\\игра.exe"));
     }
 
-    void errorBoxTextEndsWithAFullStop() {
-        QCOMPARE(ErrorBoxText("Unable to write to /x/Quenmor.ini"),
-                 QStringLiteral("Unable to write to /x/Quenmor.ini."));
-        QCOMPARE(ErrorBoxText("File not found"), QStringLiteral("File not found."));
-        QCOMPARE(ErrorBoxText("Done."), QStringLiteral("Done."));
-        QCOMPARE(ErrorBoxText("Stop!"), QStringLiteral("Stop!"));
-        QCOMPARE(ErrorBoxText("'x' is not a valid boolean value"),
-                 QStringLiteral("'x' is not a valid boolean value."));
-        QCOMPARE(ErrorBoxText("Ошибка"), QStringLiteral("Ошибка."));
-        QCOMPARE(ErrorBoxText(""), QString());
-    }
-
 private:
     int qrand_ = 0;
 };
