@@ -160,20 +160,8 @@ void CreateDesktopShortcut(const std::string& LinkName, const std::string& Worki
                            const std::string& Description) {
     if (LinkName.empty())
         return;
-    // The name is a file name: a separator in it must not lead elsewhere.
-    std::string fileName = LinkName;
-    for (char& c : fileName)
-        if (c == '/')
-            c = '_';
-    platform::DesktopEntry entry;
-    entry.name = LinkName;
-    entry.comment = Description;
-    entry.program = platform::ExecutablePath();
-    entry.folder = WorkingFolder;
-    entry.icon = ShortcutIcon();
-    platform::WriteDesktopEntry(platform::DesktopFolder(), fileName, entry);
-    // Several desktops show no icons on the desktop: the menu has it too.
-    platform::WriteDesktopEntry(platform::ApplicationsFolder(), fileName, entry);
+    platform::CreateDesktopShortcut(
+        {LinkName, Description, platform::ExecutablePath(), WorkingFolder, ShortcutIcon()});
 }
 
 TFMain::TFMain(QWidget* parent)
