@@ -1,17 +1,13 @@
-// The texts the main window rewrites every second: the date, the time and the
-// notice line with the years and the project's web site.
+// The texts the main window rewrites every second, from Qt's locale: the
+// date, the time and the notice line (see ClockTexts).
 #pragma once
+
+#include "ClockTexts.h"
 
 #include <QDate>
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
-
-// The project's web site, opened by the "site" command; the notice line
-// names its host.
-inline constexpr const char* kProjectSite = "https://quenmor.example/";
-// The first year of the notice line.
-inline constexpr int kNoticeFirstYear = 2009;
 
 // "Дата: " + the date in the locale's short date format + " г.". A two-digit
 // year in that format is written with four digits, as the short date formats
@@ -24,6 +20,3 @@ QString TimeText(const QDateTime& moment, const QLocale& locale);
 
 // "2009-<year of today> © <host of kProjectSite>" (it fits the notice line).
 QString NoticeText(const QDate& today);
-
-// The host part of kProjectSite ("quenmor.example").
-QString ProjectSiteName();

@@ -81,7 +81,7 @@ void ClockTest::noticeUsesTheYearOfTheDate() {
 
 void ClockTest::siteIsNamedOnce() {
     QCOMPARE(QString::fromLatin1(kProjectSite), QStringLiteral("https://quenmor.example/"));
-    QCOMPARE(ProjectSiteName(), QStringLiteral("quenmor.example"));
+    QCOMPARE(QString::fromStdString(ProjectSiteName()), QStringLiteral("quenmor.example"));
 }
 
 QTEST_MAIN(ClockTest)
