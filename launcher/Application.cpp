@@ -1,7 +1,5 @@
 #include "Application.h"
 
-#include "Desktop.h"
-#include "Errors.h"
 #include "Messages.h"
 #include "Process.h"
 
@@ -55,18 +53,8 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     return false;
 }
 
-TRunLog& LauncherLog() {
-    static TRunLog* log = [] {
-        auto* made = new TRunLog; // lives as long as the program
-        made->SetFile(platform::StateFolder() + "/launcher.log");
-        return made;
-    }();
-    return *log;
-}
-
 void ShowException(const std::exception& error) {
-    LauncherLog().Write("error", ErrorForLog(error));
-    PresentError(QString::fromStdString(ErrorBoxText(error.what())));
+    PresentError(QString::fromStdString(ReportError(error)));
 }
 
 void Guarded(const std::function<void()>& handler) {

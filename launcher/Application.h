@@ -3,7 +3,7 @@
 // launcher's log, and the program goes on.
 #pragma once
 
-#include "RunLog.h"
+#include "LauncherLog.h"
 
 #include <QApplication>
 #include <QString>
@@ -22,10 +22,6 @@ public:
 // is presented.
 void ShowException(const std::exception& error);
 extern std::function<void(const QString& text)> PresentError;
-
-// The launcher's log (see TRunLog): its update runs and the errors it showed,
-// in "launcher.log" of platform::StateFolder().
-TRunLog& LauncherLog();
 
 // Runs `handler` as an event handler runs: what it raises is shown and the
 // rest of it is skipped.

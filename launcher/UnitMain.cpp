@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "Clock.h"
+#include "Commands.h"
 #include "Desktop.h"
 #include "Dispatcher.h"
 #include "Errors.h"
@@ -10,14 +11,9 @@
 #include "Frm2.h"
 #include "Gauge.h"
 #include "ImgBtn.h"
-#include "InstallLock.h"
-#include "Misc.h"
 #include "NewsPage.h"
 #include "Process.h"
-#include "Profile.h"
-#include "RevisionFloor.h"
-#include "Signature.h"
-#include "Text.h"
+#include "Trace.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -33,28 +29,7 @@
 #include <QTimer>
 #include <QWebEngineView>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-
 namespace {
-
-// The keys of section "main" with their defaults, in the order of the entries.
-struct Key {
-    const char* name;
-    const char* fallback;
-};
-const Key kKeys[] = {
-    {"NewsUrl", ""},
-    {"UpdatesUrl", ""},
-    {"LinkName", "Quenmor"},
-    {"Installed", "0"},
-    {"CreateBackup", "0"},
-    {"AtRevision", "0"},
-    {"RunCustom", "system\\zentyr.exe"},
-    {"UpdateKey", ""},
-};
 
 // The icon file for the shortcut, written from the program's own picture.
 std::string ShortcutIcon() {
@@ -115,39 +90,6 @@ QFrame* MakePanel(QWidget* parent, QRect geometry) {
     return panel;
 }
 
-// With QUENMOR_TRACE set, the window reports its first paint and every
-// notification of a run on standard error, one line each, stamped with the
-// wall clock in microseconds: "quenmor-trace <us> <event> [<value>]". The
-// end-to-end tests and the benchmarks read it. Lines of the run's status and
-// gauges are written in batches, at most 50 ms late, so that tracing does
-// not slow the run it reports; the others at once.
-bool Tracing() {
-    static const bool on = qEnvironmentVariableIsSet("QUENMOR_TRACE");
-    return on;
-}
-
-void Trace(const char* event, const std::string& value = {}) {
-    if (!Tracing())
-        return;
-    static std::string pending;
-    static auto written = std::chrono::steady_clock::now();
-    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
-    pending += "quenmor-trace " + std::to_string(now) + " " + event;
-    if (!value.empty())
-        pending += " " + value;
-    pending += "\n";
-    const bool frequent = std::strncmp(event, "gauge", 5) == 0 || std::strcmp(event, "status") == 0;
-    const auto steady = std::chrono::steady_clock::now();
-    if (frequent && steady - written < std::chrono::milliseconds(50) && pending.size() < 65536)
-        return;
-    std::fwrite(pending.data(), 1, pending.size(), stderr);
-    std::fflush(stderr);
-    pending.clear();
-    written = steady;
-}
-
 void ShowMessageBox(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
                     QMessageBox::Ok);
@@ -155,14 +97,6 @@ void ShowMessageBox(const QString& text) {
 }
 
 } // namespace
-
-void CreateDesktopShortcut(const std::string& LinkName, const std::string& WorkingFolder,
-                           const std::string& Description) {
-    if (LinkName.empty())
-        return;
-    platform::CreateDesktopShortcut(
-        {LinkName, Description, platform::ExecutablePath(), WorkingFolder, ShortcutIcon()});
-}
 
 TFMain::TFMain(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint) {
@@ -175,21 +109,14 @@ TFMain::TFMain(QWidget* parent)
     Now = [] { return QDateTime::currentDateTime(); };
     HostsFolder = platform::DefaultHostsFolder();
     dispatcher_ = std::make_unique<TWindowDispatcher>(this);
+    runs_ = std::make_unique<TLauncherRuns>(*this, static_cast<TRunWindow&>(*this));
+    runs_->LauncherFile = platform::ExecutablePath();
+    runs_->LauncherProcessId = platform::ProcessId();
     CreateControls();
 }
 
 TFMain::~TFMain() {
-    pending_.reset();
-    if (run_ && !run_->Finished()) {
-        // Still going after the window closed: it ends on its next
-        // notification, which the closed dispatcher refuses. Waiting here
-        // could take as long as a stalled transfer, so it is left to end on
-        // its own (the program is ending).
-        dispatcher_->Close();
-        run_->Abort();
-        (void)run_.release();
-    }
-    run_.reset();
+    runs_.reset(); // abandons a run that still goes, before its dispatcher is gone
 }
 
 void TFMain::CreateControls() {
@@ -282,36 +209,21 @@ void TFMain::CreateControls() {
 
     poll_ = new QTimer(this);
     poll_->setInterval(50);
-    connect(poll_, &QTimer::timeout, this, &TFMain::PollRun);
+    connect(poll_, &QTimer::timeout, this, [this] { Guarded([this] { runs_->Poll(); }); });
 
     Timer1->start();
     Timer2->start();
 }
 
-std::string TFMain::SettingsFile() const {
-    return baseFolder_ + kSettingsFileName;
-}
-
 bool TFMain::LoadSettings() {
-    LauncherSettings.clear();
-    baseFolder_ = platform::CurrentFolder();
-    LauncherSettings.push_back(baseFolder_);
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(SettingsFile(), error))
-        return false;
-    for (const Key& key : kKeys)
-        LauncherSettings.push_back(platform::SettingsTextToUtf8(
-            platform::GetProfileString(SettingsFile(), "main", key.name, key.fallback)));
-    return true;
+    runs_->BaseFolder = platform::CurrentFolder();
+    return ::LoadSettings(runs_->BaseFolder, LauncherSettings);
 }
 
 void TFMain::FormCreate() {
     const bool found = LoadSettings();
-    if (found && LauncherSettings[Installed] == "0") {
-        // The flag goes first, so the shortcut is tried once per installation.
-        platform::WriteProfileString(SettingsFile(), "main", "Installed", "1");
-        CreateDesktopShortcut(LauncherSettings[LinkName], LauncherSettings[BaseFolder], "Quenmor");
-    }
+    if (found)
+        DoFirstStart(LauncherSettings, platform::ExecutablePath(), ShortcutIcon);
     if (!found) {
         Terminating = true;
         Timer1->stop(); // no news and no run
@@ -322,12 +234,7 @@ void TFMain::FormCreate() {
 }
 
 void TFMain::UpdateRevision(const std::string& Revision) {
-    platform::WriteProfileString(SettingsFile(), "main", "AtRevision", Revision);
-    try {
-        recordedRevision_ = std::max(recordedRevision_, StrToInt(Revision));
-    } catch (const EConvertError&) {
-        // Not a revision a run stores; nothing to remember.
-    }
+    runs_->RecordRevision(Revision);
 }
 
 void TFMain::FormClose() {
@@ -339,7 +246,7 @@ void TFMain::FormClose() {
 
 void TFMain::Timer1Timer() {
     Timer1->stop();
-    if (LauncherSettings.size() <= RunCustom)
+    if (!SettingsComplete(LauncherSettings))
         return;
     // An address without a scheme is a web address ("www...") or a file of
     // the installation; an empty one shows an empty page.
@@ -347,7 +254,7 @@ void TFMain::Timer1Timer() {
     CreateBrowser();
     WebBrowser1->load(address.isEmpty()
                           ? QUrl(QStringLiteral("about:blank"))
-                          : QUrl::fromUserInput(address, QString::fromStdString(baseFolder_)));
+                          : QUrl::fromUserInput(address, QString::fromStdString(runs_->BaseFolder)));
     StartRun(false);
 }
 
@@ -382,121 +289,59 @@ void TFMain::Timer2Timer() {
 // Update runs.
 
 bool TFMain::RunActive() const {
-    return pending_ || (run_ && !run_->Finished());
+    return runs_->Active();
 }
 
 void TFMain::StartRun(bool fullCheck) {
-    // One run at a time: a check clicked before the automatic run began
-    // makes the automatic one unnecessary, and the buttons of a run are
-    // hidden as soon as its first notification arrives.
-    if (closing_ || RunActive() || LauncherSettings.size() <= UpdateKey)
-        return;
-    // A malformed key reaches the error box, and no run starts.
-    std::vector<signing::PublicKey> keys = signing::TrustedKeys(LauncherSettings[UpdateKey]);
-    // The floor as another launcher or quenmor-update may have raised it.
-    const std::int32_t trustedRevision = ReadTrustedRevision(SettingsFile());
-    Label3->setText(QString());
-    auto run = std::make_unique<GFilesThread>(*this, dispatcher_->Dispatcher());
-    run->UpdateUrl = LauncherSettings[UpdatesUrl];
-    run->FullCheck = fullCheck;
-    run->CreateBackup = StrToInt(LauncherSettings[CreateBackup]);
-    run->AtRevision = StrToInt(LauncherSettings[AtRevision]);
-    run->RecordedRevision = recordedRevision_;
-    run->TrustedRevision = trustedRevision;
-    run->TrustedKeys = std::move(keys);
-    run->HostsFolder = HostsFolder;
-    run->LauncherFile = platform::ExecutablePath();
-    run->LauncherProcessId = platform::ProcessId();
-    run->CoalesceProgress = true;
-    run->BatchNotifications = true;
-    pending_ = std::move(run);
-    TryStartPending();
+    runs_->HostsFolder = HostsFolder;
+    runs_->Start(LauncherSettings, fullCheck);
 }
 
-void TFMain::TryStartPending() {
-    if (!pending_)
-        return;
-    if (!lock_) {
-        try {
-            lock_ = platform::InstallLock::TryAcquire(baseFolder_);
-        } catch (...) {
-            pending_.reset();
-            throw;
-        }
-    }
-    if (!lock_) {
-        // Another launcher works on this installation: wait for it, with the
-        // game and the check out of reach meanwhile.
-        if (Label3->text() != QString::fromUtf8(kInstallationBusy)) {
-            LockCommands();
-            Label3->setText(QString::fromUtf8(kInstallationBusy));
-        }
-        poll_->start();
-        return;
-    }
-    if (run_) {
-        run_->WaitFor(); // an earlier run that has ended
-        run_.reset();
-    }
-    run_ = std::move(pending_);
-    runStatus_.clear();
-    LauncherLog().RunStarted(run_->SettingsText());
-    run_->Start();
+void TFMain::StopRun() {
+    runs_->CloseWait = CloseWait;
+    runs_->AbortWait = AbortWait;
+    runs_->Stop();
+}
+
+TDispatcher TFMain::RunDispatcher() {
+    return dispatcher_->Dispatcher();
+}
+
+void TFMain::CloseRunDispatcher() {
+    dispatcher_->Close();
+}
+
+void TFMain::SetStatusLine(const std::string& text) {
+    Label3->setText(QString::fromStdString(text));
+}
+
+void TFMain::SetCommands(const TCommandStates& states) {
+    ImgBtn1->setVisible(states.play);
+    ImgBtn2->setVisible(states.check);
+    ImgBtn5->setEnabled(states.options);
+}
+
+void TFMain::StartPolling() {
     poll_->start();
 }
 
-void TFMain::PollRun() {
-    if (pending_) {
-        Guarded([this] { TryStartPending(); });
-        return;
-    }
-    if (run_ && run_->Finished()) {
-        run_->WaitFor();
-        run_.reset();
-    }
-    if (!run_) {
-        lock_.reset();
-        poll_->stop();
-    }
+void TFMain::StopPolling() {
+    poll_->stop();
 }
 
-bool TFMain::WaitForRun(std::chrono::milliseconds limit) {
-    if (run_->WaitFor(std::chrono::milliseconds(0)))
-        return true;
-    // The run's notifications keep arriving while it finishes (a revision
-    // it reaches is still recorded); the player's input does not.
+void TFMain::WaitWithEvents(std::chrono::milliseconds limit, const std::function<bool()>& done) {
+    if (done())
+        return;
     QEventLoop loop;
     QTimer check;
     check.setInterval(10);
     connect(&check, &QTimer::timeout, &loop, [&] {
-        if (run_->Finished())
+        if (done())
             loop.quit();
     });
     QTimer::singleShot(limit, &loop, &QEventLoop::quit);
     check.start();
     loop.exec(QEventLoop::ExcludeUserInputEvents);
-    return run_->Finished();
-}
-
-void TFMain::StopRun() {
-    pending_.reset();
-    poll_->stop();
-    if (run_) {
-        run_->Terminate();
-        if (!WaitForRun(CloseWait)) {
-            run_->Abort();
-            WaitForRun(AbortWait);
-        }
-        if (run_->Finished()) {
-            run_->WaitFor();
-            run_.reset();
-        } else {
-            dispatcher_->Close();
-            abandoned_ = true;
-        }
-    }
-    if (!run_)
-        lock_.reset();
 }
 
 void TFMain::BeginFrame() {
@@ -516,97 +361,70 @@ void TFMain::SetRunControlUpdates(bool enabled) {
 }
 
 void TFMain::LockCommands() {
-    Trace("lock");
-    ImgBtn1->hide();
-    ImgBtn2->hide();
-    ImgBtn5->setEnabled(false);
+    runs_->Locked();
 }
 
 void TFMain::ShowStatus(const std::string& text) {
-    Trace("status", text);
-    runStatus_ = text;
+    runs_->Status(text);
     BeginFrame();
     Label3->setText(QString::fromStdString(text));
 }
 
 void TFMain::ShowRetry(const std::string& note) {
-    Trace("retry", note);
-    LauncherLog().Retry(note);
+    runs_->Retry(note);
 }
 
 void TFMain::ShowCause(const std::string& cause) {
-    Trace("failure", cause);
-    LauncherLog().Failure(cause);
+    runs_->Cause(cause);
 }
 
 void TFMain::ShowNote(const std::string& note) {
-    Trace("note", note);
-    LauncherLog().Note(note);
+    runs_->Note(note);
 }
 
 void TFMain::StoreTrustedRevision(const std::string& revision) {
-    Trace("trusted-revision", revision);
-    RaiseTrustedRevision(SettingsFile(), StrToInt(revision));
+    runs_->TrustedRevision(revision);
 }
 
 void TFMain::SetFileGaugeMax(std::int32_t value) {
-    Trace("gauge1-max", std::to_string(value));
+    runs_->Gauge("gauge1-max", value);
     BeginFrame();
     Gauge1->SetMaxValue(value);
 }
 
 void TFMain::SetTotalGaugeMax(std::int32_t value) {
-    Trace("gauge2-max", std::to_string(value));
+    runs_->Gauge("gauge2-max", value);
     BeginFrame();
     Gauge2->SetMaxValue(value);
 }
 
 void TFMain::SetFileProgress(std::int32_t value) {
-    Trace("gauge1", std::to_string(value));
+    runs_->Gauge("gauge1", value);
     BeginFrame();
     Gauge1->SetProgress(value);
 }
 
 void TFMain::SetTotalProgress(std::int32_t value) {
-    Trace("gauge2", std::to_string(value));
+    runs_->Gauge("gauge2", value);
     BeginFrame();
     Gauge2->SetProgress(value);
 }
 
 void TFMain::StoreRevision(const std::string& revision) {
-    Trace("revision", revision);
-    UpdateRevision(revision);
+    runs_->Revision(revision);
 }
 
 void TFMain::UnlockCommands() {
-    Trace("unlock");
-    LauncherLog().RunEnded(runStatus_);
-    ImgBtn1->show();
-    ImgBtn2->show();
-    ImgBtn5->setEnabled(true);
+    runs_->Unlocked();
 }
 
 // ---------------------------------------------------------------------------
 // Commands.
 
-void TFMain::StartRenameBatch() const {
-    const std::string batch = platform::ResolveCaseInsensitive(baseFolder_, "Rename.bat");
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(batch, error))
-        return;
-    try {
-        platform::StartProgram(batch, {}, baseFolder_);
-    } catch (const std::exception&) {
-        // Optional, and nothing the player needs to hear about.
-    }
-}
-
 void TFMain::ImgBtn1Click() {
-    if (LauncherSettings.size() <= RunCustom)
+    if (!SettingsComplete(LauncherSettings))
         return;
-    StartRenameBatch();
-    RunInOwnFolder(LauncherSettings[BaseFolder] +
-                   platform::CommandLineToLocal(LauncherSettings[RunCustom]));
+    StartGame(LauncherSettings);
     close();
 }
 
@@ -616,7 +434,7 @@ void TFMain::ImgBtn2Click() {
 
 void TFMain::ImgBtn3Click() {
     close();
-    StartRenameBatch();
+    StartRenameBatch(runs_->BaseFolder);
 }
 
 void TFMain::ImgBtn4Click() {

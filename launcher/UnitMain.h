@@ -1,10 +1,13 @@
-// The launcher's main window: the news, the progress of the update run, the
-// date and time, and the commands (play, check, cancel, close, options,
-// minimise, the project's site). Also start-up, settings, the first-run
-// shortcut and the record of the reached revision.
+// The launcher's main window in Qt: the news, the progress of the update run,
+// the date and time, and the commands (play, check, cancel, close, options,
+// minimise, the project's site). It draws and forwards its events; the
+// settings, the first start and the runs are the launcher core's
+// (LauncherSettings, LauncherRuns, Commands).
 #pragma once
 
 #include "GetFilesThr.h"
+#include "LauncherRuns.h"
+#include "LauncherSettings.h"
 #include "Messages.h"
 #include "Skin.h"
 
@@ -26,33 +29,8 @@ class TForm1;
 class TGauge;
 class TImgBtn;
 class TWindowDispatcher;
-namespace platform {
-class InstallLock;
-}
 
-// The launcher settings in memory: entry 0 the base folder (ending with the
-// separator), then the keys of section "main" of "Quenmor.ini" in this order.
-using TLauncherSettings = std::vector<std::string>;
-enum TSetting : std::size_t {
-    BaseFolder = 0,
-    NewsUrl = 1,
-    UpdatesUrl = 2,
-    LinkName = 3,
-    Installed = 4,
-    CreateBackup = 5,
-    AtRevision = 6,
-    RunCustom = 7,
-    // The public keys of signed update trees that this installation trusts.
-    UpdateKey = 8,
-};
-
-// Writes the shortcut that starts this launcher in `WorkingFolder`: a desktop
-// entry named `LinkName` on the desktop and in the applications menu. An
-// empty name makes none.
-void CreateDesktopShortcut(const std::string& LinkName, const std::string& WorkingFolder,
-                           const std::string& Description);
-
-class TFMain : public QWidget, public TUpdateTarget {
+class TFMain : public QWidget, public TUpdateTarget, private TRunWindow {
     Q_OBJECT
 
 public:
@@ -123,7 +101,7 @@ public:
     bool RunActive() const;
     // The run could not be brought to an end when the window closed: the
     // program must end without waiting for it.
-    bool RunAbandoned() const { return abandoned_; }
+    bool RunAbandoned() const { return runs_->Abandoned(); }
 
     TLauncherSettings LauncherSettings;
     TForm1* Form1 = nullptr; // the options dialog
@@ -154,40 +132,34 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    std::string SettingsFile() const;
     void CreateControls();
     // Makes the news browser, once.
     void CreateBrowser();
     // Starts an update run (the automatic one or a full check).
     void StartRun(bool fullCheck);
-    // Starts the prepared run once the installation is free.
-    void TryStartPending();
-    void PollRun();
     // Ends the run on close: asks it to stop, waits a bounded time.
     void StopRun();
-    bool WaitForRun(std::chrono::milliseconds limit);
-    // Starts the installation's "Rename.bat", if it has one.
-    void StartRenameBatch() const;
     // Holds back redraws of the run's controls until the frame ends.
     void BeginFrame();
     void EndFrame();
     // The status line and the gauges, which a run redraws.
     void SetRunControlUpdates(bool enabled);
 
+    // What the runs ask of the window.
+    TDispatcher RunDispatcher() override;
+    void CloseRunDispatcher() override;
+    void SetStatusLine(const std::string& text) override;
+    void SetCommands(const TCommandStates& states) override;
+    void StartPolling() override;
+    void StopPolling() override;
+    void WaitWithEvents(std::chrono::milliseconds limit,
+                        const std::function<bool()>& done) override;
+
     TSkinDrag drag_;
-    std::string baseFolder_; // kept for revisions recorded after FormClose
     std::unique_ptr<TWindowDispatcher> dispatcher_;
-    std::unique_ptr<GFilesThread> pending_; // prepared, waiting for the lock
-    std::unique_ptr<GFilesThread> run_;     // started, not yet cleaned up
-    std::unique_ptr<platform::InstallLock> lock_;
+    std::unique_ptr<TLauncherRuns> runs_; // the base folder kept after FormClose
     QTimer* poll_ = nullptr;  // watches the run and the lock
     QTimer* frame_ = nullptr; // ends the current frame of redraws
     bool closing_ = false;
-    bool abandoned_ = false;
     bool painted_ = false;
-    // The highest revision recorded in this process: the revision read at
-    // start-up stays what runs are given, but no signed manifest below this
-    // one is taken.
-    std::int32_t recordedRevision_ = 0;
-    std::string runStatus_; // the run's last status text, for the log
 };

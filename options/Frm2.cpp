@@ -26,29 +26,6 @@
 
 namespace {
 
-// Entries of the launcher's settings list that the dialog uses.
-constexpr std::size_t kBaseFolder = 0;
-constexpr std::size_t kCreateBackup = 5;
-
-constexpr std::string_view kSettingsFileName = "Quenmor.ini";
-
-struct Resolution {
-    int Width;
-    int Height;
-    const char* Text;
-};
-// The game tells the modes apart by width + height.
-constexpr std::array<Resolution, 5> kResolutions{{
-    {640, 480, "640x480"},
-    {800, 600, "800x600"},
-    {1024, 768, "1024x768"},
-    {1280, 1024, "1280x1024"},
-    {1920, 1080, "1920x1080"},
-}};
-constexpr std::array<int, 2> kColorBits{32, 16};
-constexpr std::array<int, 4> kRefreshRates{60, 75, 85, 100};
-constexpr int kLootModes = 5;
-
 // The colours of the dialog's controls over the dark skin.
 const QColor kTextColor(202, 202, 202);
 const QColor kButtonTextColor(232, 232, 232);
@@ -167,55 +144,13 @@ private:
     }
 };
 
-// An integer of option.ini; a missing key or a text that is no integer gives
-// the default.
-int ReadInteger(const std::string& file, std::string_view section, std::string_view key,
-                int defaultValue) {
-    const std::string text = platform::GetProfileString(file, section, key, "");
-    try {
-        return StrToInt(text);
-    } catch (const EConvertError&) {
-        return defaultValue;
-    }
-}
-
-bool ReadBool(const std::string& file, std::string_view section, std::string_view key,
-              std::string_view defaultText) {
-    return StrToBool(platform::GetProfileString(file, section, key, defaultText));
-}
-
-int ResolutionIndex(std::int64_t sum) {
-    for (std::size_t i = 0; i < kResolutions.size(); ++i)
-        if (std::int64_t{kResolutions[i].Width} + kResolutions[i].Height == sum)
-            return static_cast<int>(i);
-    return -1;
-}
-
-template <std::size_t N> int IndexOf(const std::array<int, N>& values, int value) {
-    for (std::size_t i = 0; i < N; ++i)
-        if (values[i] == value)
-            return static_cast<int>(i);
-    return -1;
-}
-
-// The entry of a table that belongs to a list's selection, or null.
-template <typename T, std::size_t N> const T* Selected(const std::array<T, N>& table, int index) {
-    return index >= 0 && static_cast<std::size_t>(index) < N
-               ? &table[static_cast<std::size_t>(index)]
-               : nullptr;
-}
-
-const char* BoolText(bool value) {
-    return value ? "true" : "false";
-}
-
 } // namespace
 
 TForm1::TForm1(QWidget* mainWindow, std::vector<std::string>& launcherSettings)
     : QWidget(mainWindow, Qt::Dialog | Qt::FramelessWindowHint), MainWindow(mainWindow),
       LauncherSettings(launcherSettings) {
     setFixedSize(220, 300);
-    setWindowTitle(QStringLiteral("Настройки"));
+    setWindowTitle(QString::fromUtf8(game_options_text::Title));
     CheckStyle = new DarkControlsStyle;
 
     const auto label = [this](int left, int top, int width, int height, const QString& text,
@@ -268,30 +203,34 @@ TForm1::TForm1(QWidget* mainWindow, std::vector<std::string>& launcherSettings)
         return control;
     };
 
+    namespace text = game_options_text;
+    const auto items = [](const auto& texts) {
+        QStringList shown;
+        for (const char* item : texts)
+            shown << QString::fromUtf8(item);
+        return shown;
+    };
     QStringList resolutions;
-    for (const Resolution& resolution : kResolutions)
+    for (const TResolution& resolution : kResolutions)
         resolutions << QString::fromLatin1(resolution.Text);
 
-    Label6 = label(39, 42, 143, 13, QStringLiteral("Настройки обновления "), true);
-    CheckBox3 = checkBox(30, 58, 160, 17, QStringLiteral("Создание резервной копии"));
-    Label5 = label(49, 88, 123, 13, QStringLiteral("Игровые настройки "), true);
-    Label1 = label(20, 111, 69, 13, QStringLiteral("Разрешение :"), false);
+    Label6 = label(39, 42, 143, 13, QString::fromUtf8(text::UpdateSettings), true);
+    CheckBox3 = checkBox(30, 58, 160, 17, QString::fromUtf8(text::CreateBackup));
+    Label5 = label(49, 88, 123, 13, QString::fromUtf8(text::GameSettings), true);
+    Label1 = label(20, 111, 69, 13, QString::fromUtf8(text::Resolution), false);
     ComboBox1 = list(100, 108, 100, 21, resolutions);
-    Label2 = label(20, 135, 79, 13, QStringLiteral("Глубина цвета :"), false);
-    ComboBox2 = list(100, 132, 100, 21, {QStringLiteral("32 Бит"), QStringLiteral("16 Бит")});
-    Label3 = label(20, 159, 48, 13, QStringLiteral("Частота :"), false);
+    Label2 = label(20, 135, 79, 13, QString::fromUtf8(text::ColourDepth), false);
+    ComboBox2 = list(100, 132, 100, 21, items(kColourBitsTexts));
+    Label3 = label(20, 159, 48, 13, QString::fromUtf8(text::RefreshRate), false);
     ComboBox3 = list(100, 156, 100, 21,
-                     {QStringLiteral("60 Гц"), QStringLiteral("75 Гц"), QStringLiteral("85 Гц"),
-                      QStringLiteral("100 Гц")});
-    CheckBox1 = checkBox(35, 182, 150, 17, QStringLiteral("Минимальные настройки"));
-    CheckBox2 = checkBox(62, 200, 97, 17, QStringLiteral("Полный экран"));
-    Label4 = label(32, 224, 24, 13, QStringLiteral("Лут :"), false);
+                     items(kRefreshRateTexts));
+    CheckBox1 = checkBox(35, 182, 150, 17, QString::fromUtf8(text::KeepMinFrameRate));
+    CheckBox2 = checkBox(62, 200, 97, 17, QString::fromUtf8(text::FullScreen));
+    Label4 = label(32, 224, 24, 13, QString::fromUtf8(text::PartyLooting), false);
     ComboBox4 = list(66, 221, 127, 21,
-                     {QStringLiteral("Нашедшему"), QStringLiteral("Случайно"),
-                      QStringLiteral("Случайно (вкл. споил)"), QStringLiteral("По очереди"),
-                      QStringLiteral("По очереди (вкл. споил)")});
-    SpeedButton1 = button(48, 256, 59, 25, QStringLiteral("Принять"));
-    SpeedButton2 = button(114, 256, 59, 25, QStringLiteral("Отмена"));
+                     items(kLootTexts));
+    SpeedButton1 = button(48, 256, 59, 25, QString::fromUtf8(text::Accept));
+    SpeedButton2 = button(114, 256, 59, 25, QString::fromUtf8(text::Cancel));
 
     // Tab order: the lists and switches from top to bottom, the backup switch last.
     QWidget::setTabOrder(ComboBox1, ComboBox2);
@@ -314,8 +253,7 @@ TForm1::~TForm1() {
 }
 
 std::string TForm1::OptionFile() {
-    // Installations copied from Windows may spell the names in another case.
-    return platform::ResolveCaseInsensitive(platform::CurrentFolder(), "system/option.ini");
+    return OptionFileOf(platform::CurrentFolder());
 }
 
 void TForm1::FormCreate() {
@@ -325,37 +263,38 @@ void TForm1::FormCreate() {
     LoadOptions(OptionFile());
 }
 
-void TForm1::LoadOptions(const std::string& file) {
-    const std::int64_t sum = std::int64_t{ReadInteger(file, "Video", "GamePlayViewportX", 0)} +
-                             ReadInteger(file, "Video", "GamePlayViewportY", 0);
-    ComboBox1->setCurrentIndex(ResolutionIndex(sum));
-    ComboBox2->setCurrentIndex(IndexOf(kColorBits, ReadInteger(file, "Video", "ColorBits", 0)));
-    ComboBox3->setCurrentIndex(
-        IndexOf(kRefreshRates, ReadInteger(file, "Video", "RefreshRate", 0)));
-    CheckBox1->setChecked(ReadBool(file, "Video", "IsKeepMinFrameRate", "true"));
-    CheckBox2->setChecked(ReadBool(file, "Video", "StartupFullScreen", "false"));
-    const int loot = ReadInteger(file, "Game", "PartyLooting", 0);
-    ComboBox4->setCurrentIndex(loot >= 0 && loot < kLootModes ? loot : -1);
-    if (LauncherSettings.size() > kCreateBackup && LauncherSettings[kCreateBackup] == "1")
-        CheckBox3->setChecked(true);
+TGameOptions TForm1::Choices() const {
+    TGameOptions options;
+    options.Resolution = ComboBox1->currentIndex();
+    options.ColourBits = ComboBox2->currentIndex();
+    options.RefreshRate = ComboBox3->currentIndex();
+    options.KeepMinFrameRate = CheckBox1->isChecked();
+    options.FullScreen = CheckBox2->isChecked();
+    options.PartyLooting = ComboBox4->currentIndex();
+    options.CreateBackup = CheckBox3->isChecked();
+    return options;
 }
 
-void TForm1::SaveOptions(const std::string& file) {
-    using platform::WriteProfileString;
-    // A list without a selection leaves its keys as they are stored.
-    if (const Resolution* resolution = Selected(kResolutions, ComboBox1->currentIndex())) {
-        WriteProfileString(file, "Video", "GamePlayViewportX", std::to_string(resolution->Width));
-        WriteProfileString(file, "Video", "GamePlayViewportY", std::to_string(resolution->Height));
+void TForm1::ShowChoices(const TGameOptions& options) {
+    ComboBox1->setCurrentIndex(options.Resolution);
+    ComboBox2->setCurrentIndex(options.ColourBits);
+    ComboBox3->setCurrentIndex(options.RefreshRate);
+    CheckBox1->setChecked(options.KeepMinFrameRate);
+    CheckBox2->setChecked(options.FullScreen);
+    ComboBox4->setCurrentIndex(options.PartyLooting);
+    CheckBox3->setChecked(options.CreateBackup);
+}
+
+void TForm1::LoadOptions(const std::string& file) {
+    // What was read before a switch that holds no Boolean is shown all the same.
+    TGameOptions options = Choices();
+    try {
+        LoadGameOptions(file, LauncherSettings, options);
+    } catch (...) {
+        ShowChoices(options);
+        throw;
     }
-    if (const int* bits = Selected(kColorBits, ComboBox2->currentIndex()))
-        WriteProfileString(file, "Video", "ColorBits", std::to_string(*bits));
-    if (const int* rate = Selected(kRefreshRates, ComboBox3->currentIndex()))
-        WriteProfileString(file, "Video", "RefreshRate", std::to_string(*rate));
-    WriteProfileString(file, "Video", "IsKeepMinFrameRate", BoolText(CheckBox1->isChecked()));
-    WriteProfileString(file, "Video", "StartupFullScreen", BoolText(CheckBox2->isChecked()));
-    const int loot = ComboBox4->currentIndex();
-    if (loot >= 0 && loot < kLootModes)
-        WriteProfileString(file, "Game", "PartyLooting", std::to_string(loot));
+    ShowChoices(options);
 }
 
 void TForm1::Open() {
@@ -378,20 +317,7 @@ void TForm1::Open() {
 }
 
 void TForm1::SpeedButton1Click() {
-    const std::string file = OptionFile();
-    std::error_code error;
-    // Without the game's options there is nothing to store, not even the
-    // backup switch.
-    if (std::filesystem::exists(file, error)) {
-        SaveOptions(file);
-        if (LauncherSettings.size() > kCreateBackup) {
-            LauncherSettings[kCreateBackup] = std::string(CheckBox3->isChecked() ? "1" : "0");
-            std::string settingsFile = LauncherSettings[kBaseFolder];
-            settingsFile.append(kSettingsFileName);
-            platform::WriteProfileString(settingsFile, "main", "CreateBackup",
-                                         LauncherSettings[kCreateBackup]);
-        }
-    }
+    SaveGameOptions(OptionFile(), Choices(), LauncherSettings);
     CloseDialog();
 }
 

@@ -4,6 +4,7 @@
 // window is disabled.
 #pragma once
 
+#include "GameOptions.h"
 #include "Skin.h"
 
 #include <QImage>
@@ -79,7 +80,9 @@ protected:
 private:
     void CloseDialog();
     void LoadOptions(const std::string& file);
-    void SaveOptions(const std::string& file);
+    // The controls' choices, and the controls set to `options`.
+    TGameOptions Choices() const;
+    void ShowChoices(const TGameOptions& options);
 
     QPointer<QWidget> MainWindow;
     std::vector<std::string>& LauncherSettings;
