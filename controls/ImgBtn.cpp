@@ -67,36 +67,46 @@ void TImgBtn::paintEvent(QPaintEvent* /*event*/) {
     painter.drawPixmap(0, 0, picture_);
 }
 
+void TImgBtn::Apply(const TButtonStep& step, const TWMMouse& msg) {
+    if (step.Show) {
+        switch (*step.Show) {
+        case TButtonPicture::Normal:
+            Show(pic_);
+            break;
+        case TButtonPicture::Hover:
+            Show(picUp_);
+            break;
+        case TButtonPicture::Pressed:
+            Show(picDown_);
+            break;
+        }
+    }
+    if (step.Raise) {
+        switch (*step.Raise) {
+        case TButtonEvent::Down:
+            Raise(OnMouseDown, msg);
+            break;
+        case TButtonEvent::Enter:
+            Raise(OnMouseEnter, msg);
+            break;
+        case TButtonEvent::Leave:
+            Raise(OnMouseLeave, msg);
+            break;
+        case TButtonEvent::Up:
+            Raise(OnMouseUp, msg);
+            break;
+        }
+    }
+}
+
 // Qt hands enter and leave notices to disabled widgets as well, so a disabled
 // button still lights up under the pointer.
 void TImgBtn::enterEvent(QEnterEvent* /*event*/) {
-    PointerEntered();
+    Apply(PointerEntered());
 }
 
 void TImgBtn::leaveEvent(QEvent* /*event*/) {
-    PointerLeft();
-}
-
-void TImgBtn::PointerEntered() {
-    if (pointerInside_)
-        return;
-    pointerInside_ = true;
-    if (!Supported)
-        return;
-    MouseInside = true;
-    Show(Pressed ? picDown_ : picUp_);
-    Raise(OnMouseEnter, TWMMouse{});
-}
-
-void TImgBtn::PointerLeft() {
-    if (!pointerInside_)
-        return;
-    pointerInside_ = false;
-    if (!Supported)
-        return;
-    MouseInside = false;
-    Show(pic_);
-    Raise(OnMouseLeave, TWMMouse{});
+    Apply(PointerLeft());
 }
 
 void TImgBtn::mousePressEvent(QMouseEvent* event) {
@@ -105,13 +115,7 @@ void TImgBtn::mousePressEvent(QMouseEvent* event) {
     event->accept();
     if (event->button() != Qt::LeftButton)
         return;
-    clickPending_ = true;
-    if (!Supported)
-        return;
-    Pressed = true;
-    if (MouseInside)
-        Show(picDown_);
-    Raise(OnMouseDown, MouseMessage(TWMMouse::WM_LBUTTONDOWN, *event));
+    Apply(LeftPressed(), MouseMessage(TWMMouse::WM_LBUTTONDOWN, *event));
 }
 
 // While a button is held Qt keeps the pointer's events with this widget and
@@ -119,30 +123,22 @@ void TImgBtn::mousePressEvent(QMouseEvent* event) {
 void TImgBtn::mouseMoveEvent(QMouseEvent* event) {
     event->accept();
     if (rect().contains(event->position().toPoint()))
-        PointerEntered();
+        Apply(PointerEntered());
     else
-        PointerLeft();
+        Apply(PointerLeft());
 }
 
 void TImgBtn::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
     if (event->button() != Qt::LeftButton)
         return;
-    if (clickPending_) {
-        clickPending_ = false;
-        if (rect().contains(event->position().toPoint())) {
-            const QPointer<TImgBtn> alive(this);
-            emit clicked();
-            if (!alive) // the click handler got rid of the button
-                return;
-        }
+    if (LeftReleased(rect().contains(event->position().toPoint()))) {
+        const QPointer<TImgBtn> alive(this);
+        emit clicked();
+        if (!alive) // the click handler got rid of the button
+            return;
     }
-    if (!Supported)
-        return;
-    Pressed = false;
-    if (MouseInside)
-        Show(picUp_);
-    Raise(OnMouseUp, MouseMessage(TWMMouse::WM_LBUTTONUP, *event));
+    Apply(ReleaseDone(), MouseMessage(TWMMouse::WM_LBUTTONUP, *event));
 }
 
 // The second press of a double click: no pressed picture and no click to
@@ -150,5 +146,5 @@ void TImgBtn::mouseReleaseEvent(QMouseEvent* event) {
 void TImgBtn::mouseDoubleClickEvent(QMouseEvent* event) {
     event->accept();
     if (event->button() == Qt::LeftButton)
-        clickPending_ = false;
+        DoubleClickPressed();
 }

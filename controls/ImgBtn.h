@@ -2,6 +2,8 @@
 // caption, no focus, no keyboard.
 #pragma once
 
+#include "ImageButton.h"
+
 #include <QPixmap>
 #include <QWidget>
 
@@ -35,7 +37,10 @@ TWMMouse MouseMessage(unsigned msg, const QMouseEvent& event);
 
 using TOnMouseEvent = std::function<void(const TWMMouse& Msg)>;
 
-class TImgBtn : public QWidget {
+// The button's state and its rules are TImageButton's, which the Win32
+// window's button shares; this side turns Qt's events into its notices and
+// its answers into pictures, events and clicks.
+class TImgBtn : public QWidget, private TImageButton {
     Q_OBJECT
 
 public:
@@ -53,8 +58,8 @@ public:
     const QPixmap& Picture() const { return picture_; } // the one shown
 
     // While false the button switches no picture and raises none of its own
-    // four events; it still clicks.
-    bool Supported = true;
+    // four events; it still clicks. True at first.
+    using TImageButton::Supported;
 
     TOnMouseEvent OnMouseDown;
     TOnMouseEvent OnMouseEnter;
@@ -78,15 +83,8 @@ private:
     friend struct TImgBtnProbe; // the tests read the private state
 
     void Show(const QPixmap& picture);
-    // The pointer came over the button or went off it.
-    void PointerEntered();
-    void PointerLeft();
+    // Shows the step's picture, then raises its event with `msg`.
+    void Apply(const TButtonStep& step, const TWMMouse& msg = {});
 
     QPixmap pic_, picUp_, picDown_, picture_;
-    bool MouseInside = false;
-    bool Pressed = false;
-    bool clickPending_ = false;
-    // Where the pointer is as far as the button has been told, kept also
-    // while Supported is false; repeated enter or leave notices are dropped.
-    bool pointerInside_ = false;
 };

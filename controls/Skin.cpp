@@ -1,4 +1,5 @@
 #include "Skin.h"
+#include "SkinOutline.h"
 
 #include <QEvent>
 #include <QPainter>
@@ -6,7 +7,8 @@
 #include <QRect>
 #include <QWidget>
 
-#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -14,43 +16,17 @@ QRegion SkinRegion(const QImage& skin) {
     if (skin.isNull())
         return {};
     const QImage image = skin.convertToFormat(QImage::Format_RGB32);
-    const int width = image.width();
-    const int height = image.height();
-    constexpr QRgb rgbMask = 0x00FFFFFF;
-    const QRgb key = image.pixel(0, 0) & rgbMask;
+    // QImage rows are 4-byte aligned, so an RGB32 row is whole pixels.
+    const auto* pixels = reinterpret_cast<const std::uint32_t*>(image.constBits());
+    const int stride = static_cast<int>(image.bytesPerLine() / 4);
+    const std::vector<TOutlineRect> outline =
+        SkinOutline(pixels, image.width(), image.height(), stride);
 
-    // The region in QRegion's own form: rows cut into bands of equal height,
-    // each band a run of non-touching rectangles from left to right, and
-    // neighbouring rows with the same runs merged into one band.
+    // Already in QRegion's own banded form.
     std::vector<QRect> rects;
-    std::vector<std::pair<int, int>> runs, bandRuns; // [first, last] columns
-    std::size_t bandStart = 0;
-    for (int y = 0; y < height; ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        runs.clear();
-        int x = 0;
-        while (x < width) {
-            while (x < width && (line[x] & rgbMask) == key)
-                ++x;
-            if (x == width)
-                break;
-            const int first = x;
-            while (x < width && (line[x] & rgbMask) != key)
-                ++x;
-            runs.emplace_back(first, x - 1);
-        }
-        if (!runs.empty() && runs == bandRuns && y > 0 && bandStart < rects.size() &&
-            rects[bandStart].bottom() == y - 1) {
-            for (std::size_t i = bandStart; i < rects.size(); ++i)
-                rects[i].setBottom(y);
-            continue;
-        }
-        bandStart = rects.size();
-        bandRuns = runs;
-        for (const auto& [first, last] : runs)
-            rects.emplace_back(QPoint(first, y), QPoint(last, y));
-    }
-
+    rects.reserve(outline.size());
+    for (const TOutlineRect& r : outline)
+        rects.emplace_back(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top);
     QRegion region;
     if (!rects.empty())
         region.setRects(rects.data(), static_cast<int>(rects.size()));
@@ -126,9 +102,7 @@ void ApplySkin(QWidget& window, const QImage& skin) {
 }
 
 void TSkinDrag::MouseDown(int x, int y) {
-    Dragging = true;
-    DragX = x;
-    DragY = y;
+    TWindowDrag::MouseDown(x, y);
     CompositorAsked = false;
 }
 
@@ -138,14 +112,15 @@ void TSkinDrag::MouseMove(QWidget& window, int x, int y) {
     if (ByCompositor && !CompositorAsked) {
         CompositorAsked = true;
         if (StartCompositorMove(window)) {
-            Dragging = false;
+            TWindowDrag::MouseUp();
             return;
         }
     }
-    window.move(window.x() + x - DragX, window.y());
-    window.move(window.x(), window.y() + y - DragY);
-}
-
-void TSkinDrag::MouseUp() {
-    Dragging = false;
+    const int top = window.y();
+    const std::optional<TWindowPos> to = TWindowDrag::MouseMove(x, y, window.x(), top);
+    if (!to)
+        return;
+    // Two moves, the left edge first, each from where the window is by then.
+    window.move(to->Left, window.y());
+    window.move(window.x(), window.y() + to->Top - top);
 }

@@ -2,6 +2,7 @@
 // skin picture, and is moved by dragging its own surface.
 #pragma once
 
+#include "WindowDrag.h"
 #include "WindowSystem.h"
 
 #include <QImage>
@@ -10,7 +11,8 @@
 class QWidget;
 
 // The pixels of `skin` whose colour differs from its key colour (the colour of
-// its top-left pixel, compared exactly), within the skin's rectangle.
+// its top-left pixel, compared exactly), within the skin's rectangle: its
+// SkinOutline.
 QRegion SkinRegion(const QImage& skin);
 
 // Paints `skin` once, unscaled, at the window's top-left corner as its
@@ -23,12 +25,10 @@ QRegion SkinRegion(const QImage& skin);
 // before.
 void ApplySkin(QWidget& window, const QImage& skin);
 
-// The drag state of one window. The window calls these from its own mouse
-// handlers; presses on enabled child controls never reach them.
-struct TSkinDrag {
-    bool Dragging = false;
-    int DragX = 0; // the pointer position in window coordinates when the button went down
-    int DragY = 0;
+// The drag state of one window: TWindowDrag's, which the Win32 window shares,
+// and the compositor's part of a drag. The window calls these from its own
+// mouse handlers; presses on enabled child controls never reach them.
+struct TSkinDrag : TWindowDrag {
     // Whether the compositor moves the window (CompositorPlacesWindows() when
     // the drag state is made).
     bool ByCompositor = CompositorPlacesWindows();
@@ -45,6 +45,4 @@ struct TSkinDrag {
     // never sees that release). When it refuses, this press moves the window
     // as above.
     void MouseMove(QWidget& window, int x, int y);
-    // Any button ends the drag.
-    void MouseUp();
 };
