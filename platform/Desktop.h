@@ -17,15 +17,20 @@ struct Shortcut {
     std::string icon;        // an icon file's path, or empty (Windows shows the program's own)
 };
 
-// Makes `shortcut` on the user's desktop: "<name>.lnk" in the desktop folder
-// on Windows, "<name>.desktop" on the desktop and in the applications menu
-// elsewhere. A path separator in the name becomes "_", so that the file
-// stays in its folder. Returns whether the desktop's one was written.
+// Makes `shortcut` on the user's desktop, replacing one of the same name:
+// "<name>.lnk" in the desktop folder on Windows, "<name>.desktop" on the
+// desktop and in the applications menu elsewhere. A path separator in the
+// name becomes "_", so that the file stays in its folder; on Windows so does
+// every other character that a file name cannot hold, a long name is cut
+// short, and the paths may use "/" as well as "\". Writes nothing for an
+// empty name. Returns whether the desktop's one was written.
 bool CreateDesktopShortcut(const Shortcut& shortcut);
 
 // The folder for the launcher's state that outlives a run, its log among it:
-// on Windows %LOCALAPPDATA%\Quenmor; elsewhere $XDG_STATE_HOME (else
-// $HOME/.local/state) + "/quenmor".
+// on Windows %LOCALAPPDATA%\Quenmor (without the variable, in the shell's
+// local application data folder); elsewhere $XDG_STATE_HOME (else
+// $HOME/.local/state) + "/quenmor". The folder is not made here: whoever
+// writes in it makes it.
 std::string StateFolder();
 
 // The user's desktop folder: on Windows the shell's desktop folder; elsewhere
@@ -33,7 +38,9 @@ std::string StateFolder();
 // else $HOME/Desktop.
 std::string DesktopFolder();
 
-// What follows is of freedesktop.org desktops only.
+// What follows is of freedesktop.org desktops only, and so is left out of
+// the Windows build.
+#ifndef _WIN32
 
 // The folder of the user's applications menu entries: $XDG_DATA_HOME (else
 // $HOME/.local/share) + "/applications".
@@ -60,5 +67,7 @@ std::string DesktopEntryText(const DesktopEntry& entry);
 // Returns whether the file was written.
 bool WriteDesktopEntry(const std::string& folder, const std::string& fileName,
                        const DesktopEntry& entry);
+
+#endif // _WIN32
 
 } // namespace platform
