@@ -3,8 +3,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 
-#include <algorithm>
-#include <cstdint>
 
 TGauge::TGauge(QWidget* owner) : QWidget(owner) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -13,30 +11,13 @@ TGauge::TGauge(QWidget* owner) : QWidget(owner) {
 }
 
 void TGauge::SetMaxValue(int value) {
-    if (value < 0)
-        throw EGaugeError("Gauge maximum must not be negative");
-    if (value == maxValue_)
-        return;
-    maxValue_ = value;
-    progress_ = std::min(progress_, maxValue_);
-    Invalidate();
-}
-
-void TGauge::SetProgress(int value) {
-    const int before = PercentDone();
-    progress_ = std::clamp(value, 0, maxValue_);
-    if (PercentDone() != before)
+    if (value_.SetMaxValue(value))
         Invalidate();
 }
 
-int TGauge::PercentDone() const {
-    if (maxValue_ == 0)
-        return 0;
-    return static_cast<int>(std::int64_t{progress_} * 100 / maxValue_);
-}
-
-int TGauge::FillWidth() const {
-    return static_cast<int>(std::int64_t{width()} * PercentDone() / 100);
+void TGauge::SetProgress(int value) {
+    if (value_.SetProgress(value))
+        Invalidate();
 }
 
 void TGauge::SetBackColor(const QColor& colour) {

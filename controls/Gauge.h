@@ -2,16 +2,10 @@
 // from the left edge in the fore colour over the back colour.
 #pragma once
 
-#include "Errors.h"
+#include "GaugeValue.h"
 
 #include <QColor>
 #include <QWidget>
-
-// A gauge was given a value it cannot show.
-class EGaugeError : public Exception {
-public:
-    using Exception::Exception;
-};
 
 class TGauge : public QWidget {
     Q_OBJECT
@@ -22,17 +16,17 @@ public:
     // The range is 0..MaxValue (100 until set). A maximum below the current
     // progress lowers the progress to it; a negative one raises EGaugeError
     // and changes nothing.
-    int MaxValue() const { return maxValue_; }
+    int MaxValue() const { return value_.MaxValue(); }
     void SetMaxValue(int value);
 
     // Clamped into 0..MaxValue.
-    int Progress() const { return progress_; }
+    int Progress() const { return value_.Progress(); }
     void SetProgress(int value);
 
     // Whole percent done, rounded down; 0 while the maximum is 0.
-    int PercentDone() const;
+    int PercentDone() const { return value_.PercentDone(); }
     // Columns filled from the left edge: width × PercentDone / 100, rounded down.
-    int FillWidth() const;
+    int FillWidth() const { return value_.FillWidth(width()); }
 
     QColor BackColor() const { return backColor_; }
     void SetBackColor(const QColor& colour);
@@ -49,8 +43,7 @@ protected:
 private:
     void Invalidate();
 
-    int maxValue_ = 100;
-    int progress_ = 0;
+    TGaugeValue value_;
     QColor backColor_ = Qt::white;
     QColor foreColor_ = Qt::black;
     int repaintRequests_ = 0;

@@ -33,6 +33,11 @@ bool CreateDesktopShortcut(const Shortcut& shortcut);
 // writes in it makes it.
 std::string StateFolder();
 
+// Opens `url` (UTF-8) in the user's web browser, without waiting: on Windows
+// through the shell, elsewhere through xdg-open. Returns whether that could
+// be started.
+bool OpenInBrowser(const std::string& url);
+
 // The user's desktop folder: on Windows the shell's desktop folder; elsewhere
 // XDG_DESKTOP_DIR from the user's user-dirs.dirs,
 // else $HOME/Desktop.

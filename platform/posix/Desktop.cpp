@@ -166,4 +166,9 @@ bool CreateDesktopShortcut(const Shortcut& shortcut) {
     return written;
 }
 
+bool OpenInBrowser(const std::string& url) {
+    const std::string opener = FindOnPath("xdg-open");
+    return !opener.empty() && StartDetached(opener, {url}, "/");
+}
+
 } // namespace platform

@@ -7,6 +7,7 @@
 #include "WindowsApi.h"
 
 #include <objbase.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
@@ -178,6 +179,13 @@ bool CreateDesktopShortcut(const Shortcut& shortcut) {
         return false;
     // Saving over a link of the same name replaces it.
     return SUCCEEDED(file->Save(path.c_str(), TRUE));
+}
+
+bool OpenInBrowser(const std::string& url) {
+    // The shell answers a value above 32 when it started the handler.
+    const HINSTANCE result =
+        ::ShellExecuteW(nullptr, L"open", Wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
 } // namespace platform
