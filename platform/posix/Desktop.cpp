@@ -166,4 +166,8 @@ bool CreateDesktopShortcut(const Shortcut& shortcut) {
     return written;
 }
 
+void PreferCurrentBrowserMode(const std::string&) {
+    // The news browser here is Qt's own engine, which has no old modes.
+}
+
 } // namespace platform
