@@ -3,21 +3,12 @@
 // waits until it has run and gets back whatever it raised.
 #pragma once
 
-#include "Errors.h"
 #include "GetFilesThr.h"
+#include "WindowClosed.h"
 
 #include <memory>
 
 class QObject;
-
-// A notification was refused because the window it was meant for is gone (or
-// its event loop has ended). The run that sent it ends with it.
-class EWindowClosed : public Exception {
-public:
-    using Exception::Exception;
-};
-
-inline constexpr const char* kWindowClosedText = "The window was closed";
 
 // The dispatcher of one window. Made on the window's thread; the dispatchers
 // it gives out may be called from any thread, also after this object is gone.

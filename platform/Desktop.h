@@ -43,6 +43,17 @@ bool OpenInBrowser(const std::string& url);
 // else $HOME/Desktop.
 std::string DesktopFolder();
 
+// Has the system's web browser control show the pages of the program whose
+// file name (without folder, e.g. "Quenmor.exe") is given in the browser's
+// current document mode, as the browser itself shows them, rather than in
+// the mode of old pages that the control keeps for programs that do not ask
+// (on Windows, the program's value under the current user's
+// FEATURE_BROWSER_EMULATION key). For this user only; nothing is asked of
+// the player. A failure is ignored: the control then shows the pages in its
+// old mode. Does nothing for an empty name, and nothing elsewhere than on
+// Windows, whose news browser is another engine.
+void PreferCurrentBrowserMode(const std::string& programFileName);
+
 // What follows is of freedesktop.org desktops only, and so is left out of
 // the Windows build.
 #ifndef _WIN32

@@ -171,4 +171,8 @@ bool OpenInBrowser(const std::string& url) {
     return !opener.empty() && StartDetached(opener, {url}, "/");
 }
 
+void PreferCurrentBrowserMode(const std::string&) {
+    // The news browser here is Qt's own engine, which has no old modes.
+}
+
 } // namespace platform

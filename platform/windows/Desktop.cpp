@@ -188,4 +188,23 @@ bool OpenInBrowser(const std::string& url) {
     return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
+void PreferCurrentBrowserMode(const std::string& programFileName) {
+    if (programFileName.empty())
+        return;
+    // Documents shown in the mode of Internet Explorer 11, whatever their
+    // own !DOCTYPE asks for: the newest that the control has.
+    constexpr DWORD kInternetExplorer11 = 11001;
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER,
+                          L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\"
+                          L"FEATURE_BROWSER_EMULATION",
+                          0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key,
+                          nullptr) != ERROR_SUCCESS)
+        return;
+    const DWORD mode = kInternetExplorer11;
+    ::RegSetValueExW(key, Wide(programFileName).c_str(), 0, REG_DWORD,
+                     reinterpret_cast<const BYTE*>(&mode), sizeof mode);
+    ::RegCloseKey(key);
+}
+
 } // namespace platform
