@@ -143,8 +143,8 @@ void TImgBtn::DropPress() {
 }
 
 TImgBtn& TImgBtns::Add(HWND owner, RECT bounds, TPicture pic, TPicture up, TPicture down) {
-    buttons_.push_back(std::make_unique<TImgBtn>(owner, bounds, std::move(pic), std::move(up),
-                                                 std::move(down)));
+    buttons_.push_back(
+        std::make_unique<TImgBtn>(owner, bounds, std::move(pic), std::move(up), std::move(down)));
     return *buttons_.back();
 }
 

@@ -8,8 +8,7 @@
 namespace {
 
 // Holds one reference to a COM object and lets it go at the end.
-template <typename T>
-class TCom {
+template <typename T> class TCom {
 public:
     TCom() = default;
     TCom(const TCom&) = delete;

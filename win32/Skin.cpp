@@ -78,9 +78,14 @@ constexpr WPARAM AnyButton = MK_LBUTTON | MK_RBUTTON | MK_MBUTTON;
 
 bool TSkinDrag::HandleMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
+    // A double click's second press is a press (as Qt's window takes it),
+    // for windows whose class asks for double clicks.
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
-    case WM_MBUTTONDOWN: {
+    case WM_MBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDBLCLK: {
         // The press point in the window's coordinates, from the screen.
         const POINT point = ScreenPoint(window, lParam);
         RECT rect{};
@@ -97,8 +102,8 @@ bool TSkinDrag::HandleMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
         RECT rect{};
         GetWindowRect(window, &rect);
         const POINT corner = WindowCorner(window);
-        const std::optional<TWindowPos> to = drag_.MouseMove(
-            point.x - rect.left, point.y - rect.top, corner.x, corner.y);
+        const std::optional<TWindowPos> to =
+            drag_.MouseMove(point.x - rect.left, point.y - rect.top, corner.x, corner.y);
         if (!to)
             return false;
         // Two moves, the left edge first, each from where the window is by

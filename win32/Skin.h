@@ -21,18 +21,19 @@ HRGN SkinRegion(const TPicture& skin);
 // WM_PAINT draws the skin itself (skin.Draw(dc, 0, 0)).
 void ApplySkin(HWND window, const TPicture& skin);
 
-// The drag state of one top-level window: TWindowDrag's, which the Qt window
-// shares, fed with the pointer in the window's own coordinates worked out
-// from the screen position of each message, so the window follows the
-// pointer however far it has moved since the message was made.
+// The drag state of one window: TWindowDrag's, which the Qt window shares.
+// Each message's pointer position is taken to the screen and from there to
+// the window's own coordinates where the window is now, so the window's own
+// moves never add to the drag: the press point stays under the pointer.
 class TSkinDrag {
 public:
-    // For the window's procedure: takes any button's press (starts a drag
-    // and captures the mouse), the pointer's moves while dragging (moves the
-    // window, its left edge first, then its top edge), any button's release
-    // (ends the drag; releases the capture once no button is held) and the
-    // loss of the capture (ends the drag). Returns whether it took the
-    // message; a move while not dragging it leaves.
+    // For the window's procedure: takes any button's press or double
+    // click (starts a drag and captures the mouse), the pointer's moves
+    // while dragging (moves the window, its left edge first, then its top
+    // edge), any button's release (ends the drag; releases the capture once
+    // no button is held) and the loss of the capture (ends the drag).
+    // Returns whether it took the message; a move while not dragging it
+    // leaves.
     bool HandleMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 
     bool Dragging() const { return drag_.Dragging; }

@@ -2,7 +2,6 @@
 #include "Win32TestSupport.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cwctype>
 #include <string>
 #include <vector>
@@ -11,47 +10,9 @@ namespace {
 
 using TPicturesTest = TComTest;
 
-// A 24-bit BMP file of 3 by 2 pixels, stored bottom row first, each row
-// padded to 12 bytes: top row red, white, black; bottom row blue, green,
-// grey.
-std::vector<unsigned char> SmallBmp() {
-    std::vector<unsigned char> file = {
-        'B', 'M', 78, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, // file header
-        40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 24, 0, 0, 0,
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // info header
-        0xFF, 0, 0, 0, 0xFF, 0, 0x80, 0x80, 0x80, 0, 0, 0, // bottom: B G R order
-        0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0,    // top
-    };
-    return file;
-}
-
-// A 32-bit top-down DIB section to draw into, filled with `fill`.
-struct TCanvas {
-    HDC Dc = CreateCompatibleDC(nullptr);
-    std::uint32_t* Pixels = nullptr;
-    HBITMAP Bitmap = nullptr;
-    HGDIOBJ Old = nullptr;
-    int Width;
-
-    TCanvas(int width, int height, std::uint32_t fill) : Width(width) {
-        BITMAPINFO info{};
-        info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-        void* bits = nullptr;
-        Bitmap = CreateDIBSection(Dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        Pixels = static_cast<std::uint32_t*>(bits);
-        std::fill(Pixels, Pixels + width * height, fill);
-        Old = SelectObject(Dc, Bitmap);
-    }
-    ~TCanvas() {
-        SelectObject(Dc, Old);
-        DeleteObject(Bitmap);
-        DeleteDC(Dc);
-    }
-    std::uint32_t At(int x, int y) {
-        GdiFlush();
-        return Pixels[y * Width + x] & 0x00FFFFFF;
-    }
-};
+// Top row red, white, black; bottom row blue, green, grey (rows padded).
+const std::vector<unsigned char> SmallBmp =
+    Bmp24(3, 2, {0xFF0000, 0xFFFFFF, 0x000000, 0x0000FF, 0x00FF00, 0x808080});
 
 int Channel(std::uint32_t pixel, int shift) {
     return static_cast<int>((pixel >> shift) & 0xFF);
@@ -66,19 +27,18 @@ BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
 } // namespace
 
 TEST_F(TPicturesTest, BmpIsOpaqueTopRowFirst) {
-    const std::vector<unsigned char> file = SmallBmp();
-    const TPicture picture = TPicture::FromBytes(file.data(), file.size());
+    const TPicture picture = TPicture::FromBytes(SmallBmp.data(), SmallBmp.size());
     ASSERT_FALSE(picture.Empty());
     ASSERT_EQ(picture.Width(), 3);
     ASSERT_EQ(picture.Height(), 2);
     EXPECT_TRUE(picture.Opaque());
     const std::vector<std::uint32_t> pixels(picture.Pixels(), picture.Pixels() + 6);
-    EXPECT_EQ(pixels, (std::vector<std::uint32_t>{0xFFFF0000, 0xFFFFFFFF, 0xFF000000,
-                                                   0xFF0000FF, 0xFF00FF00, 0xFF808080}));
+    EXPECT_EQ(pixels, (std::vector<std::uint32_t>{0xFFFF0000, 0xFFFFFFFF, 0xFF000000, 0xFF0000FF,
+                                                  0xFF00FF00, 0xFF808080}));
 
     // Drawn exactly, and only the part asked for, cut to the picture.
     TCanvas canvas(8, 8, 0x123456);
-    picture.DrawPart(canvas.Dc, 2, 3, 1, -1, 5, 3);
+    picture.DrawPart(canvas.Dc(), 2, 3, 1, -1, 5, 3);
     EXPECT_EQ(canvas.At(2, 3), 0x123456u); // the row above the picture
     EXPECT_EQ(canvas.At(2, 4), 0xFFFFFFu);
     EXPECT_EQ(canvas.At(3, 4), 0x000000u);
@@ -109,7 +69,7 @@ TEST_F(TPicturesTest, PngAlphaPremultipliedAndBlended) {
 
     // Over white: the premultiplied colour plus white times (1 - alpha).
     TCanvas canvas(20, 20, 0xFFFFFF);
-    close.Draw(canvas.Dc, 1, 1);
+    close.Draw(canvas.Dc(), 1, 1);
     const std::uint32_t drawn = canvas.At(3, 1);
     for (int shift : {0, 8, 16})
         EXPECT_NEAR(Channel(drawn, shift), Channel(pixel, shift) + 255 - 144, 2);
@@ -131,21 +91,16 @@ TEST_F(TPicturesTest, EveryArtworkResourceByItsFileName) {
     EXPECT_EQ(skin.Width(), 800);
     EXPECT_EQ(skin.Height(), 599);
     EXPECT_TRUE(skin.Opaque());
-    EXPECT_TRUE(TPicture::FromResource(L"missing.png").Empty());
 }
 
-TEST_F(TPicturesTest, EmptyWhenUndecodable) {
+TEST_F(TPicturesTest, EmptyWhenMissingOrUndecodable) {
+    EXPECT_TRUE(TPicture::FromResource(L"missing.png").Empty());
     const char junk[] = "\x89PNG\r\n\x1a\n not a picture";
     EXPECT_TRUE(TPicture::FromBytes(junk, sizeof junk).Empty());
-    EXPECT_TRUE(TPicture::FromBytes(nullptr, 0).Empty());
-    std::vector<unsigned char> cut = SmallBmp();
-    cut.resize(30);
-    const TPicture picture = TPicture::FromBytes(cut.data(), cut.size());
-    EXPECT_TRUE(picture.Empty());
-    EXPECT_EQ(picture.Pixels(), nullptr);
-    TCanvas canvas(4, 4, 0x123456);
-    picture.Draw(canvas.Dc, 0, 0);
-    EXPECT_EQ(canvas.At(0, 0), 0x123456u);
+    const TPicture cut = TPicture::FromBytes(SmallBmp.data(), 30);
+    EXPECT_TRUE(cut.Empty());
+    EXPECT_EQ(cut.Pixels(), nullptr);
+    EXPECT_EQ(cut.Width(), 0);
 }
 
 TEST_F(TPicturesTest, CopiesShareTheBitmapTheLastFreesIt) {
