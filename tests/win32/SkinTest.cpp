@@ -2,7 +2,13 @@
 #include "SkinOutline.h"
 #include "Win32TestSupport.h"
 
+#include <ostream>
 #include <vector>
+
+// For gtest's messages.
+void PrintTo(const TWindowPos& pos, std::ostream* out) {
+    *out << "(" << pos.Left << ", " << pos.Top << ")";
+}
 
 namespace {
 
@@ -126,4 +132,58 @@ TEST(TSkinDragTest, WindowFollowsThePointer) {
     EXPECT_FALSE(drag.HandleMessage(w, WM_LBUTTONUP, 0, At(40, 40)));
     EXPECT_EQ(GetCapture(), other.Handle()); // not this drag's to release
     ReleaseCapture();
+}
+
+namespace {
+
+TSkinDrag* theDrag = nullptr;
+
+LRESULT CALLBACK DragWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (theDrag && theDrag->HandleMessage(window, msg, wParam, lParam))
+        return 0;
+    return DefWindowProcW(window, msg, wParam, lParam);
+}
+
+// The pointer's action at (x, y) on the screen, through the input queue,
+// then its messages handled for a fifth of a second.
+POINT Pointer(DWORD action, int x, int y) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = (x * 65536 + 32768) / GetSystemMetrics(SM_CXSCREEN);
+    input.mi.dy = (y * 65536 + 32768) / GetSystemMetrics(SM_CYSCREEN);
+    input.mi.dwFlags = action | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, &input, sizeof input);
+    const ULONGLONG end = GetTickCount64() + 200;
+    MSG msg;
+    while (GetTickCount64() < end) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        Sleep(10);
+    }
+    POINT at{};
+    GetCursorPos(&at);
+    return at;
+}
+
+} // namespace
+
+// The window system's own messages: the press point stays under the pointer.
+TEST(TSkinDragTest, DraggedByThePointer) {
+    TTestWindow window(100, 120, 300, 200);
+    HWND w = window.Handle();
+    SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DragWindowProc));
+    ShowWindow(w, SW_SHOW);
+    TSkinDrag drag;
+    theDrag = &drag;
+    const POINT press = Pointer(0, 160, 190);
+    Pointer(MOUSEEVENTF_LEFTDOWN, 160, 190);
+    EXPECT_TRUE(drag.Dragging());
+    for (const POINT to : {POINT{200, 210}, POINT{320, 260}, POINT{90, 80}}) {
+        const POINT at = Pointer(0, to.x, to.y);
+        EXPECT_EQ(Corner(w), (TWindowPos{100 + at.x - press.x, 120 + at.y - press.y}));
+    }
+    Pointer(MOUSEEVENTF_LEFTUP, 90, 80);
+    EXPECT_FALSE(drag.Dragging());
+    EXPECT_EQ(GetCapture(), nullptr);
+    theDrag = nullptr;
 }
