@@ -64,8 +64,9 @@ public:
     // WM_RBUTTONDOWN, WM_MBUTTONDOWN: taken (and ignored) over a visible,
     // enabled button, so that they start no window drag.
     bool OtherDown(POINT point);
-    // WM_MOUSELEAVE: the pointer left the owner. Ignored while a press is
-    // held (the capture keeps the moves coming).
+    // WM_MOUSELEAVE (the owner asks for it with TrackMouseEvent on its
+    // moves): the pointer left the owner. Ignored while a press is held
+    // (the capture keeps the moves coming).
     void MouseLeave();
     // WM_CAPTURECHANGED away from the owner while a press is held: the
     // press ends without a click.
@@ -95,9 +96,10 @@ private:
 };
 
 // The owner's buttons: each message goes to the button holding a press, or
-// else to the topmost (last added) visible button under the pointer; moves
-// reach every button while none holds a press. The functions return what
-// the button's did: whether a button took the message.
+// else to the topmost (last added) visible button under the pointer; while
+// no button holds a press, a move also takes the others' hover away. The
+// functions return whether a button took the message (then the owner does
+// not pass it on to its window drag).
 class TImgBtns {
 public:
     TImgBtn& Add(HWND owner, RECT bounds, TPicture pic, TPicture up, TPicture down);
