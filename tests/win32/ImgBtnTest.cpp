@@ -17,10 +17,6 @@ protected:
                                             Solid(0x00FF00), Solid(0xFF0000));
         button_->OnClick = [this] { ++clicks_; };
     }
-    void TearDown() override {
-        button_.reset();
-        TComTest::TearDown();
-    }
 
     static TPicture Solid(std::uint32_t colour) {
         return BmpPicture(100, 30, std::vector<std::uint32_t>(3000, colour));
