@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# The Win32 window under Wine on an X server: started in an installation
+# whose update server cannot be reached, it paints the shaped window centred
+# on the desktop, runs its automatic run to the failure, keeps its commands
+# usable, and closes from its close button; started where there is no
+# Quenmor.ini, it shows the message and ends once the player answers it.
+# The launcher's trace (QUENMOR_TRACE) tells what the window did.
+#
+#   window_test.sh LAUNCHER WINE-RUN
+#
+# Runs itself under xvfb-run when no X server is given in DISPLAY.
+set -euo pipefail
+
+launcher=$1 wine_run=$2
+
+if [ -z "${QUENMOR_WIN32_ON_X:-}" ]; then
+    export QUENMOR_WIN32_ON_X=1
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+fi
+command -v xdotool >/dev/null || { echo "xdotool is not installed; run scripts/bootstrap" >&2; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quenmor-win32-XXXXXX")
+install="$work/Quenmor Online" trace=$work/trace.log
+pid=
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    echo "--- trace:" >&2
+    cat "$trace" >&2 2>/dev/null || true
+    exit 1
+}
+# Waits up to $2 tenths of a second for an event in the trace (whose lines
+# end with CR LF, as standard error's do on Windows).
+wait_for() {
+    for _ in $(seq 1 "$2"); do
+        tr -d '\r' <"$trace" 2>/dev/null | grep -q "^quenmor-trace [0-9]* $1\( \|\$\)" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+# Waits up to $1 tenths of a second for the launcher to end.
+wait_end() {
+    for _ in $(seq 1 "$1"); do
+        kill -0 "$pid" 2>/dev/null || return 0
+        sleep 0.1
+    done
+    return 1
+}
+# The X window of the launcher's own name, once it is mapped.
+find_window() {
+    for _ in $(seq 1 "$2"); do
+        local id
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1) || true
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+mkdir -p "$install"
+cp "$launcher" "$install/Quenmor.exe"
+# Nothing listens on port 9 of the loopback: the run fails at once.
+printf '[main]\r\nNewsUrl=\r\nUpdatesUrl=http://127.0.0.1:9/\r\nLinkName=\r\nInstalled=1\r\n' \
+    >"$install/Quenmor.ini"
+
+(cd "$install" && QUENMOR_TRACE=1 exec "$wine_run" "$install/Quenmor.exe" 2>"$trace") &
+pid=$!
+wait_for paint 600 || fail "the window was not painted"
+window=$(find_window Quenmor 100) || fail "no window named Quenmor"
+eval "$(xdotool getwindowgeometry --shell "$window")"
+[ "$WIDTH" = 800 ] && [ "$HEIGHT" = 599 ] || fail "the window is ${WIDTH}x$HEIGHT, not 800x599"
+# Centred on the 1280 x 1024 screen (the work area of a desktop without panels).
+[ "$X" = 240 ] && [ "$Y" = 212 ] || fail "the window is at $X,$Y, not centred (240,212)"
+wait_for unlock 300 || fail "the automatic run did not end"
+grep -q "^quenmor-trace [0-9]* lock" "$trace" || fail "the run did not lock the commands"
+
+# The close button, 16 x 16 at (768, 17).
+xdotool mousemove --sync $((X + 776)) $((Y + 25)) click 1
+wait_for closed 100 || fail "the close button did not close the window"
+wait_end 100 || fail "the launcher did not end after closing"
+pid=
+
+# No settings: the message, then the end of the program.
+rm "$install/Quenmor.ini"
+: >"$trace"
+(cd "$install" && QUENMOR_TRACE=1 exec "$wine_run" "$install/Quenmor.exe" 2>"$trace") &
+pid=$!
+box=$(find_window Quenmor 600) || fail "no message box about the missing settings"
+xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key Return
+wait_end 100 || fail "the launcher did not end after the message"
+pid=
+! grep -q "^quenmor-trace [0-9]* paint" "$trace" || fail "the window was shown without settings"
+echo "ok"

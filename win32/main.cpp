@@ -1,0 +1,64 @@
+// The launcher on Windows: started in the game client's root folder, normally
+// through the shortcut it makes on its first start.
+#include "GuardedCall.h"
+#include "MainWindow.h"
+#include "OptionsDialog.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <ole2.h>
+
+#include <cstdlib>
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+    // The news browser is an OLE control: its thread is a single-threaded
+    // apartment with OLE's clipboard and drag and drop.
+    const HRESULT ole = OleInitialize(nullptr);
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    int code = 0;
+    bool abandoned = false;
+    {
+        TFMain FMain;
+        if (!GuardedCall([&] { FMain.Create(instance); }))
+            return 1;
+        GuardedCall([&] { FMain.FormCreate(); });
+        TForm1 Form1(FMain.Handle(), FMain.LauncherSettings);
+        if (GuardedCall([&] { Form1.Create(instance); })) {
+            GuardedCall([&] { Form1.FormCreate(); });
+            FMain.OpenOptions = [&Form1] { Form1.Open(); };
+        }
+        if (!FMain.Terminating) {
+            // Centred on the desktop's work area.
+            RECT work{};
+            SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+            RECT own{};
+            GetWindowRect(FMain.Handle(), &own);
+            const int width = own.right - own.left;
+            const int height = own.bottom - own.top;
+            SetWindowPos(FMain.Handle(), nullptr, work.left + (work.right - work.left - width) / 2,
+                         work.top + (work.bottom - work.top - height) / 2, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            ShowWindow(FMain.Handle(), show == SW_HIDE ? SW_SHOWNORMAL : show);
+            UpdateWindow(FMain.Handle());
+        }
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            if (Form1.PreTranslate(message))
+                continue;
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        code = static_cast<int>(message.wParam);
+        abandoned = FMain.RunAbandoned();
+        // A run that would not stop in time must not hold the program up: its
+        // files are installed whole or not at all.
+        if (abandoned)
+            std::_Exit(code);
+    }
+    if (SUCCEEDED(ole))
+        OleUninitialize();
+    return code;
+}
