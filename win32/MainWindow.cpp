@@ -385,6 +385,10 @@ void TFMain::Timer1Timer() {
 void TFMain::CreateBrowser() {
     if (browser_ || closing_)
         return;
+    // Before the control is made, so that it shows the pages in its newest
+    // document mode and not in that of its oldest version.
+    platform::PreferCurrentBrowserMode(
+        platform::PathText(platform::FsPath(platform::ExecutablePath()).filename()));
     browser_ = std::make_unique<TNewsBrowser>(hwnd_, kNewsPanel);
     // Success or not: the page is whatever the browser shows now.
     browser_->OnNavigateComplete = [this] { GuardedCall([this] { WebBrowser1NavigateComplete2(); }); };

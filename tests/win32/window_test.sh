@@ -79,6 +79,22 @@ eval "$(xdotool getwindowgeometry --shell "$window")"
 wait_for unlock 300 || fail "the automatic run did not end"
 grep -q "^quenmor-trace [0-9]* lock" "$trace" || fail "the run did not lock the commands"
 
+# Options (63 x 20 at 685, 17): the dialog, 220 x 300, centred over the
+# window; its Cancel button (59 x 25 at 114, 256) hides it again.
+xdotool mousemove --sync $((X + 716)) $((Y + 27)) click 1
+dialog=$(find_window "Настройки" 100) || fail "the options dialog did not open"
+eval "$(xdotool getwindowgeometry --shell "$dialog" | sed 's/^/DIALOG_/')"
+[ "$DIALOG_WIDTH" = 220 ] && [ "$DIALOG_HEIGHT" = 300 ] ||
+    fail "the dialog is ${DIALOG_WIDTH}x$DIALOG_HEIGHT, not 220x300"
+[ "$DIALOG_X" = $((X + 290)) ] && [ "$DIALOG_Y" = $((Y + 149)) ] ||
+    fail "the dialog is at $DIALOG_X,$DIALOG_Y, not centred over the window"
+xdotool mousemove --sync $((DIALOG_X + 143)) $((DIALOG_Y + 268)) click 1
+for _ in $(seq 1 50); do
+    xdotool search --onlyvisible --name "^Настройки\$" >/dev/null 2>&1 || break
+    sleep 0.1
+done
+! xdotool search --onlyvisible --name "^Настройки\$" >/dev/null 2>&1 || fail "Cancel left the dialog open"
+
 # The close button, 16 x 16 at (768, 17).
 xdotool mousemove --sync $((X + 776)) $((Y + 25)) click 1
 wait_for closed 100 || fail "the close button did not close the window"
