@@ -67,40 +67,32 @@ std::string JoinFormat(const std::vector<FormatPiece>& pieces) {
     return format;
 }
 
-// The length of the space that ends `text`, if it ends with one: ASCII white
-// space, or in UTF-8 the no-break, narrow no-break and thin spaces of the
-// locales' pictures.
-std::size_t TrailingSpace(std::string_view text) {
+// The length of the space that ends `text` (or begins it, with `front`), if
+// it has one there: ASCII white space, or in UTF-8 the no-break, narrow
+// no-break and thin spaces of the locales' pictures.
+std::size_t SpaceAt(std::string_view text, bool front) {
     if (text.empty())
         return 0;
-    const char last = text.back();
-    if (last == ' ' || (last >= '\t' && last <= '\r'))
+    const char end = front ? text.front() : text.back();
+    if (end == ' ' || (end >= '\t' && end <= '\r'))
         return 1;
     for (std::string_view space : {"\xC2\xA0", "\xE2\x80\xAF", "\xE2\x80\x89", "\xE2\x80\x87"}) {
-        if (text.size() >= space.size() && text.substr(text.size() - space.size()) == space)
+        if (text.size() >= space.size() &&
+            text.substr(front ? 0 : text.size() - space.size(), space.size()) == space)
             return space.size();
     }
     return 0;
 }
 
-std::size_t LeadingSpace(std::string_view text) {
-    if (text.empty())
-        return 0;
-    const char first = text.front();
-    if (first == ' ' || (first >= '\t' && first <= '\r'))
-        return 1;
-    for (std::string_view space : {"\xC2\xA0", "\xE2\x80\xAF", "\xE2\x80\x89", "\xE2\x80\x87"}) {
-        if (text.substr(0, space.size()) == space)
-            return space.size();
-    }
-    return 0;
+std::size_t TrailingSpace(std::string_view text) {
+    return SpaceAt(text, false);
 }
 
 std::string Trimmed(std::string text) {
     while (const std::size_t n = TrailingSpace(text))
         text.resize(text.size() - n);
     std::size_t start = 0;
-    while (const std::size_t n = LeadingSpace(std::string_view(text).substr(start)))
+    while (const std::size_t n = SpaceAt(std::string_view(text).substr(start), true))
         start += n;
     return text.substr(start);
 }
