@@ -14,7 +14,7 @@ void StartRenameBatch(const std::string& baseFolder) {
     if (!std::filesystem::is_regular_file(platform::FsPath(batch), error))
         return;
     try {
-        platform::StartProgram(batch, {}, baseFolder);
+        platform::OpenHidden(batch, baseFolder);
     } catch (const std::exception&) {
         // Optional, and nothing the player needs to hear about.
     }

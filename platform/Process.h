@@ -54,6 +54,12 @@ std::string FindOnPath(const std::string& name);
 bool StartProgram(const std::string& program, const std::vector<std::string>& arguments,
                   const std::string& folder);
 
+// Asks the system to open `file` in `folder`, hidden, without waiting: on
+// Windows the shell's "open" with its window hidden (a batch file runs in
+// its command interpreter); elsewhere as StartProgram starts it. Returns
+// whether that could be asked; raises what StartProgram raises.
+bool OpenHidden(const std::string& file, const std::string& folder);
+
 // Whether this process runs with the system administrator's rights (the
 // embedded browser's sandbox refuses to start then).
 bool RunningAsAdministrator();

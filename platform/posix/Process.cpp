@@ -177,6 +177,10 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
     return StartDetached(wine, line, folder);
 }
 
+bool OpenHidden(const std::string& file, const std::string& folder) {
+    return StartProgram(file, {}, folder);
+}
+
 std::string ToScriptEncoding(const std::string& utf8) {
     return utf8;
 }

@@ -7,6 +7,7 @@
 
 #include "WindowsApi.h"
 
+#include <shellapi.h>
 #include <shlobj.h>
 #include <ws2tcpip.h>
 
@@ -156,6 +157,13 @@ bool StartProgram(const std::string& program, const std::vector<std::string>& ar
     // folder, and in wide characters, so that an installation path outside
     // the ANSI code page still works.
     return StartCommand(program, arguments, folder, 0, SW_RESTORE);
+}
+
+bool OpenHidden(const std::string& file, const std::string& folder) {
+    // The shell answers a value above 32 when it could start the file.
+    const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", Wide(file).c_str(), nullptr,
+                                             Wide(folder).c_str(), SW_HIDE);
+    return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
 bool RunningAsAdministrator() {

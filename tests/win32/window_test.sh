@@ -101,6 +101,43 @@ wait_for closed 100 || fail "the close button did not close the window"
 wait_end 100 || fail "the launcher did not end after closing"
 pid=
 
+# The first start makes the desktop shortcut; play starts "Rename.bat" and
+# the game in its own folder, then the window closes.
+mkdir -p "$install/system"
+printf '@echo off\r\necho renamed>"%%~dp0renamed.txt"\r\n' >"$install/Rename.bat"
+printf '@echo off\r\necho played>"%%~dp0played.txt"\r\ncd>>"%%~dp0played.txt"\r\n' \
+    >"$install/system/game.bat"
+printf '[main]\r\nUpdatesUrl=http://127.0.0.1:9/\r\nLinkName=Quenmor Test\r\nInstalled=0\r\nRunCustom=system\\game.bat\r\n' \
+    >"$install/Quenmor.ini"
+desktop=$(ls -d "${WINEPREFIX:?}"/drive_c/users/*/Desktop 2>/dev/null | grep -v /Public/ | head -n 1)
+[ -n "$desktop" ] && rm -f "$desktop/Quenmor Test.lnk"
+: >"$trace"
+# The session outlives the launcher this time, so that the game it started
+# gets to run; it is ended below.
+(cd "$install" && QUENMOR_TRACE=1 QUENMOR_WINE_END_SESSION='' exec "$wine_run" "$install/Quenmor.exe" \
+    2>"$trace") &
+pid=$!
+wait_for paint 600 || fail "the window was not painted on the first start"
+grep -q '^Installed=1' <(tr -d '\r' <"$install/Quenmor.ini") || fail "the first start left Installed unset"
+desktop=$(ls -d "$WINEPREFIX"/drive_c/users/*/Desktop | grep -v /Public/ | head -n 1)
+[ -f "$desktop/Quenmor Test.lnk" ] || fail "no shortcut on the desktop ($desktop)"
+rm -f "$desktop/Quenmor Test.lnk"
+window=$(find_window Quenmor 100) || fail "no window named Quenmor"
+eval "$(xdotool getwindowgeometry --shell "$window")"
+# Play, 96 x 99 at (686, 485).
+xdotool mousemove --sync $((X + 734)) $((Y + 534)) click 1
+wait_for closed 100 || fail "play did not close the window"
+wait_end 100 || fail "the launcher did not end after play"
+pid=
+for _ in $(seq 1 100); do
+    [ -f "$install/system/played.txt" ] && [ -f "$install/renamed.txt" ] && break
+    sleep 0.1
+done
+[ -f "$install/renamed.txt" ] || fail "play did not run Rename.bat"
+[ -f "$install/system/played.txt" ] || fail "play did not start the game"
+tr -d '\r' <"$install/system/played.txt" | grep -qi 'system$' || fail "the game did not start in its own folder"
+QUENMOR_WINE_END_SESSION=1 "$wine_run" cmd.exe /c exit 0 >/dev/null 2>&1 || true
+
 # No settings: the message, then the end of the program.
 rm "$install/Quenmor.ini"
 : >"$trace"
