@@ -20,6 +20,7 @@
 #include <cwchar>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -241,6 +242,8 @@ LRESULT TFMain::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case kCreateBrowserMessage:
+        if (AfterFirstPaint)
+            std::exchange(AfterFirstPaint, nullptr)();
         CreateBrowser();
         return 0;
     case WM_TIMER:
@@ -293,6 +296,7 @@ LRESULT TFMain::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void TFMain::CreateControls() {
+    const TPictureBatch batch;
     sansFont_ = MakeFont(L"MS Sans Serif", 11, false);
     boldFont_ = MakeFont(L"MS Sans Serif", 11, true);
     narrowFont_ = MakeNarrowFont(hwnd_);

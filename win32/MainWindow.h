@@ -91,8 +91,11 @@ public:
     bool RunAbandoned() const;
 
     TLauncherSettings LauncherSettings;
-    // Opens the options dialog modally (none yet: the command does nothing).
+    // Opens the options dialog, which disables this window until it closes
+    // (until it is there, the command does nothing).
     std::function<void()> OpenOptions;
+    // Runs once, as soon as the window has been painted for the first time.
+    std::function<void()> AfterFirstPaint;
     // The settings file was missing: the program ends once start-up is over.
     bool Terminating = false;
     // The status line and the gauges are redrawn at most this often during a

@@ -31,7 +31,38 @@ private:
 // Larger artwork is refused rather than allocated.
 constexpr UINT MaxSide = 16384;
 
+// The factory of the innermost batch of this thread, or null.
+thread_local IWICImagingFactory* batchFactory = nullptr;
+thread_local TPictureBatch* innermostBatch = nullptr;
+
+bool MakeFactory(IWICImagingFactory** factory) {
+    if (batchFactory) {
+        batchFactory->AddRef();
+        *factory = batchFactory;
+        return true;
+    }
+    return SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IWICImagingFactory, reinterpret_cast<void**>(factory)));
+}
+
 } // namespace
+
+TPictureBatch::TPictureBatch() : outer_(innermostBatch) {
+    innermostBatch = this;
+    if (!outer_) {
+        IWICImagingFactory* factory = nullptr;
+        if (MakeFactory(&factory))
+            batchFactory = factory;
+    }
+}
+
+TPictureBatch::~TPictureBatch() {
+    innermostBatch = outer_;
+    if (!outer_ && batchFactory) {
+        batchFactory->Release();
+        batchFactory = nullptr;
+    }
+}
 
 struct TPicture::TBitmap {
     HBITMAP Bitmap = nullptr;
@@ -65,8 +96,7 @@ TPicture TPicture::FromBytes(const void* data, std::size_t size) {
     if (!data || size == 0 || size > std::numeric_limits<DWORD>::max())
         return {};
     TCom<IWICImagingFactory> factory;
-    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IWICImagingFactory, factory.OutVoid())))
+    if (!MakeFactory(factory.Out()))
         return {};
     TCom<IWICStream> stream;
     if (FAILED(factory->CreateStream(stream.Out())))

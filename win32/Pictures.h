@@ -11,6 +11,22 @@
 #include <cstdint>
 #include <memory>
 
+// While an object of this class lives, the pictures decoded on its thread
+// share one imaging factory: the factory's making is most of the cost of a
+// small picture's decode, and the window decodes some twenty of them before
+// it is first shown. Made and ended on the decoding thread, within its COM
+// initialisation.
+class TPictureBatch {
+public:
+    TPictureBatch();
+    ~TPictureBatch();
+    TPictureBatch(const TPictureBatch&) = delete;
+    TPictureBatch& operator=(const TPictureBatch&) = delete;
+
+private:
+    TPictureBatch* outer_;
+};
+
 // One picture, shared: copies share its bitmap, the last one frees it. An
 // empty picture (missing or undecodable artwork) has no pixels and draws
 // nothing. Decoding needs COM initialised on the calling thread (the

@@ -25,11 +25,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
         if (!GuardedCall([&] { FMain.Create(instance); }))
             return 1;
         GuardedCall([&] { FMain.FormCreate(); });
+        // The options dialog is made right after the main window has first
+        // been painted: nothing can open it before, and making it first would
+        // keep the main window from the screen that much longer.
         TForm1 Form1(FMain.Handle(), FMain.LauncherSettings);
-        if (GuardedCall([&] { Form1.Create(instance); })) {
-            GuardedCall([&] { Form1.FormCreate(); });
-            FMain.OpenOptions = [&Form1] { Form1.Open(); };
-        }
+        FMain.AfterFirstPaint = [&] {
+            if (GuardedCall([&] { Form1.Create(instance); })) {
+                GuardedCall([&] { Form1.FormCreate(); });
+                FMain.OpenOptions = [&Form1] { Form1.Open(); };
+            }
+        };
         if (!FMain.Terminating) {
             // Centred on the desktop's work area.
             RECT work{};

@@ -115,3 +115,23 @@ TEST_F(TPicturesTest, CopiesShareTheBitmapTheLastFreesIt) {
     }
     EXPECT_EQ(GetObjectType(bitmap), 0u);
 }
+
+TEST_F(TPicturesTest, ABatchSharesItsFactoryAndDecodesTheSame) {
+    const TPicture alone = TPicture::FromResource(L"close.png");
+    TPicture inner;
+    {
+        const TPictureBatch batch;
+        const TPicture batched = TPicture::FromResource(L"close.png");
+        {
+            const TPictureBatch nested; // the outer batch's factory stays
+            inner = TPicture::FromResource(L"close.png");
+        }
+        ASSERT_FALSE(batched.Empty());
+        ASSERT_EQ(batched.Width(), alone.Width());
+        ASSERT_EQ(batched.Height(), alone.Height());
+        EXPECT_TRUE(std::equal(batched.Pixels(), batched.Pixels() + batched.Width() * batched.Height(),
+                               alone.Pixels()));
+    }
+    EXPECT_FALSE(inner.Empty());
+    EXPECT_FALSE(TPicture::FromResource(L"close.png").Empty()); // after the batch, on its own again
+}
