@@ -94,9 +94,11 @@ TEST_F(PlantedLinkTest, LinksAtTheRunsOwnNamesAreReplacedNotWrittenThrough) {
     const std::vector<std::string> events = Run();
     EXPECT_EQ(events.end()[-2], std::string("ShowStatus:") + status::kAllUpdated);
     EXPECT_EQ(ReadFile(dir_ / "install/data/a.dat"), "new a");
-    // The update script moves the new build into place, then removes itself.
+    // The update script moves the new build into place, then removes itself
+    // (it waits for the process that started it: on a busy machine, and
+    // under the sanitizers, that can take some seconds).
     const std::string script = dir_ / ("install/" + std::string(platform::kUpdateScriptName));
-    for (int i = 0; i < 300 && fs::exists(fs::symlink_status(script)); ++i)
+    for (int i = 0; i < 1200 && fs::exists(fs::symlink_status(script)); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(ReadFile(dir_ / "install/game.exe"), "a new launcher build");
     for (const std::string& victim : victims)
