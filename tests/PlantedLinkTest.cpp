@@ -92,7 +92,8 @@ TEST_F(PlantedLinkTest, LinksAtTheRunsOwnNamesAreReplacedNotWrittenThrough) {
                              "game.exe.New", platform::kUpdateScriptName})
         victims.push_back(PlantLink(name));
     const std::vector<std::string> events = Run();
-    EXPECT_EQ(events.end()[-2], std::string("ShowStatus:") + status::kAllUpdated);
+    ASSERT_EQ(events.end()[-2], std::string("ShowStatus:") + status::kAllUpdated)
+        << ::testing::PrintToString(target_.Causes());
     EXPECT_EQ(ReadFile(dir_ / "install/data/a.dat"), "new a");
     // The update script moves the new build into place, then removes itself
     // (it waits for the process that started it: on a busy machine, and
