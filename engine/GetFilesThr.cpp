@@ -250,14 +250,18 @@ void GFilesThread::ProcessManifest() {
             TrustedRevision = revision;
             Synchronize(&GFilesThread::StoreTrustedRevision);
         }
+        // Everything the run takes from the manifest is read before the
+        // self-update: the update script it starts removes "files.lst" once
+        // the launcher has ended, and does so at once when that process is
+        // already gone, while this run may still be going.
+        const std::vector<std::string> self = list.GetSection("self");
+        const std::vector<std::string> critical = list.GetSection("files_critical");
+        const std::vector<std::string> normal = list.GetSection("files_normal");
         if (StrToInt(list.GetValue("settings", "ModHosts")) == 1)
             UpdateHosts(list.GetSection("hosts"));
-        const std::vector<std::string> self = list.GetSection("self");
         SelfEntry = self.front();
         if (SelfEntry != kEmptySection)
             SelfUpdate(SelfEntry);
-        const std::vector<std::string> critical = list.GetSection("files_critical");
-        const std::vector<std::string> normal = list.GetSection("files_normal");
         RemoveLeftovers({self, critical, normal});
 
         CheckFiles(critical);
