@@ -1,12 +1,12 @@
 #include "OptionsDialog.h"
 
+#include "CommonControls.h"
 #include "Errors.h"
 #include "Files.h"
 #include "GuardedCall.h"
 #include "WideText.h"
 
 #include <commctrl.h>
-#include <uxtheme.h>
 
 #include <array>
 #include <initializer_list>
@@ -90,6 +90,7 @@ TForm1::~TForm1() {
 }
 
 void TForm1::Create(HINSTANCE instance) {
+    LoadCommonControls();
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = &TForm1::WindowProc;
@@ -205,13 +206,13 @@ void TForm1::CreateControls() {
                          reinterpret_cast<LPARAM>(platform::Wide(item).c_str()));
         SendMessageW(made, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
         // Drawn in the dialog's own colours, not the theme's.
-        SetWindowTheme(made, L"", L"");
+        DrawWithoutTheme(made);
         return made;
     };
     const auto checkBox = [&](int left, int top, int width, int height, const char* text, int id) {
         HWND made = control(WC_BUTTONW, text, BS_AUTOCHECKBOX | WS_TABSTOP, left, top, width,
                             height, id);
-        SetWindowTheme(made, L"", L""); // the theme would ignore the text colour
+        DrawWithoutTheme(made); // the theme would ignore the text colour
         return made;
     };
     namespace text = game_options_text;

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <commctrl.h>
 #include <ole2.h>
 
 #include <cstdlib>
@@ -14,9 +13,9 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     // The news browser is an OLE control: its thread is a single-threaded
     // apartment with OLE's clipboard and drag and drop.
+    // The common controls are loaded with the options dialog, after the
+    // main window's first paint.
     const HRESULT ole = OleInitialize(nullptr);
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&controls);
 
     int code = 0;
     bool abandoned = false;
