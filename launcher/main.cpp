@@ -1,6 +1,8 @@
 // The launcher: started in the game client's root folder, normally through the
 // shortcut it makes on its first start.
 #include "Application.h"
+#include "CommandLine.h"
+#include "Console.h"
 #include "Frm2.h"
 #include "UnitMain.h"
 
@@ -9,36 +11,12 @@
 
 #include <cstdlib>
 #include <iostream>
-#include <string_view>
-
-namespace {
-
-constexpr const char* kUsage =
-    "usage: Quenmor [--help] [--version]\n"
-    "\n"
-    "The launcher of the Quenmor game client: it shows the news, brings the\n"
-    "installation up to date with its update server, edits the game options and\n"
-    "starts the game. It is started in the client's folder, which holds its\n"
-    "settings in Quenmor.ini; on the first start it adds a desktop entry that\n"
-    "starts it there.\n"
-    "\n"
-    "  --help     this text\n"
-    "  --version  the launcher's version\n";
-
-} // namespace
 
 int main(int argc, char** argv) {
     // Answered before the window toolkit starts: no display is needed.
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--help" || argument == "-h") {
-            std::cout << kUsage;
-            return 0;
-        }
-        if (argument == "--version") {
-            std::cout << "Quenmor " QUENMOR_VERSION "\n";
-            return 0;
-        }
+    if (const auto answer = CommandLineAnswer(platform::ProgramArguments(argc, argv))) {
+        std::cout << *answer;
+        return 0;
     }
 
     TApplication application(argc, argv);

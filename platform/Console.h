@@ -16,6 +16,13 @@ std::vector<std::string> ProgramArguments(int argc, char** argv);
 // file or a pipe is UTF-8 in any case.
 void PrepareConsole();
 
+// Where a window program prints what it was asked on its command line: the
+// file or pipe it was given as standard output, or else the console of the
+// program that started it. False when it has neither (started from the
+// desktop), so that it shows the text otherwise; text printed then goes
+// nowhere. Elsewhere than on Windows standard output is always there.
+bool OutputForWindowProgram();
+
 // Sets `stop` when the user interrupts the program (Ctrl-C, closing its
 // console, or a termination request), instead of ending it there, so that it
 // can leave its files in order. `stop` must live as long as the program.

@@ -1,16 +1,33 @@
 // The launcher on Windows: started in the game client's root folder, normally
 // through the shortcut it makes on its first start.
+#include "CommandLine.h"
+#include "Console.h"
 #include "GuardedCall.h"
+#include "Messages.h"
 #include "MainWindow.h"
 #include "OptionsDialog.h"
+#include "WideText.h"
 
 #include <windows.h>
 
 #include <ole2.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+    // Answered before any window: printed where the caller sees it, or in a
+    // message box when the program was started from the desktop.
+    if (const auto answer = CommandLineAnswer(platform::ProgramArguments(0, nullptr))) {
+        if (platform::OutputForWindowProgram()) {
+            std::fputs(answer->c_str(), stdout);
+            std::fflush(stdout);
+        } else {
+            MessageBoxW(nullptr, platform::Wide(*answer).c_str(), platform::Wide(kApplicationTitle).c_str(),
+                        MB_OK | MB_ICONINFORMATION);
+        }
+        return 0;
+    }
     // The news browser is an OLE control: its thread is a single-threaded
     // apartment with OLE's clipboard and drag and drop.
     // The common controls are loaded with the options dialog, after the

@@ -12,6 +12,10 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 
 void PrepareConsole() {}
 
+bool OutputForWindowProgram() {
+    return true;
+}
+
 namespace {
 
 std::atomic<bool>* gStop = nullptr;

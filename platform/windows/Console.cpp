@@ -8,6 +8,8 @@
 
 #include <shellapi.h>
 
+#include <cstdio>
+
 namespace platform {
 
 std::vector<std::string> ProgramArguments(int, char**) {
@@ -31,6 +33,21 @@ void PrepareConsole() {
         if (handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode))
             ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     }
+}
+
+bool OutputForWindowProgram() {
+    const HANDLE given = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (given != nullptr && given != INVALID_HANDLE_VALUE &&
+        ::GetFileType(given) != FILE_TYPE_UNKNOWN)
+        return true;
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS))
+        return false;
+    // The C library took no standard output at the start; it takes the
+    // console's now.
+    if (std::freopen("CONOUT$", "w", stdout) == nullptr)
+        return false;
+    ::SetConsoleOutputCP(CP_UTF8);
+    return true;
 }
 
 namespace {

@@ -62,6 +62,11 @@ find_window() {
     return 1
 }
 
+# Asked for its version, it prints it where it was started and ends.
+version=$("$wine_run" "$launcher" --version 2>/dev/null | tr -d '\r')
+[ "${version% *}" = Quenmor ] && [ -n "${version#Quenmor }" ] ||
+    fail "--version printed '$version'"
+
 mkdir -p "$install"
 cp "$launcher" "$install/Quenmor.exe"
 # Nothing listens on port 9 of the loopback: the run fails at once.
