@@ -9,8 +9,11 @@
 //   without them. A line without "=" is not a key.
 // - The first section of the name is the one that counts, and within it the
 //   first line of the key; later duplicates are left alone.
-// - Lines end with LF or CR LF. A UTF-8 byte order mark at the start is
-//   skipped when reading and kept when writing.
+// - Lines end with LF, CR LF or a CR alone. Ctrl-Z counts as a blank. A UTF-8
+//   byte order mark at the start is skipped when reading and kept when
+//   writing.
+// - The lines before the first section line are the section with the empty
+//   name; a "[]" line starts a section that no name finds.
 // - Names and values are raw 8-bit bytes as they stand in the file (the files
 //   of the installation are Windows-1251); callers convert texts themselves.
 #pragma once

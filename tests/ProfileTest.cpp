@@ -233,6 +233,37 @@ TEST_F(ProfileRead, ByteOrderMarkIsSkipped) {
     EXPECT_EQ(GetProfileString(path, "main", "k", "d"), "v");
 }
 
+// Three rarer kinds of file, read as the system's own functions read them
+// (the Windows run of these tests checks that).
+TEST_F(ProfileRead, LoneCrCtrlZAndTheNamelessSection) {
+    // A CR alone ends a line, as LF and CR LF do.
+    const std::string cr = Make("cr.ini", "[a]\rk=v\rj=w\r\r\n[b]\rk=x\n\rl=y\r");
+    EXPECT_EQ(GetProfileString(cr, "a", "k", "d"), "v");
+    EXPECT_EQ(GetProfileString(cr, "a", "j", "d"), "w");
+    EXPECT_EQ(GetProfileString(cr, "b", "k", "d"), "x");
+    EXPECT_EQ(GetProfileString(cr, "b", "l", "d"), "y");
+
+    // Ctrl-Z is a blank: around names and values it does not count, inside a
+    // value it stays, and the file goes on after it.
+    const std::string z = Make("z.ini", "[a\x1A]\x1A\r\nk=v\x1A\r\n\x1Aj\x1A=\x1Aw\r\n"
+                                        "m=v\x1Az\r\n\x1A[b]\r\nk=x\r\n\x1A");
+    EXPECT_EQ(GetProfileString(z, "a", "k", "d"), "v");
+    EXPECT_EQ(GetProfileString(z, "a", "j", "d"), "w");
+    EXPECT_EQ(GetProfileString(z, "a", "m", "d"), "v\x1Az");
+    EXPECT_EQ(GetProfileString(z, "b", "k", "d"), "x");
+
+    // The empty name is the lines before the first section; "[]" and "[ ]"
+    // start sections that it never finds.
+    const std::string top =
+        Make("top.ini", "k=top\r\n[]\r\nk=v\r\nj=w\r\n[ ]\r\nk2=w\r\n[a]\r\nk=x\r\n");
+    EXPECT_EQ(GetProfileString(top, "", "k", "d"), "top");
+    EXPECT_EQ(GetProfileString(top, "", "j", "d"), "d");
+    EXPECT_EQ(GetProfileString(top, "", "k2", "d"), "d");
+    EXPECT_EQ(GetProfileString(top, " ", "k2", "d"), "d");
+    EXPECT_EQ(GetProfileString(top, "a", "k", "d"), "x");
+    EXPECT_EQ(GetProfileString(Make("empty.ini", "[]\r\nk=v\r\n"), "", "k", "d"), "d");
+}
+
 // --- Writing ---------------------------------------------------------------
 
 TEST_F(ProfileWrite, NewFileIsCreatedWithCrLf) {
@@ -309,6 +340,26 @@ TEST_F(ProfileWrite, LfFileGetsLfLines) {
     WriteProfileString(path, "main", "b", "2");
     WriteProfileString(path, "new", "c", "3");
     ExpectWritten(path, "[main]\na=1\nb=2\n[new]\nc=3\n");
+}
+
+TEST_F(ProfileWrite, LoneCrFileAndTheNamelessSection) {
+    // New lines of a file whose lines end with a CR alone end the same way.
+    const std::string cr = Make("cr.ini", "[a]\rk=v\r");
+    WriteProfileString(cr, "a", "k", "z");
+    WriteProfileString(cr, "a", "j", "w");
+    EXPECT_EQ(GetProfileString(cr, "a", "k", "d"), "z");
+    EXPECT_EQ(GetProfileString(cr, "a", "j", "d"), "w");
+    if (!kSystemProfile) {
+        EXPECT_EQ(Contents(cr), "[a]\rk=z\rj=w\r");
+    }
+
+    // A key of the nameless section goes before the first section.
+    const std::string top = Make("top.ini", "[a]\r\nk=v\r\n");
+    WriteProfileString(top, "", "k", "new");
+    WriteProfileString(top, "", "j", "2");
+    WriteProfileString(top, "", "k", "newer");
+    ExpectWritten(top, "k=newer\r\nj=2\r\n[a]\r\nk=v\r\n");
+    EXPECT_EQ(GetProfileString(top, "a", "k", "d"), "v");
 }
 
 TEST_F(ProfileWrite, FileWithoutFinalLineEnding) {

@@ -22,10 +22,9 @@ constexpr std::string_view kCrLf = "\r\n";
 // Symbolic links followed before giving up, as the kernel does.
 constexpr int kMaxLinkHops = 40;
 
-// A CR that does not end a line is taken as a blank too, so that a file cut
-// after a CR still reads like the rest.
+// Ctrl-Z, the end-of-file byte of DOS editors, is a blank as well.
 bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
+    return c == ' ' || c == '\t' || c == '\x1A';
 }
 
 std::string_view TrimLeft(std::string_view text) {
@@ -94,13 +93,13 @@ std::vector<Line> SplitLines(std::string_view content) {
     while (at < content.size()) {
         Line line;
         line.begin = at;
-        const std::size_t lineFeed = content.find('\n', at);
-        if (lineFeed == std::string_view::npos) {
+        // A line ends with LF, CR LF or a CR alone.
+        const std::size_t ending = content.find_first_of("\r\n", at);
+        if (ending == std::string_view::npos) {
             line.contentEnd = line.end = content.size();
         } else {
-            line.end = lineFeed + 1;
-            line.contentEnd =
-                lineFeed > at && content[lineFeed - 1] == '\r' ? lineFeed - 1 : lineFeed;
+            line.contentEnd = ending;
+            line.end = content.substr(ending, 2) == kCrLf ? ending + 2 : ending + 1;
         }
         Classify(content.substr(line.begin, line.contentEnd - line.begin), line);
         lines.push_back(line);
@@ -109,25 +108,33 @@ std::vector<Line> SplitLines(std::string_view content) {
     return lines;
 }
 
-// Where a key stands: the line of the first section of the name, the line
-// after that section's last line, and the first line of the key in it.
+// Where a key stands: whether its section is there, the section's line (none
+// for the nameless section at the top), the line after the section's last
+// line, and the first line of the key in it.
 struct Place {
-    std::size_t section = kNone;
+    bool section = false;
+    std::size_t header = kNone;
     std::size_t sectionEnd = kNone;
     std::size_t key = kNone;
 };
 
+// The section with the empty name is the lines before the first section
+// line, always there; a "[]" line starts a section that no name finds.
 Place Locate(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
     Place place;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind == LineKind::Section && SameName(lines[i].name, section)) {
-            place.section = i;
-            break;
+    if (section.empty()) {
+        place.section = true;
+    } else {
+        for (std::size_t i = 0; i < lines.size() && !place.section; ++i) {
+            if (lines[i].kind == LineKind::Section && SameName(lines[i].name, section)) {
+                place.section = true;
+                place.header = i;
+            }
         }
+        if (!place.section)
+            return place;
     }
-    if (place.section == kNone)
-        return place;
-    std::size_t i = place.section + 1;
+    std::size_t i = place.header == kNone ? 0 : place.header + 1;
     for (; i < lines.size() && lines[i].kind != LineKind::Section; ++i)
         if (place.key == kNone && lines[i].kind == LineKind::Key && SameName(lines[i].name, key))
             place.key = i;
@@ -176,10 +183,10 @@ std::string_view ReadableValue(std::string_view value) {
 
 // The line ending the file already uses (that of its first line).
 std::string_view LineEndingOf(std::string_view content) {
-    const std::size_t lineFeed = content.find('\n');
-    if (lineFeed == std::string_view::npos || (lineFeed > 0 && content[lineFeed - 1] == '\r'))
+    const std::size_t ending = content.find_first_of("\r\n");
+    if (ending == std::string_view::npos || content.substr(ending, 2) == kCrLf)
         return kCrLf;
-    return "\n";
+    return content.substr(ending, 1);
 }
 
 // Whether the names and the value can be written as a "key=value" line that
@@ -212,13 +219,20 @@ std::string Updated(std::string_view content, std::string_view section, std::str
     std::string entry(key);
     entry += '=';
     entry += value;
-    if (place.section != kNone) {
+    if (place.section) {
         // After the section's last line with text, so that blank lines before
         // the next section stay where they are.
-        std::size_t last = place.section;
-        for (std::size_t i = place.section + 1; i < place.sectionEnd; ++i)
+        std::size_t last = place.header;
+        for (std::size_t i = place.header == kNone ? 0 : place.header + 1; i < place.sectionEnd; ++i)
             if (!Trim(content.substr(lines[i].begin, lines[i].contentEnd - lines[i].begin)).empty())
                 last = i;
+        if (last == kNone) {
+            // The nameless section without a line yet: at the file's start.
+            const std::size_t start =
+                content.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
+            result.insert(start, entry + std::string(eol));
+            return result;
+        }
         const Line& line = lines[last];
         if (line.end == line.contentEnd) // the file's last line, without a line ending
             result.insert(line.end, std::string(eol) + entry);
