@@ -36,7 +36,7 @@ constexpr std::size_t kMaxSections = 8;
 constexpr std::size_t kMaxKeys = 16;
 
 bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
+    return c == ' ' || c == '\t' || c == '\x1A';
 }
 
 std::string_view Trim(std::string_view text) {
