@@ -45,8 +45,10 @@ bool ReadHttpDate(std::string_view text, std::chrono::system_clock::time_point& 
     return true;
 }
 
+// Server errors, and the refusals that say "not now": too many requests, and
+// a request the server grew tired of waiting for.
 bool Retryable(long status) {
-    return status >= 500 || status == 429;
+    return status >= 500 || status == 429 || status == 408;
 }
 
 // What the try found, for the note of the next one.
@@ -182,7 +184,7 @@ TFetchResult TFetch::Get(const std::string& url, const TFetchSink& sink) {
             return result;
         result.problem =
             startOver ? std::string("no continuation of the same version") : Problem(response);
-        if (result.tries >= policy_.maxTries || waited >= policy_.maxWait)
+        if (response.lasting || result.tries >= policy_.maxTries || waited >= policy_.maxWait)
             return result;
         milliseconds pause = policy_.firstPause * (1 << std::min(result.tries - 1, 16));
         if (response.opened && Retryable(response.status)) {

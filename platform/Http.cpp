@@ -242,6 +242,9 @@ HttpResponse HttpConnection::Get(const std::string& url, const HttpOptions& opti
     } else {
         t.response.error = handle_->errorText[0] != '\0' ? std::string(handle_->errorText)
                                                          : curl_easy_strerror(result);
+        t.response.lasting = !t.response.opened && (result == CURLE_UNSUPPORTED_PROTOCOL ||
+                                                    result == CURLE_URL_MALFORMAT ||
+                                                    result == CURLE_COULDNT_RESOLVE_HOST);
     }
     return t.response;
 }

@@ -43,6 +43,10 @@ struct HttpResponse {
     // broke, the transfer stalled, or a handler stopped it.
     bool complete = false;
     std::string error; // what went wrong when not complete: a transport error text
+    // The address can never be fetched as it stands (a scheme other than
+    // HTTP and HTTPS, a malformed address, a host name that does not
+    // resolve): asking again would fail the same way.
+    bool lasting = false;
 };
 
 struct HttpHandlers {

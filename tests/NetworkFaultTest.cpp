@@ -145,6 +145,7 @@ INSTANTIATE_TEST_SUITE_P(NetworkFault, Refusal,
                          ::testing::Values(RefusalCase{"Unavailable", "", 503, 1},
                                            RefusalCase{"UnavailableFor1s", "1", 503, 1},
                                            RefusalCase{"TooManyFor1s", "1", 429, 1},
+                                           RefusalCase{"RequestTimeout", "", 408, 1},
                                            RefusalCase{"AlwaysUnavailable", "", 503, 100}),
                          [](const auto& p) { return p.param.name; });
 
@@ -159,6 +160,22 @@ TEST_F(NetworkFaultBounds, ClosedPortGivesFalseAndNoFileAfterMaxTries) {
         TFetch(connection, options, kQuick).Get(url, {[] {}, [](const char*, std::size_t) {}});
     EXPECT_FALSE(result.opened);
     EXPECT_EQ(result.tries, kQuick.maxTries);
+}
+
+// An address that no retry can mend is tried once: another scheme, no
+// address at all, a name that does not resolve; and so is a lasting refusal.
+TEST_F(NetworkFaultBounds, AddressesThatCanNeverBeFetchedAreTriedOnce) {
+    Server server(Server::Folder(root()));
+    platform::HttpConnection connection;
+    platform::HttpOptions options;
+    options.agent = kAgentName;
+    for (const std::string& url :
+         {std::string("ftp://127.0.0.1/f.bz2"), std::string("not an address"),
+          std::string("http://host.invalid/f.bz2"), server.Url("/missing.bz2")}) {
+        const TFetchResult result =
+            TFetch(connection, options, kQuick).Get(url, {[] {}, [](const char*, std::size_t) {}});
+        EXPECT_EQ(result.tries, 1) << url << ": " << result.problem;
+    }
 }
 
 // Which resumed answers continue a body, and what pause a refusal asks for.
