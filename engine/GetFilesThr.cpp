@@ -193,7 +193,10 @@ void GFilesThread::Execute() {
             } catch (const std::exception& e) {
                 Show(status::kFailed);
                 RemoveFile(manifest);
-                Cause(Because("files.lst.bz2: " + Described(e), lastFetchFailure_));
+                // An error page in the manifest's place is the transfer's
+                // failure; that it does not unpack says nothing more.
+                Cause(lastFetchFailure_.empty() ? "files.lst.bz2: " + Described(e)
+                                                : lastFetchFailure_);
             }
             if (IsFile(manifest))
                 ProcessManifest();

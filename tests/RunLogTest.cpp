@@ -140,6 +140,18 @@ TEST_F(RunLogTest, CopyTheServerDoesNotHave) {
     EXPECT_TRUE(OldFileKept());
 }
 
+// An address that names no tree (UpdatesUrl naming the manifest itself, say):
+// the cause is the server's answer, not that its error page does not unpack.
+TEST_F(RunLogTest, ManifestTheServerDoesNotHave) {
+    Prepare("install", kNew);
+    fs::remove(Path("server/files.lst.bz2"));
+    ExpectFailure(Run(Path("etc")),
+                  {server_.Url("/files.lst.bz2"), ": the server answered HTTP 404"});
+    for (const std::string& line : Lines(ReadFile(Path("run.log"))))
+        EXPECT_EQ(line.find("unpack"), std::string::npos) << line;
+    EXPECT_TRUE(OldFileKept());
+}
+
 TEST_F(RunLogTest, TransferCutShortOnEveryTry) {
     Prepare("install", kNew);
     SetHandler([this](const HttpRequest& request) {

@@ -3,8 +3,8 @@
 #include "CommandLine.h"
 #include "Console.h"
 #include "GuardedCall.h"
-#include "Messages.h"
 #include "MainWindow.h"
+#include "Messages.h"
 #include "OptionsDialog.h"
 #include "WideText.h"
 
@@ -23,8 +23,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
             std::fputs(answer->c_str(), stdout);
             std::fflush(stdout);
         } else {
-            MessageBoxW(nullptr, platform::Wide(*answer).c_str(), platform::Wide(kApplicationTitle).c_str(),
-                        MB_OK | MB_ICONINFORMATION);
+            MessageBoxW(nullptr, platform::Wide(*answer).c_str(),
+                        platform::Wide(kApplicationTitle).c_str(), MB_OK | MB_ICONINFORMATION);
         }
         return 0;
     }

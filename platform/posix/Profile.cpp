@@ -223,7 +223,8 @@ std::string Updated(std::string_view content, std::string_view section, std::str
         // After the section's last line with text, so that blank lines before
         // the next section stay where they are.
         std::size_t last = place.header;
-        for (std::size_t i = place.header == kNone ? 0 : place.header + 1; i < place.sectionEnd; ++i)
+        for (std::size_t i = place.header == kNone ? 0 : place.header + 1; i < place.sectionEnd;
+             ++i)
             if (!Trim(content.substr(lines[i].begin, lines[i].contentEnd - lines[i].begin)).empty())
                 last = i;
         if (last == kNone) {

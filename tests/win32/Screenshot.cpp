@@ -13,8 +13,7 @@
 namespace {
 
 // Releases a COM interface at the end of its scope.
-template <class T>
-struct Held {
+template <class T> struct Held {
     T* p = nullptr;
     ~Held() {
         if (p != nullptr)
