@@ -6,8 +6,10 @@
 #include "Publisher.h"
 #include "Resign.h"
 #include "Signing.h"
+#include "TreeCheck.h"
 
 #include "Files.h"
+#include "ProgressText.h"
 
 #include <algorithm>
 #include <charconv>
@@ -24,23 +26,77 @@ namespace {
 // The longest --expires: a hundred years.
 constexpr std::uint64_t kMaxExpiryDays = 36500;
 
-// A size as the summary shows it: bytes below 1 KiB, else one decimal of the
-// largest unit that fits.
-std::string HumanBytes(std::uint64_t bytes) {
-    static const char* const kUnits[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
-    if (bytes < 1024)
-        return std::to_string(bytes) + " bytes";
-    auto value = static_cast<double>(bytes);
-    std::size_t unit = 0;
-    while (value >= 1024 && unit + 1 < std::size(kUnits)) {
-        value /= 1024;
-        ++unit;
+std::string HumanBytes(std::uint64_t bytes) { return progress::BinaryBytes(bytes); }
+
+// "N thing" or "N things".
+std::string Count(std::size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// What a publishing run did, or a dry run would do.
+void PrintSummary(const Options& options, const std::string& outGiven, const Summary& summary,
+                  std::ostream& out) {
+    const bool dry = summary.dryRun;
+    const std::size_t files = summary.criticalFiles + summary.normalFiles;
+    out << (dry ? "Dry run, nothing was written: publishing would make revision "
+                : "Published revision ")
+        << summary.revision << (dry ? " of " : " to ") << Printable(outGiven) << ": "
+        << Count(files, "file", "files") << " (" << summary.criticalFiles << " critical, "
+        << summary.normalFiles << " normal)";
+    if (summary.selfPublished)
+        out << " and the launcher build " << Quoted(options.selfName);
+    out << ".\n";
+    if (dry)
+        out << "Content " << HumanBytes(summary.contentBytes) << "; "
+            << Count(summary.reusedCopies, "copy", "copies") << " would be reused, "
+            << summary.compressedCopies << " compressed.\n";
+    else
+        out << "Content " << HumanBytes(summary.contentBytes) << ", compressed copies "
+            << HumanBytes(summary.compressedBytes) << "; "
+            << Count(summary.reusedCopies, "copy", "copies") << " reused, "
+            << summary.compressedCopies << " compressed.\n";
+    for (const std::string& name : summary.settingsLeftOut)
+        out << "Left out " << Printable(name)
+            << ": every installation keeps its own settings file.\n";
+    if (!summary.excluded.empty()) {
+        std::vector<std::string> quoted;
+        for (const std::string& entry : summary.excluded)
+            quoted.push_back(Quoted(entry));
+        out << "Left out by --exclude: " << Count(quoted.size(), "entry", "entries") << ":"
+            << ListLines(quoted) << "\n";
     }
-    std::ostringstream text;
-    text.setf(std::ios::fixed);
-    text.precision(1);
-    text << value << ' ' << kUnits[unit];
-    return text.str();
+    if (summary.previousRevision)
+        out << (dry ? "Would replace revision " : "Replaced revision ")
+            << *summary.previousRevision << ".\n";
+    const std::string since = summary.previousRevision
+                                  ? "revision " + std::to_string(*summary.previousRevision)
+                                  : std::string("the published tree");
+    if (!summary.changes) {
+        out << "Changes: no readable tree was published before; every file is new.\n";
+    } else if (summary.changes->Count() == 0) {
+        out << "Changes from " << since << ": none.\n";
+    } else {
+        const TreeChanges& changes = *summary.changes;
+        out << "Changes from " << since << ": " << changes.added.size() << " added, "
+            << changes.changed.size() << " changed, " << changes.removed.size()
+            << " removed, " << changes.moved.size() << " moved, " << changes.sections.size()
+            << " in another section.\n";
+        for (const std::string& line : ChangeLines(changes))
+            out << "  " << line << "\n";
+    }
+    if (!summary.foreignRemoved.empty()) {
+        out << (dry ? "Would remove from OUT" : "Removed from OUT")
+            << ", as no part of the published tree: ";
+        for (std::size_t k = 0; k < summary.foreignRemoved.size(); ++k)
+            out << (k > 0 ? ", " : "") << Quoted(summary.foreignRemoved[k]);
+        out << ".\n";
+    }
+    if (!summary.signingKey.empty()) {
+        out << (dry ? "Would sign with the key " : "Signed with the key ") << summary.signingKey;
+        if (!summary.expires.empty())
+            out << (dry ? "; it would expire at " : "; it expires at ") << summary.expires;
+        out << ".\n";
+    }
 }
 
 // The time DAYS days from now, as --expires gives it.
@@ -72,6 +128,8 @@ std::int32_t ParseRevision(std::string_view text) {
 std::string UsageText() {
     return R"(Usage: quenmor-publish SOURCE OUT --rev N [options]
        quenmor-publish --resign OUT --sign KEYFILE [--expires DAYS]
+       quenmor-publish --list OUT
+       quenmor-publish --verify OUT [--jobs N]
        quenmor-publish --keygen KEYFILE
 
 Publishes the client folder SOURCE as the update tree OUT that the update
@@ -88,6 +146,14 @@ Options:
   --critical PATTERN  files checked on every run (section files_critical);
                       may be repeated. The other files go to files_normal.
                       A pattern that matches no file is an error.
+  --exclude PATTERN   leaves out the files the pattern matches, and folders
+                      with everything in them (log files, a game's cache);
+                      may be repeated. A pattern that matches nothing is
+                      named in a warning.
+  --dry-run           reads SOURCE and OUT and checks everything as a run
+                      does, then tells what publishing would do (the
+                      revision, the files added, changed, removed, moved and
+                      listed in another section) and writes nothing
   --self NAME         the launcher build: a file directly in SOURCE, listed
                       in section "self" only (letters, digits, "-._~")
   --jobs N            compression threads (default: one per processor)
@@ -110,6 +176,15 @@ Options:
                       days), the revision and the files as they are; for a
                       daily timer. Refused unless OUT's signature holds with
                       this key over its manifest as it stands.
+  --list OUT          prints the published tree OUT: its revision, settings,
+                      hosts, and a line per file of each section (the path
+                      in UTF-8 with "/" between folders, the content's size,
+                      MD5 and SHA-256, the copy's size, apart by tabs)
+  --verify OUT        checks the published tree OUT as launchers take it: the
+                      signature (when there is one) over the manifest, and
+                      every copy: there, of its listed size, unpacking to
+                      the listed content; exit status 1 at the first fault,
+                      which it names
   --keygen KEYFILE    makes a new signing key: writes its private key into
                       KEYFILE (PEM, readable by its owner only; an existing
                       file is never overwritten) and prints the public key
@@ -150,6 +225,9 @@ Manifest:
   front of the ones they know, so older ones read PATH|MD5|COPYSIZE as before.
 
 Output:
+  The summary tells what changed against the tree published before. The
+  progress goes to stderr: on a terminal as a line with the bytes done and
+  the time left, elsewhere as a line every 5 seconds.
   The new tree is built in a folder OUT.quenmor-staging-XXXXXXXX beside OUT
   and swapped in with renames at the end; if anything fails OUT stays as it
   was. OUT must be empty, missing, or a tree published before that holds
@@ -157,23 +235,37 @@ Output:
   files whose digest matches the previous manifest are reused (hard-linked,
   or copied across file systems) instead of compressed again.
 
-Exit status: 0 published, 1 publishing failed, 2 bad command line or a bad
+Exit status: 0 published (or checked), 1 publishing failed (or a fault in
+the tree that --verify checks), 2 bad command line or a bad
 input that it names (SOURCE, OUT, --self, --hosts, --rev, --critical,
 --sign), or a published tree that it refuses to replace or sign again.
 )";
 }
 
 int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
-                   const std::atomic<bool>* cancel, bool showProgress) {
+                   const std::atomic<bool>* cancel,
+                   std::optional<ProgressPrinter::Style> progressStyle) {
     constexpr const char* kProgram = "quenmor-publish";
-    bool progressShown = false;
+    std::optional<ProgressPrinter> printer;
+    const auto showProgress = [&](const char* what) {
+        std::function<void(const Progress&)> show;
+        if (progressStyle) {
+            printer.emplace(err, *progressStyle, what);
+            show = [&](const Progress& step) { printer->Show(step); };
+        }
+        return show;
+    };
+    const auto endProgress = [&] {
+        if (printer)
+            printer->End();
+    };
     try {
         Options options;
         options.cancel = cancel;
         std::vector<std::string> positional;
         std::optional<std::string> revision, modHosts, hostsFile, self, jobs, keygen, resign, sign,
-            expires;
-        bool publishUnsigned = false, replaceForeign = false;
+            expires, list, verify;
+        bool publishUnsigned = false, replaceForeign = false, dryRun = false;
         bool optionsEnded = false;
         for (std::size_t i = 0; i < arguments.size(); ++i) {
             const std::string& argument = arguments[i];
@@ -200,6 +292,8 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
                 flag = &publishUnsigned;
             else if (name == "--replace-foreign")
                 flag = &replaceForeign;
+            else if (name == "--dry-run")
+                flag = &dryRun;
             if (flag) {
                 if (value)
                     throw EUsageError("The option " + name + " takes no value");
@@ -227,7 +321,11 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
                 single = &sign;
             else if (name == "--expires")
                 single = &expires;
-            else if (name != "--critical")
+            else if (name == "--list")
+                single = &list;
+            else if (name == "--verify")
+                single = &verify;
+            else if (name != "--critical" && name != "--exclude")
                 throw EUsageError("Unknown option " + Quoted(name));
             if (!value) {
                 if (i + 1 >= arguments.size())
@@ -235,17 +333,57 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
                 value = arguments[++i];
             }
             if (!single) {
-                options.criticalPatterns.push_back(*value);
+                (name == "--critical" ? options.criticalPatterns : options.excludePatterns)
+                    .push_back(*value);
             } else {
                 if (*single)
                     throw EUsageError("The option " + name + " is given twice");
                 *single = *value;
             }
         }
+        // Options of publishing alone.
+        const bool publishing = revision || modHosts || hostsFile || self || publishUnsigned ||
+                                replaceForeign || dryRun || !options.criticalPatterns.empty() ||
+                                !options.excludePatterns.empty();
+        if (list || verify) {
+            const char* option = list ? "--list" : "--verify";
+            if (list && verify)
+                throw EUsageError("--list and --verify exclude each other");
+            if (!positional.empty() || publishing || keygen || resign || sign || expires ||
+                (list && jobs))
+                throw EUsageError(std::string(option) + " OUT takes no other argument" +
+                                  (verify ? " but --jobs N" : ""));
+        }
+        if (list) {
+            ListTree(platform::FsPath(*list), out);
+            return 0;
+        }
+        if (verify) {
+            unsigned threads = 0;
+            if (jobs) {
+                const std::optional<std::uint64_t> count = ParseUnsigned(*jobs);
+                if (!count || *count < 1 || *count > 64)
+                    throw EUsageError("--jobs takes a number from 1 to 64, not " + Quoted(*jobs));
+                threads = static_cast<unsigned>(*count);
+            }
+            const VerifySummary summary =
+                VerifyTree(platform::FsPath(*verify), threads, cancel, showProgress("checked"));
+            endProgress();
+            out << "Verified revision " << summary.revision << " of " << Printable(*verify)
+                << ": " << Count(summary.files, "copy", "copies") << " ("
+                << HumanBytes(summary.copyBytes) << ") unpack to the content the manifest lists";
+            if (!summary.signingKey.empty()) {
+                out << "; the signature holds with the key " << summary.signingKey;
+                if (!summary.expires.empty())
+                    out << " and the manifest expires at " << Printable(summary.expires);
+            } else {
+                out << "; unsigned";
+            }
+            out << ".\n";
+            return 0;
+        }
         if (keygen) {
-            if (!positional.empty() || revision || modHosts || hostsFile || self || jobs ||
-                resign || sign || expires || publishUnsigned || replaceForeign ||
-                !options.criticalPatterns.empty())
+            if (!positional.empty() || publishing || jobs || resign || sign || expires)
                 throw EUsageError("--keygen KEYFILE takes no other argument");
             const signing::PublicKey key = GenerateKey(platform::FsPath(*keygen));
             out << "UpdateKey=" << signing::KeyText(key) << "\n";
@@ -257,8 +395,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
                 throw EUsageError("--resign OUT takes no SOURCE: it signs the published tree " +
                                   Quoted(*resign) + " again as it stands, not " +
                                   Quoted(positional.front()));
-            if (revision || modHosts || hostsFile || self || jobs || publishUnsigned ||
-                replaceForeign || !options.criticalPatterns.empty())
+            if (publishing || jobs)
                 throw EUsageError("--resign OUT takes only --sign KEYFILE and --expires DAYS");
             if (!sign)
                 throw EUsageError("--resign OUT needs --sign KEYFILE, the key it is signed with");
@@ -310,64 +447,25 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         options.replaceForeign = replaceForeign;
         if (expires)
             options.expiresAt = ParseExpiry(*expires);
+        options.dryRun = dryRun;
         for (const std::string& pattern : options.criticalPatterns)
             GlobPattern check(pattern);
+        for (const std::string& pattern : options.excludePatterns)
+            GlobPattern check(pattern);
 
-        std::function<void(const Progress&)> onProgress;
-        if (showProgress)
-            onProgress = [&](const Progress& progress) {
-                progressShown = true;
-                std::string path = Printable(progress.path);
-                if (path.size() > 60) {
-                    std::size_t cut = path.size() - 57;
-                    while (cut < path.size() &&
-                           (static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80)
-                        ++cut;
-                    path = "..." + path.substr(cut);
-                }
-                err << "\r\033[K[" << progress.done << "/" << progress.total << "] "
-                    << (progress.reused ? "reused " : "compressed ") << path << std::flush;
-            };
-        const Summary summary = Publish(options, onProgress);
-        if (progressShown)
-            err << "\r\033[K" << std::flush;
+        const Summary summary = Publish(options, showProgress(dryRun ? "read" : "published"));
+        endProgress();
         for (const std::string& warning : summary.warnings)
             err << kProgram << ": warning: " << warning << "\n";
-        out << "Published revision " << summary.revision << " to " << Printable(positional[1])
-            << ": " << summary.criticalFiles + summary.normalFiles
-            << (summary.criticalFiles + summary.normalFiles == 1 ? " file (" : " files (")
-            << summary.criticalFiles << " critical, " << summary.normalFiles << " normal)";
-        if (summary.selfPublished)
-            out << " and the launcher build " << Quoted(options.selfName);
-        out << ".\n"
-            << "Content " << HumanBytes(summary.contentBytes) << ", compressed copies "
-            << HumanBytes(summary.compressedBytes) << "; " << summary.reusedCopies
-            << " copies reused, " << summary.compressedCopies << " compressed.\n";
-        for (const std::string& name : summary.settingsLeftOut)
-            out << "Left out " << Printable(name)
-                << ": every installation keeps its own settings file.\n";
-        if (summary.previousRevision)
-            out << "Replaced revision " << *summary.previousRevision << ".\n";
-        if (!summary.foreignRemoved.empty()) {
-            out << "Removed from OUT, as no part of the published tree: ";
-            for (std::size_t k = 0; k < summary.foreignRemoved.size(); ++k)
-                out << (k > 0 ? ", " : "") << Quoted(summary.foreignRemoved[k]);
-            out << ".\n";
-        }
-        if (!summary.signingKey.empty()) {
-            out << "Signed with the key " << summary.signingKey;
-            if (!summary.expires.empty())
-                out << "; it expires at " << summary.expires;
-            out << ".\n";
-        }
+        PrintSummary(options, positional[1], summary, out);
         return 0;
     } catch (const EUsageError& e) {
-        if (progressShown)
+        if (printer && printer->Standing())
             err << "\n";
         err << kProgram << ": " << e.what() << "\nTry '" << kProgram << " --help'.\n";
         return 2;
     } catch (const std::exception& e) {
-        if (progressShown)
+        if (printer && printer->Standing())
             err << "\n";
         err << kProgram << ": " << e.what() << "\n";
         return 1;

@@ -3,9 +3,12 @@
 // exit code of each kind of failure.
 #pragma once
 
+#include "PublishProgress.h"
+
 #include <atomic>
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,10 +16,12 @@
 namespace publish {
 
 // The program: parses the arguments (without the program name), publishes,
-// prints the summary to `out` and errors and warnings to `err`. Returns the
-// exit code: 0 done, 1 publishing failed, 2 bad command line or input.
+// prints the summary to `out` and errors and warnings to `err`, and the
+// progress there in `progressStyle` (none: no progress). Returns the exit
+// code: 0 done, 1 publishing failed, 2 bad command line or input.
 int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
-                   const std::atomic<bool>* cancel = nullptr, bool showProgress = false);
+                   const std::atomic<bool>* cancel = nullptr,
+                   std::optional<ProgressPrinter::Style> progressStyle = std::nullopt);
 
 // The text of --help.
 std::string UsageText();

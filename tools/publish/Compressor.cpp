@@ -61,11 +61,16 @@ private:
 } // namespace
 
 ContentInfo CompressFile(const std::filesystem::path& source, const std::filesystem::path& target,
-                         const std::atomic<bool>* cancel, const std::atomic<bool>& failed) {
+                         const std::atomic<bool>* cancel, const std::atomic<bool>& failed,
+                         const std::function<void(std::size_t)>& onBlock) {
     OutputFile out(target);
     Compressor bz(out);
-    const ContentInfo info = ReadContent(source, cancel, failed,
-                                         [&](const char* data, std::size_t n) { bz.Add(data, n); });
+    const ContentInfo info =
+        ReadContent(source, cancel, failed, [&](const char* data, std::size_t n) {
+            bz.Add(data, n);
+            if (onBlock)
+                onBlock(n);
+        });
     bz.Finish();
     out.Finish();
     return info;

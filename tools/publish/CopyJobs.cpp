@@ -24,18 +24,27 @@ namespace {
 constexpr std::uint64_t kMaxListedSize = std::numeric_limits<std::int64_t>::max();
 
 void ProcessJob(Job& job, const fs::path& staging, const fs::path& out,
-                const std::atomic<bool>* cancel, const std::atomic<bool>& failed) {
+                const std::atomic<bool>* cancel, const std::atomic<bool>& failed, bool digestOnly,
+                const std::function<void(std::size_t)>& onBlock) {
     const fs::path target = staging / platform::FsPath(job.relative + kCopySuffix);
     std::optional<std::string> firstDigest;
-    if (job.previous) {
+    if (job.previous || digestOnly) {
         const ContentInfo content = DigestFile(job.source, cancel, failed);
         const fs::path old = out / platform::FsPath(job.relative + kCopySuffix);
         std::error_code error;
         // An older line has no SHA-256; where there is one, it must agree too.
-        if (content.digest == job.previous->digest &&
-            (job.previous->sha256.empty() || content.sha256 == job.previous->sha256) &&
-            fs::is_regular_file(fs::symlink_status(old, error)) &&
-            fs::file_size(old, error) == job.previous->size && !error) {
+        const bool reusable = job.previous && content.digest == job.previous->digest &&
+                              (job.previous->sha256.empty() ||
+                               content.sha256 == job.previous->sha256) &&
+                              fs::is_regular_file(fs::symlink_status(old, error)) &&
+                              fs::file_size(old, error) == job.previous->size && !error;
+        if (digestOnly) {
+            job.content = content;
+            job.copySize = reusable ? job.previous->size : 0;
+            job.reused = reusable;
+            return;
+        }
+        if (reusable) {
             fs::create_hard_link(old, target, error);
             if (error) {
                 error.clear();
@@ -50,7 +59,7 @@ void ProcessJob(Job& job, const fs::path& staging, const fs::path& out,
         }
         firstDigest = content.digest;
     }
-    const ContentInfo content = CompressFile(job.source, target, cancel, failed);
+    const ContentInfo content = CompressFile(job.source, target, cancel, failed, onBlock);
     if (firstDigest && *firstDigest != content.digest)
         throw EPublishError(Quoted(job.relative) + " changed while it was being published");
     std::error_code error;
@@ -68,23 +77,41 @@ void ProcessJob(Job& job, const fs::path& staging, const fs::path& out,
 
 void RunJobs(std::vector<Job>& jobs, unsigned threads, const fs::path& staging, const fs::path& out,
              const std::atomic<bool>* cancel,
-             const std::function<void(const Progress&)>& onProgress) {
+             const std::function<void(const Progress&)>& onProgress, bool digestOnly) {
     std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
-    std::mutex mutex;
+    std::mutex mutex; // guards what follows, and the calls of onProgress
     std::exception_ptr firstError;
-    std::size_t done = 0;
+    Progress progress;
+    progress.total = jobs.size();
+    for (const Job& job : jobs)
+        progress.bytesTotal += job.expectedSize;
     const auto work = [&] {
         while (!failed.load()) {
             const std::size_t i = next.fetch_add(1);
             if (i >= jobs.size())
                 return;
             try {
-                ProcessJob(jobs[i], staging, out, cancel, failed);
+                std::uint64_t reported = 0;
+                const auto onBlock = [&](std::size_t bytes) {
+                    const std::lock_guard lock(mutex);
+                    reported += bytes;
+                    progress.bytesDone += bytes;
+                    progress.path = jobs[i].relative;
+                    progress.finished = progress.reused = false;
+                    if (onProgress)
+                        onProgress(progress);
+                };
+                ProcessJob(jobs[i], staging, out, cancel, failed, digestOnly, onBlock);
                 const std::lock_guard lock(mutex);
-                ++done;
+                ++progress.done;
+                // The file counts as it was listed, whatever it read.
+                progress.bytesDone += jobs[i].expectedSize - std::min(reported, jobs[i].expectedSize);
+                progress.path = jobs[i].relative;
+                progress.finished = true;
+                progress.reused = jobs[i].reused;
                 if (onProgress)
-                    onProgress({done, jobs.size(), jobs[i].relative, jobs[i].reused});
+                    onProgress(progress);
             } catch (...) {
                 const std::lock_guard lock(mutex);
                 if (!firstError)

@@ -26,6 +26,7 @@ struct Job {
     std::filesystem::path source;
     Section section = Section::Normal;
     const PreviousEntry* previous = nullptr; // as the published manifest lists it, if it does
+    std::uint64_t expectedSize = 0;          // as the file stood when SOURCE was read
     // Results.
     ContentInfo content;
     std::uint64_t copySize = 0;
@@ -33,12 +34,14 @@ struct Job {
 };
 
 // Makes the copies of all `jobs` below `staging` on up to `threads` threads,
-// reusing the copies under `out` that the jobs' previous entries describe.
-// Calls `onProgress` after each file. The first failure stops the others and
-// is raised again; a request to stop through `cancel` ends the reading with
-// EPublishError "Interrupted".
+// reusing the copies under `out` that the jobs' previous entries describe;
+// with `digestOnly` only reads the contents' digests and tells which copies
+// would be reused (nothing is written; `staging` is not used). Calls
+// `onProgress` after each block compressed and each file done. The first
+// failure stops the others and is raised again; a request to stop through
+// `cancel` ends the reading with EPublishError "Interrupted".
 void RunJobs(std::vector<Job>& jobs, unsigned threads, const std::filesystem::path& staging,
              const std::filesystem::path& out, const std::atomic<bool>* cancel,
-             const std::function<void(const Progress&)>& onProgress);
+             const std::function<void(const Progress&)>& onProgress, bool digestOnly = false);
 
 } // namespace publish

@@ -92,7 +92,8 @@ void CollectForeign(const fs::path& folder, const std::string& relative,
 
 } // namespace
 
-PreviousManifest ReadManifest(const std::string& compressed, const fs::path& scratch) {
+PreviousManifest ReadManifest(const std::string& compressed,
+                              const std::function<void(const TListFile&)>& inspect) {
     PreviousManifest previous;
     previous.present = true;
     {
@@ -104,62 +105,95 @@ PreviousManifest ReadManifest(const std::string& compressed, const fs::path& scr
         if (!bz.StreamEnded())
             throw EPublishError("the compressed data is cut off");
     }
-    // The launcher's own reader takes it from a file.
+    // The launcher's own reader takes it from a file, which is nowhere near
+    // OUT: a dry run and a check write nothing there.
+    std::error_code error;
+    const fs::path temporary = fs::temp_directory_path(error);
+    if (error)
+        throw EPublishError("Cannot find the temporary folder: " + error.message());
     struct Scratch {
-        const fs::path& path;
+        fs::path folder;
         ~Scratch() {
-            std::error_code error;
-            fs::remove(path, error);
+            std::error_code ignored;
+            fs::remove_all(folder, ignored);
         }
-    } removed{scratch};
+    } scratch{MakeUniqueFolder(temporary / "quenmor-publish", "-")};
+    const fs::path unpacked = scratch.folder / kManifestName;
     {
-        std::ofstream file(scratch, std::ios::binary);
-        file.write(previous.text.data(), static_cast<std::streamsize>(previous.text.size()));
-        if (!file.flush())
-            throw EPublishError(SystemError("Cannot write", scratch, errno));
+        std::ofstream out(unpacked, std::ios::binary);
+        out.write(previous.text.data(), static_cast<std::streamsize>(previous.text.size()));
+        if (!out.flush())
+            throw EPublishError(SystemError("Cannot write", unpacked, errno));
     }
-    const TListFile list(platform::PathText(scratch));
+    const TListFile list(platform::PathText(unpacked));
+    if (inspect)
+        inspect(list);
     try {
         previous.revision = StrToInt(list.GetValue("settings", "Rev"));
     } catch (const EConvertError&) {
     }
     previous.expires = list.GetValue("settings", "Expires");
-    const auto add = [&](const std::string& entry, bool normal) {
-        const std::vector<std::string> fields = SplitFromEnd(entry, "|");
-        if (fields.size() < 3 || !IsSafeRelativePath(fields[2]))
-            return;
-        if (normal)
-            previous.normal[fields[2]] = fields[1];
-        const std::string sha256 =
-            fields.size() > 3 && IsSha256Text(fields[3]) ? fields[3] : std::string();
-        if (const auto size = ParseUnsigned(fields[0]))
-            previous.entries[fields[2]] = {fields[1], sha256, *size};
+    const auto pairOf = [](const std::string& line) {
+        const std::size_t bar = line.find('|');
+        return bar == std::string::npos
+                   ? std::pair<std::string, std::string>{line, ""}
+                   : std::pair<std::string, std::string>{line.substr(0, bar), line.substr(bar + 1)};
     };
-    const std::vector<std::string> self = SectionEntries(list, "self");
-    if (!self.empty())
-        add(self.front(), false);
-    for (const std::string& entry : SectionEntries(list, "files_critical"))
-        add(entry, false);
-    for (const std::string& entry : SectionEntries(list, "files_normal"))
-        add(entry, true);
-    for (const char* section : {"self", "files_critical", "files_normal"}) {
-        for (const std::string& entry : SectionEntries(list, section)) {
-            const std::vector<std::string> fields = SplitFromEnd(entry, "|");
-            if (fields.size() >= 3 && IsSafeRelativePath(fields[2]))
-                previous.copies.insert(platform::ManifestPathToRelative(fields[2]) + kCopySuffix);
+    for (const std::string& line : SectionEntries(list, "settings"))
+        previous.settings.push_back(pairOf(line));
+    for (const std::string& line : SectionEntries(list, "hosts"))
+        previous.hosts.push_back(pairOf(line));
+    const auto add = [&](const std::string& entry, const char* section, bool listed) {
+        const std::vector<std::string> fields = SplitFromEnd(entry, "|");
+        if (fields.size() < 3 || !IsSafeRelativePath(fields[2])) {
+            if (listed)
+                previous.unusable.push_back(entry);
+            return;
         }
-    }
+        const std::string relative = platform::ManifestPathToRelative(fields[2]);
+        previous.copies.insert(relative + kCopySuffix);
+        if (!listed)
+            return;
+        if (section == std::string("files_normal"))
+            previous.normal[fields[2]] = fields[1];
+        const std::optional<std::uint64_t> copySize = ParseUnsigned(fields[0]);
+        if (!copySize) {
+            previous.unusable.push_back(entry);
+            return;
+        }
+        ListedFile file;
+        file.section = section;
+        file.manifestPath = fields[2];
+        file.relative = relative;
+        file.digest = fields[1];
+        file.copySize = *copySize;
+        if (fields.size() > 3 && IsSha256Text(fields[3])) {
+            file.sha256 = fields[3];
+            if (fields.size() > 4)
+                file.contentSize = ParseUnsigned(fields[4]);
+        }
+        previous.entries[file.manifestPath] = {file.digest, file.sha256, file.copySize, section};
+        previous.files.push_back(std::move(file));
+    };
+    // The launcher takes the first line of self alone; the copies of the
+    // others are still the tree's.
+    const std::vector<std::string> self = SectionEntries(list, "self");
+    for (std::size_t k = 0; k < self.size(); ++k)
+        add(self[k], "self", k == 0);
+    for (const std::string& entry : SectionEntries(list, "files_critical"))
+        add(entry, "files_critical", true);
+    for (const std::string& entry : SectionEntries(list, "files_normal"))
+        add(entry, "files_normal", true);
     return previous;
 }
 
-PreviousManifest ReadPreviousManifest(const fs::path& out, const fs::path& scratch,
-                                      std::vector<std::string>& warnings) {
+PreviousManifest ReadPreviousManifest(const fs::path& out, std::vector<std::string>& warnings) {
     const fs::path copy = out / kManifestCopyName;
     std::error_code error;
     if (!fs::exists(fs::symlink_status(copy, error)))
         return {};
     try {
-        PreviousManifest previous = ReadManifest(ReadWholeFile(copy, kMaxManifestSize), scratch);
+        PreviousManifest previous = ReadManifest(ReadWholeFile(copy, kMaxManifestSize));
         if (!previous.revision)
             warnings.push_back("The published manifest has no valid revision: the new one is "
                                "not compared with it.");

@@ -6,11 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
+
+class TListFile;
 
 namespace publish {
 
@@ -21,6 +25,18 @@ struct PreviousEntry {
     std::string digest;     // MD5 of the content
     std::string sha256;     // SHA-256 of the content; empty when the line has none
     std::uint64_t size = 0; // of the compressed copy
+    std::string section;    // "self", "files_critical" or "files_normal"
+};
+
+// A file line of the manifest as it stands, in the manifest's order.
+struct ListedFile {
+    std::string section;      // "self", "files_critical" or "files_normal"
+    std::string manifestPath; // Windows-1251, "\" separators
+    std::string relative;     // UTF-8, "/" separators
+    std::string digest;       // MD5
+    std::string sha256;       // empty when the line has none
+    std::optional<std::uint64_t> contentSize; // only in front of a SHA-256
+    std::uint64_t copySize = 0;
 };
 
 struct PreviousManifest {
@@ -33,21 +49,30 @@ struct PreviousManifest {
     std::map<std::string, std::string> normal;    // files_normal: path -> digest
     // The copies of every entry listed (relative, UTF-8, "/" separators).
     std::set<std::string> copies;
+    // The lines as they stand: the settings (name, value) and the hosts
+    // (address, name) in their order, the files that can be used, and the
+    // file lines that cannot (a path outside the tree, no copy size).
+    std::vector<std::pair<std::string, std::string>> settings;
+    std::vector<std::pair<std::string, std::string>> hosts;
+    std::vector<ListedFile> files;
+    std::vector<std::string> unusable;
 };
 
 // A compressed manifest is never larger than this.
 inline constexpr std::size_t kMaxManifestSize = std::size_t{1} << 31;
 
-// Reads a manifest from its compressed bytes; `scratch` is a free file name
-// for the unpacked manifest (removed again). Raises EPublishError (and the
-// reader's errors) when it cannot be unpacked or read.
-PreviousManifest ReadManifest(const std::string& compressed, const std::filesystem::path& scratch);
+// Reads a manifest from its compressed bytes (the launcher's reader takes the
+// unpacked text from a scratch file in the system's temporary folder, removed
+// again). Raises EPublishError (and the reader's errors) when it cannot be
+// unpacked or read.
+// `inspect` (may be empty) sees the launcher's reading of it.
+PreviousManifest ReadManifest(const std::string& compressed,
+                              const std::function<void(const TListFile&)>& inspect = {});
 
 // Reads OUT/files.lst.bz2, as ReadManifest does. A manifest that cannot be
 // read only costs the reuse of copies: it adds a warning, and so does one
 // without a valid revision.
 PreviousManifest ReadPreviousManifest(const std::filesystem::path& out,
-                                      const std::filesystem::path& scratch,
                                       std::vector<std::string>& warnings);
 
 // What OUT holds beyond the published tree (the manifest, its signature and

@@ -97,9 +97,11 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
     if (options.signingKey)
         key = std::make_unique<SigningKey>(*options.signingKey);
 
-    std::vector<GlobPattern> patterns;
+    std::vector<GlobPattern> patterns, excludes;
     for (const std::string& text : options.criticalPatterns)
         patterns.emplace_back(text);
+    for (const std::string& text : options.excludePatterns)
+        excludes.emplace_back(text);
 
     std::vector<HostEntry> hosts;
     if (options.hostsFile)
@@ -120,7 +122,21 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
 
     // The files, all checked before anything is written.
     TreeScanner scanner(source);
+    std::vector<bool> excludeUsed(excludes.size(), false);
+    if (!excludes.empty())
+        scanner.leaveOut = [&](const std::string& relative, bool) {
+            bool leave = false;
+            for (std::size_t k = 0; k < excludes.size(); ++k)
+                if (excludes[k].Matches(relative))
+                    leave = excludeUsed[k] = true;
+            return leave;
+        };
     scanner.Scan();
+    summary.excluded = scanner.leftOut;
+    for (std::size_t k = 0; k < excludes.size(); ++k)
+        if (!excludeUsed[k])
+            summary.warnings.push_back("The --exclude pattern " + Quoted(excludes[k].Text()) +
+                                       " matches nothing in SOURCE.");
     std::vector<std::string> problems = std::move(scanner.problems);
     std::set<std::string> reported;
     std::set<std::string> allPaths;
@@ -181,6 +197,11 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         Job job;
         job.relative = file.relative;
         job.manifestPath = *manifestPath;
+        job.expectedSize = fs::file_size(file.path, error);
+        if (error) {
+            job.expectedSize = 0;
+            error.clear();
+        }
         job.source = std::move(file.path);
         job.section = Section::Normal;
         for (std::size_t k = 0; k < patterns.size(); ++k) {
@@ -203,7 +224,10 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
             return j.section == Section::Self;
         }))
         throw EUsageError("The launcher build " + Quoted(options.selfName) +
-                          " is not a file in SOURCE");
+                          (std::find(summary.excluded.begin(), summary.excluded.end(),
+                                     options.selfName) != summary.excluded.end()
+                               ? " is left out by --exclude"
+                               : " is not a file in SOURCE"));
     std::sort(jobs.begin(), jobs.end(),
               [](const Job& a, const Job& b) { return a.manifestPath < b.manifestPath; });
     // A pattern with a typo would quietly make every file it was meant for normal.
@@ -225,23 +249,7 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
                           "would be listed in files_normal");
 
     WarnOfLeftovers(out, summary.warnings);
-    const fs::path parent = out.parent_path();
-
-    // The staging folder, beside OUT so that renames can swap it in.
-    fs::create_directories(parent, error);
-    if (error)
-        throw EPublishError(SystemError("Cannot create the folder", parent, error));
-    const fs::path staging = MakeUniqueFolder(out, kStagingInfix);
-    StagingGuard guard(staging);
-    if (outExists) {
-        const fs::file_status status = fs::status(out, error);
-        if (!error)
-            fs::permissions(staging, status.permissions(), error);
-        error.clear();
-    }
-
-    const PreviousManifest previous =
-        ReadPreviousManifest(out, staging / ".previous-files.lst", summary.warnings);
+    const PreviousManifest previous = ReadPreviousManifest(out, summary.warnings);
     summary.previousRevision = previous.revision;
     // The swap takes everything in OUT away with the old tree: what is not
     // the tree's goes only when the operator says so.
@@ -266,11 +274,18 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
     for (const Job& job : jobs)
         if (job.section == Section::Normal)
             normalNow[job.manifestPath];
-    const auto revisionProblem = [&] {
-        return EUsageError("The files of files_normal differ from published revision " +
-                           std::to_string(*previous.revision) + ": --rev must be greater than " +
+    // Installations at that revision would never fetch the files that differ.
+    const auto revisionProblem = [&](bool digestsKnown) {
+        const std::vector<std::string> differences =
+            NormalDifferences(previous, jobs, digestsKnown);
+        return EUsageError(std::to_string(differences.size()) +
+                           (differences.size() == 1 ? " file of files_normal differs"
+                                                    : " files of files_normal differ") +
+                           " from published revision " + std::to_string(*previous.revision) +
+                           ":" + ListLines(differences) + "\n--rev must be greater than " +
                            std::to_string(*previous.revision));
     };
+    bool refuseEarly = false; // the paths of files_normal differ under the same revision
     if (previous.revision) {
         if (options.revision < *previous.revision)
             throw EUsageError("--rev " + std::to_string(options.revision) +
@@ -280,13 +295,76 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
             normalNow.size() == previous.normal.size() &&
             std::equal(normalNow.begin(), normalNow.end(), previous.normal.begin(),
                        [](const auto& a, const auto& b) { return a.first == b.first; });
-        if (options.revision == *previous.revision && !samePaths)
-            throw revisionProblem();
+        refuseEarly = options.revision == *previous.revision && !samePaths;
     }
     for (Job& job : jobs) {
         const auto found = previous.entries.find(job.manifestPath);
         if (found != previous.entries.end())
             job.previous = &found->second;
+    }
+
+    // Once the contents' digests are known: the revision's rule again, what
+    // changes, and the counts.
+    const auto afterDigests = [&] {
+        for (const Job& job : jobs)
+            if (job.section == Section::Normal)
+                normalNow[job.manifestPath] = job.content.digest;
+        if (previous.revision && options.revision == *previous.revision &&
+            normalNow != previous.normal)
+            throw revisionProblem(true);
+        if (previous.present && previous.unreadable.empty())
+            summary.changes = CompareWithPublished(previous, jobs);
+        for (const Job& job : jobs) {
+            switch (job.section) {
+            case Section::Self:
+                summary.selfPublished = true;
+                break;
+            case Section::Critical:
+                ++summary.criticalFiles;
+                break;
+            case Section::Normal:
+                ++summary.normalFiles;
+                break;
+            }
+            summary.contentBytes += job.content.size;
+            summary.compressedBytes += job.copySize;
+            ++(job.reused ? summary.reusedCopies : summary.compressedCopies);
+        }
+    };
+
+    if (key) {
+        summary.expires =
+            UtcTimeText(options.expiresAt ? *options.expiresAt : DaysFromNow(kDefaultExpiryDays));
+        summary.signingKey = signing::KeyText(key->PublicKey());
+    }
+    unsigned threads = options.jobs;
+    if (threads == 0)
+        threads = std::max(1u, std::thread::hardware_concurrency());
+    if (refuseEarly) {
+        // Refused before anything is compressed, but with every file that
+        // differs named: reading the digests costs little.
+        RunJobs(jobs, threads, {}, out, options.cancel, {}, true);
+        throw revisionProblem(true);
+    }
+    if (options.dryRun) {
+        RunJobs(jobs, threads, {}, out, options.cancel, onProgress, true);
+        afterDigests();
+        summary.dryRun = true;
+        return summary;
+    }
+
+    // The staging folder, beside OUT so that renames can swap it in.
+    const fs::path parent = out.parent_path();
+    fs::create_directories(parent, error);
+    if (error)
+        throw EPublishError(SystemError("Cannot create the folder", parent, error));
+    const fs::path staging = MakeUniqueFolder(out, kStagingInfix);
+    StagingGuard guard(staging);
+    if (outExists) {
+        const fs::file_status status = fs::status(out, error);
+        if (!error)
+            fs::permissions(staging, status.permissions(), error);
+        error.clear();
     }
 
     // The copies.
@@ -298,39 +376,10 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         if (error)
             throw EPublishError(SystemError("Cannot create the folder", folder, error));
     }
-    unsigned threads = options.jobs;
-    if (threads == 0)
-        threads = std::max(1u, std::thread::hardware_concurrency());
     RunJobs(jobs, threads, staging, out, options.cancel, onProgress);
-
-    for (const Job& job : jobs)
-        if (job.section == Section::Normal)
-            normalNow[job.manifestPath] = job.content.digest;
-    if (previous.revision && options.revision == *previous.revision && normalNow != previous.normal)
-        throw revisionProblem();
+    afterDigests();
 
     // The manifest.
-    for (const Job& job : jobs) {
-        switch (job.section) {
-        case Section::Self:
-            summary.selfPublished = true;
-            break;
-        case Section::Critical:
-            ++summary.criticalFiles;
-            break;
-        case Section::Normal:
-            ++summary.normalFiles;
-            break;
-        }
-        summary.contentBytes += job.content.size;
-        summary.compressedBytes += job.copySize;
-        ++(job.reused ? summary.reusedCopies : summary.compressedCopies);
-    }
-    if (key) {
-        summary.expires =
-            UtcTimeText(options.expiresAt ? *options.expiresAt : DaysFromNow(kDefaultExpiryDays));
-        summary.signingKey = signing::KeyText(key->PublicKey());
-    }
     CompressText(ManifestText(options.revision, options.modHosts, hosts, jobs, summary.expires),
                  staging / kManifestCopyName);
     if (key) // part of the tree like the manifest: swapped in with it, or not at all

@@ -3,6 +3,7 @@
 // per file), replacing the previous tree in one step.
 #pragma once
 
+#include "PublishChanges.h"
 #include "PublishErrors.h"
 
 #include <atomic>
@@ -23,6 +24,9 @@ struct Options {
     bool modHosts = false;
     std::optional<std::filesystem::path> hostsFile;
     std::vector<std::string> criticalPatterns;
+    // Files and folders of SOURCE left out of the tree (a folder with
+    // everything in it); the patterns of --critical.
+    std::vector<std::string> excludePatterns;
     std::string selfName; // the launcher build, a file directly in SOURCE; empty: none
     unsigned jobs = 0;    // compression threads; 0: one per processor
     // Signs the tree with this private key (a PEM file of --keygen): the
@@ -38,14 +42,21 @@ struct Options {
     // kDefaultExpiryDays from now.
     std::optional<std::int64_t> expiresAt;
     const std::atomic<bool>* cancel = nullptr; // set to stop early (nothing is published)
+    // Reads and checks everything as a run does and tells what it would do,
+    // but writes nothing (no copy is compressed).
+    bool dryRun = false;
 };
 
-// One file done. Called from the worker threads, one call at a time.
+// Work under way: after each block read and each file done. Called from the
+// worker threads, one call at a time.
 struct Progress {
-    std::size_t done = 0;
+    std::size_t done = 0; // files
     std::size_t total = 0;
     std::string path; // relative, UTF-8, "/" separators
-    bool reused = false;
+    bool finished = false; // `path` is done
+    bool reused = false;   // and its copy was taken over
+    std::uint64_t bytesDone = 0; // of the content of all files
+    std::uint64_t bytesTotal = 0;
 };
 
 struct Summary {
@@ -66,6 +77,12 @@ struct Summary {
     // What was removed from OUT with --replace-foreign, relative, "/"
     // separators, a folder with a final "/".
     std::vector<std::string> foreignRemoved;
+    // Left out by --exclude, relative, "/" separators, a folder with a final "/".
+    std::vector<std::string> excluded;
+    // What the tree gains and loses against the published one (none: no tree
+    // was published before, or its manifest cannot be read).
+    std::optional<TreeChanges> changes;
+    bool dryRun = false; // nothing was written; no copy size is known
     std::vector<std::string> warnings;
 };
 

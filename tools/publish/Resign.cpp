@@ -129,7 +129,7 @@ ResignSummary Resign(const ResignOptions& options) {
         fs::permissions(staging, status.permissions(), error);
     error.clear();
 
-    const PreviousManifest previous = ReadManifest(manifest, staging / ".previous-files.lst");
+    const PreviousManifest previous = ReadManifest(manifest);
     if (!previous.revision)
         throw EUsageError("The manifest of OUT " + QuotedPath(options.out) +
                           " has no valid revision");

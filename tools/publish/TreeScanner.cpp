@@ -40,6 +40,16 @@ void TreeScanner::ScanFolder(const fs::path& folder, const std::string& relative
         fs::file_status status = it->symlink_status(statError);
         if (statError)
             throw EPublishError(SystemError("Cannot read", path, statError));
+        if (leaveOut) {
+            // What a link leads to decides whether it is a folder; a broken
+            // one is taken as a file.
+            std::error_code ignored;
+            const bool isFolder = fs::is_directory(fs::status(path, ignored));
+            if (leaveOut(rel, isFolder)) {
+                leftOut.push_back(isFolder ? rel + "/" : rel);
+                continue;
+            }
+        }
         if (fs::is_symlink(status)) {
             const fs::path target = fs::canonical(path, statError);
             if (statError) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,8 +25,14 @@ public:
     // Raises EPublishError when a folder cannot be read.
     void Scan();
 
+    // Whether an entry (its relative path; a folder with everything in it)
+    // is left out; empty: none is.
+    std::function<bool(const std::string& relative, bool folder)> leaveOut;
+
     std::vector<FoundFile> files;
     std::vector<std::string> problems;
+    // The entries left out: relative, a folder with a final "/".
+    std::vector<std::string> leftOut;
 
 private:
     void ScanFolder(const std::filesystem::path& folder, const std::string& relative,

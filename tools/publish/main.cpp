@@ -22,5 +22,7 @@ int main(int argc, char** argv) {
     platform::StopOnInterrupt(gStop);
     const std::vector<std::string> arguments = platform::ProgramArguments(argc, argv);
     return publish::RunCommandLine(arguments, std::cout, std::cerr, &gStop,
-                                   platform::IsTerminal(stderr));
+                                   platform::IsTerminal(stderr)
+                                       ? publish::ProgressPrinter::Style::Terminal
+                                       : publish::ProgressPrinter::Style::Lines);
 }
