@@ -133,6 +133,7 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         };
     scanner.Scan();
     summary.excluded = scanner.leftOut;
+    std::sort(summary.excluded.begin(), summary.excluded.end());
     for (std::size_t k = 0; k < excludes.size(); ++k)
         if (!excludeUsed[k])
             summary.warnings.push_back("The --exclude pattern " + Quoted(excludes[k].Text()) +
