@@ -630,6 +630,10 @@ void GFilesThread::InstallPending() {
         StatusText = runFailed_ ? status::kFailed : "";
         return;
     }
+    planSizes_.clear();
+    for (const std::string& pending : PendingFiles)
+        planSizes_.push_back(SizeField(SplitFileEntry(pending)));
+    Synchronize(&GFilesThread::ShowPlan);
     GaugeSelector = 1;
     ProgressValue = static_cast<std::int64_t>(PendingFiles.size()) - 1;
     Synchronize(&GFilesThread::SetGaugeMax);

@@ -73,6 +73,10 @@ public:
     // from then on (see GFilesThread::TrustedRevision). The host keeps it
     // apart from the revision StoreRevision records, and never lowers it.
     virtual void StoreTrustedRevision(const std::string& /*revision*/) {}
+    // The copies the run is about to fetch and install, their sizes in bytes
+    // in the order of their entries: sent once, before the first of them,
+    // for displays that count bytes rather than files.
+    virtual void ShowPlan(const std::vector<std::int64_t>& /*copySizes*/) {}
 };
 
 // Runs one notification on the host's thread and returns when it has run,
@@ -289,6 +293,7 @@ private:
     void ShowCause();
     void ShowNote();
     void StoreTrustedRevision();
+    void ShowPlan();
 
     TUpdateTarget& target_;
     TDispatcher dispatcher_;
@@ -303,6 +308,7 @@ private:
     std::string lastFetchFailure_; // of the last Download (see FetchFailure)
     std::string causeText_;        // what ShowCause shows
     std::string noteText_;         // what ShowNote shows
+    std::vector<std::int64_t> planSizes_; // what ShowPlan shows
     // The power of two that scales each gauge (0 file, 1 total) into 32 bits;
     // the host's, kept where the notifications run.
     int gaugeShift_[2] = {0, 0};

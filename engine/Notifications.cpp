@@ -63,6 +63,8 @@ std::function<void()> GFilesThread::Capture(Notification notification) {
         return [this, text = causeText_] { target_.ShowCause(text); };
     if (notification == &GFilesThread::ShowNote)
         return [this, text = noteText_] { target_.ShowNote(text); };
+    if (notification == &GFilesThread::ShowPlan)
+        return [this, sizes = planSizes_] { target_.ShowPlan(sizes); };
     if (notification == &GFilesThread::StoreRevision)
         return [this, revision = AtRevision] { target_.StoreRevision(std::to_string(revision)); };
     return [this, notification] { (this->*notification)(); };
@@ -181,6 +183,9 @@ void GFilesThread::StoreTrustedRevision() {
 }
 void GFilesThread::ShowNote() {
     target_.ShowNote(noteText_);
+}
+void GFilesThread::ShowPlan() {
+    target_.ShowPlan(planSizes_);
 }
 void GFilesThread::UnlockCommands() {
     target_.UnlockCommands();

@@ -25,7 +25,9 @@ bool OutputForWindowProgram();
 
 // Sets `stop` when the user interrupts the program (Ctrl-C, closing its
 // console, or a termination request), instead of ending it there, so that it
-// can leave its files in order. `stop` must live as long as the program.
+// can leave its files in order. A second interrupt, once `stop` is set, ends
+// the program at once, as it would have without this. `stop` must live as
+// long as the program.
 void StopOnInterrupt(std::atomic<bool>& stop);
 
 } // namespace platform

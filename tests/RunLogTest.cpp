@@ -3,7 +3,8 @@
 // its digest, a full disk, a hosts file that cannot be written), as the
 // headless runner writes them into its log file and prints them with
 // --verbose, its first cause as its last line on stderr; and the log file's
-// bound in size.
+// bound in size. Also what the runner prints around them: the line that ends
+// every run, and a stop by Ctrl-C.
 #include "RunLog.h"
 #include "ChildProcess.h"
 #include "Files.h"
@@ -12,8 +13,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <thread>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -82,11 +89,15 @@ protected:
                   "[main]\r\nUpdatesUrl=" + server_.Url("/") + "\r\nAtRevision=1\r\n");
     }
 
-    // Runs quenmor-update --verbose --log in the installation; its exit code.
-    int Run(const std::string& hostsFolder) {
-        ChildProcess child(BuildPath(QUENMOR_UPDATE_PATH),
-                           {"--verbose", "--log", Path("run.log"), "--hosts-dir", hostsFolder},
-                           Path(install_), Path("output.txt"));
+    // Runs quenmor-update --log in the installation (with --verbose unless
+    // told otherwise); its exit code.
+    int Run(const std::string& hostsFolder, bool verbose = true) {
+        std::vector<std::string> arguments = {"--log", Path("run.log"), "--hosts-dir",
+                                              hostsFolder};
+        if (verbose)
+            arguments.insert(arguments.begin(), "--verbose");
+        ChildProcess child(BuildPath(QUENMOR_UPDATE_PATH), arguments, Path(install_),
+                           Path("output.txt"));
         const auto ending = child.Wait(ChildProcess::Clock::now() + std::chrono::seconds(90));
         EXPECT_TRUE(ending) << "the run did not end";
         return ending ? ending->code : -1;
@@ -259,3 +270,139 @@ TEST(RunLog, StaysWithinItsBoundWithOneOlderFile) {
     log.RunEnded("");
     EXPECT_NE(log.FileProblem().find("cannot write the log"), std::string::npos);
 }
+
+// ---------------------------------------------------------------------------
+// What the runner prints around the status texts
+
+TEST_F(RunLogTest, EveryRunEndsWithALineThatSaysHowItEnded) {
+    Prepare("install", kNew);
+    ASSERT_EQ(Run(Path("etc"), false), 0) << ReadFile(Path("output.txt"));
+    std::vector<std::string> output = Lines(ReadFile(Path("output.txt")));
+    ASSERT_FALSE(output.empty());
+    const std::string megabytes = [] {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(Bzip2(kNew).size()) / 1e6);
+        return std::string(text);
+    }();
+    EXPECT_EQ(output.back(), "updated to revision 2, 1 file, " + megabytes);
+    EXPECT_TRUE(HasLine(output, {"Все файлы были обновлены"}));
+
+    // Nothing to do: no blank lines for the texts that clear a status line.
+    ASSERT_EQ(Run(Path("etc"), false), 0);
+    output = Lines(ReadFile(Path("output.txt")));
+    EXPECT_EQ(output, (std::vector<std::string>{"Скачивание списка обновлений",
+                                                "up to date, revision 2"}));
+
+    // A failure is told once, and the cause after it.
+    WriteFile(Path("server/data/a.dat.bz2"), Bzip2("something else"));
+    WriteFile(Path(install_ + "/data/a.dat"), kOld);
+    WriteFile(Path(install_ + "/Quenmor.ini"),
+              "[main]\r\nUpdatesUrl=" + server_.Url("/") + "\r\nAtRevision=1\r\n");
+    ASSERT_EQ(Run(Path("etc"), false), 1);
+    output = Lines(ReadFile(Path("output.txt")));
+    EXPECT_EQ(std::count(output.begin(), output.end(), "Не удалось обновить"), 1)
+        << ReadFile(Path("output.txt"));
+    ASSERT_FALSE(output.empty());
+    EXPECT_EQ(output.back().rfind("quenmor-update: failed: ", 0), 0) << output.back();
+}
+
+// Faults that no retry can mend are reported at once, each after one try.
+TEST_F(RunLogTest, AddressesThatCanNeverAnswerAreTriedOnce) {
+    Prepare("install", kNew);
+    fs::remove(Path("server/data/a.dat.bz2")); // 404
+    const auto tries = [this](const std::string& url) {
+        WriteFile(Path(install_ + "/Quenmor.ini"), "[main]\r\nUpdatesUrl=" + url + "\r\n");
+        EXPECT_EQ(Run(Path("etc")), 1);
+        return Lines(ReadFile(Path("run.log")));
+    };
+    for (const std::string& url :
+         {std::string("ftp://127.0.0.1:1/updates/"), std::string("http://[::1/updates/"),
+          std::string("http://no-such-host.invalid/updates/"), server_.Url("/")}) {
+        fs::remove(Path("run.log"));
+        const std::vector<std::string> log = tries(url);
+        EXPECT_FALSE(HasLine(log, {" retry "})) << url << "\n" << ReadFile(Path("run.log"));
+        EXPECT_TRUE(HasLine(log, {" failure "})) << url;
+    }
+}
+
+#ifndef _WIN32
+// Ctrl-C asks the run to stop as closing the window does: the entry being
+// fetched is still installed, later ones are not, the log gets its end line
+// and the runner exits with 130. A second Ctrl-C ends it at once.
+TEST_F(RunLogTest, CtrlCStopsTheRunAfterTheEntryInHandAndASecondEndsItAtOnce) {
+    install_ = "install";
+    const std::string second = SampleData(200'000, 9);
+    WriteFile(Path("server/data/a.dat.bz2"), Bzip2(kNew));
+    WriteFile(Path("server/data/b.dat.bz2"), Bzip2(second));
+    WriteFile(Path("server/files.lst.bz2"),
+              Bzip2("[settings]\r\nRev|2\r\nModHosts|0\r\n[/settings]\r\n[files_normal]\r\n"
+                    "data\\a.dat|" +
+                    Md5Hex(kNew) + "|" + std::to_string(Bzip2(kNew).size()) + "\r\ndata\\b.dat|" +
+                    Md5Hex(second) + "|" + std::to_string(Bzip2(second).size()) +
+                    "\r\n[/files_normal]\r\n"));
+    WriteFile(Path("install/data/a.dat"), kOld);
+    WriteFile(Path("install/data/b.dat"), kOld);
+    WriteFile(Path("install/Quenmor.ini"),
+              "[main]\r\nUpdatesUrl=" + server_.Url("/") + "\r\nAtRevision=1\r\n");
+    // The first copy comes once the interrupt is in; the second at once.
+    std::atomic<bool> interrupted{false};
+    SetHandler([this, &interrupted](const HttpRequest& request) {
+        if (request.target == "/data/a.dat.bz2")
+            for (int k = 0; k < 500 && !interrupted; ++k)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return files_(request);
+    });
+    const auto startRun = [this] {
+        return std::make_unique<ChildProcess>(
+            BuildPath(QUENMOR_UPDATE_PATH),
+            std::vector<std::string>{"--log", Path("run.log"), "--hosts-dir", Path("etc")},
+            Path(install_), Path("output.txt"));
+    };
+    const auto waitFor = [this](const std::string& text) {
+        for (int k = 0; k < 1000; ++k) {
+            if (Exists(Path("output.txt")) &&
+                ReadFile(Path("output.txt")).find(text) != std::string::npos)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    };
+    {
+        const auto child = startRun();
+        ASSERT_TRUE(waitFor("Загружается data\\a.dat"));
+        child->Interrupt();
+        ASSERT_TRUE(waitFor("Ctrl-C again ends at once"));
+        interrupted = true;
+        const auto ending = child->Wait(ChildProcess::Clock::now() + std::chrono::seconds(60));
+        ASSERT_TRUE(ending);
+        EXPECT_EQ(ending->code, 130) << ReadFile(Path("output.txt"));
+    }
+    EXPECT_EQ(ReadFile(Path("install/data/a.dat")), kNew) << "the entry in hand is installed";
+    EXPECT_EQ(ReadFile(Path("install/data/b.dat")), kOld) << "no later entry is";
+    EXPECT_TRUE(HasLine(Lines(ReadFile(Path("run.log"))), {" end Не удалось обновить"}))
+        << ReadFile(Path("run.log"));
+    EXPECT_NE(ReadFile(Path("install/Quenmor.ini")).find("AtRevision=1"), std::string::npos);
+
+    // The same with a copy that never comes: the second interrupt ends it.
+    interrupted = false;
+    SetHandler([this, &interrupted](const HttpRequest& request) {
+        HttpReply reply = files_(request);
+        if (request.target == "/data/b.dat.bz2")
+            reply.fault = HttpReply::Fault::StallBeforeHeaders;
+        return reply;
+    });
+    {
+        const auto child = startRun();
+        ASSERT_TRUE(waitFor("Загружается data\\b.dat"));
+        child->Interrupt();
+        ASSERT_TRUE(waitFor("Ctrl-C again ends at once"));
+        EXPECT_FALSE(child->Wait(ChildProcess::Clock::now() + std::chrono::milliseconds(500)))
+            << "the first interrupt waits for the entry in hand";
+        child->Interrupt();
+        const auto ending = child->Wait(ChildProcess::Clock::now() + std::chrono::seconds(10));
+        ASSERT_TRUE(ending) << "the second interrupt did not end the run";
+        EXPECT_EQ(ending->signal, SIGINT);
+    }
+    EXPECT_EQ(ReadFile(Path("install/data/b.dat")), kOld);
+}
+#endif

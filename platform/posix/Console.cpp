@@ -20,9 +20,16 @@ namespace {
 
 std::atomic<bool>* gStop = nullptr;
 
-extern "C" void OnStopSignal(int) {
-    if (gStop)
-        *gStop = true;
+// The first request sets the flag; a second one ends the program as the
+// signal would have, at once.
+extern "C" void OnStopSignal(int signal) {
+    if (gStop && !gStop->exchange(true))
+        return;
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+    raise(signal);
 }
 
 } // namespace

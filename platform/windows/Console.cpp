@@ -54,10 +54,11 @@ namespace {
 
 std::atomic<bool>* gStop = nullptr;
 
+// The first request sets the flag; a second one is left to the system's
+// handler, which ends the program at once.
 BOOL WINAPI OnConsoleEvent(DWORD) {
-    if (!gStop)
+    if (!gStop || gStop->exchange(true))
         return FALSE;
-    *gStop = true;
     return TRUE;
 }
 

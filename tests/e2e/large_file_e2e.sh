@@ -41,12 +41,13 @@ printf '[main]\r\nUpdatesUrl=http://127.0.0.1:%s\r\nAtRevision=0\r\n' "$port" >"
 
 (cd "$install" && "$update" >"$work/out") || fail "the install exited $?: $(tail -n 3 "$work/out")"
 t2=$(stamp)
-[ "$(tail -n 1 "$work/out")" = "Все файлы были обновлены" ] || fail "install status: $(tail -n 1 "$work/out")"
+grep -qx "Все файлы были обновлены" "$work/out" || fail "install status: $(tail -n 2 "$work/out")"
+grep -q "^updated to revision 1, 1 file, " "$work/out" || fail "install summary: $(tail -n 1 "$work/out")"
 cmp -s "$client/data/huge.pak" "$install/data/huge.pak" || fail "the installed file differs"
 echo "installed from scratch in $((t2 - t1)) s"
 
 (cd "$install" && "$update" --full-check >"$work/out") || fail "the full check exited $?"
 t3=$(stamp)
-[ "$(tail -n 1 "$work/out")" = "" ] || fail "the full check found something to do: $(tail -n 1 "$work/out")"
+[ "$(tail -n 1 "$work/out")" = "up to date, revision 1" ] || fail "the full check found something to do: $(tail -n 1 "$work/out")"
 echo "checked in full in $((t3 - t2)) s"
 echo "PASS"

@@ -51,9 +51,11 @@ if [ "$signed" = 1 ]; then
 fi
 publish_rev() { run "$publish" "$client" "$server" --rev "$1" --critical 'system/*' "${sign[@]}" >/dev/null; }
 # Runs the update; its output stays in $work/out (Windows ends its lines with
-# CR LF), the final status is its last line.
+# CR LF). The run's last status text is the last line of a failed run; a run
+# that went through ends with the tool's own line after it.
 update() { (cd "$install" && run "$update" "$@") | tr -d '\r' >"$work/out"; }
-final() { tail -n 1 "$work/out"; }
+final() { grep -v -e '^up to date, revision ' -e '^updated to revision ' "$work/out" | tail -n 1; }
+summary() { tail -n 1 "$work/out"; }
 has_line() { tr -d '\r' <"$1" | grep -qx -- "$2"; }
 setting() { sed -n "s/^$1=\(.*\)\r\$/\1/p" "$install/Quenmor.ini"; }
 same_as_client() {
@@ -69,6 +71,7 @@ printf '[main]\r\nUpdatesUrl=http://127.0.0.1:%s\r\nCreateBackup=0\r\nAtRevision
 echo "-- first run installs everything"
 update || fail "first run exited $?"
 check "status after first run" [ "$(final)" = "Все файлы были обновлены" ]
+check "summary after first run" sh -c "tail -n 1 '$work/out' | grep -qx 'updated to revision 1, [0-9]* files, [0-9.]* MB'"
 check "installation equals the client" same_as_client
 check "revision recorded" [ "$(setting AtRevision)" = 1 ]
 check "no manifest left" [ ! -e "$install/files.lst" ] && [ ! -e "$install/files.lst.bz2" ]
@@ -100,7 +103,8 @@ check "busy reported" grep -q "busy" "$work/err"
 
 echo "-- a second run finds everything current"
 update || fail "second run exited $?"
-check "empty final status" [ -z "$(final)" ]
+check "up to date" [ "$(summary)" = "up to date, revision 1" ]
+check "no blank status lines" sh -c "! grep -qx '' '$work/out'"
 check "only critical files checked" grep -qx 'Проверка system\\zentyr.exe' "$work/out"
 if grep -q 'Проверка data' "$work/out"; then fail "normal files checked"; fi
 

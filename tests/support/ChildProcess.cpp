@@ -142,6 +142,10 @@ void ChildProcess::Kill() {
     Wait(Clock::now());
 }
 
+// A console's Ctrl-C reaches a process group, not one process: the tests
+// that need it run on POSIX only.
+void ChildProcess::Interrupt() {}
+
 #else
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
@@ -194,7 +198,7 @@ std::optional<ChildProcess::Ending> ChildProcess::Wait(Clock::time_point until) 
         const pid_t got = ::waitpid(static_cast<pid_t>(id_), &status, WNOHANG);
         if (got == static_cast<pid_t>(id_)) {
             if (WIFSIGNALED(status))
-                ending_ = Ending{WTERMSIG(status) == SIGKILL, -1};
+                ending_ = Ending{WTERMSIG(status) == SIGKILL, -1, WTERMSIG(status)};
             else
                 ending_ = Ending{false, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
             return ending_;
@@ -216,7 +220,13 @@ void ChildProcess::Kill() {
     int status = 0;
     while (::waitpid(static_cast<pid_t>(id_), &status, 0) < 0 && errno == EINTR) {
     }
-    ending_ = Ending{WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL, -1};
+    ending_ = Ending{WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL, -1,
+                     WIFSIGNALED(status) ? WTERMSIG(status) : 0};
+}
+
+void ChildProcess::Interrupt() {
+    if (started_ && !ending_)
+        ::kill(static_cast<pid_t>(id_), SIGINT);
 }
 
 #endif

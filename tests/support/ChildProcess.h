@@ -30,12 +30,15 @@ public:
     struct Ending {
         bool killed = false; // ended by a kill (SIGKILL, TerminateProcess), not by exiting
         int code = 0;        // the exit code when it exited
+        int signal = 0;      // the signal that ended it (POSIX)
     };
     // Waits until the process ends or `until` comes: how it ended, or
     // nothing while it still runs.
     std::optional<Ending> Wait(Clock::time_point until);
     // Ends it by force (SIGKILL, or TerminateProcess) and waits for it.
     void Kill();
+    // Sends it SIGINT, as Ctrl-C on its terminal would (POSIX only).
+    void Interrupt();
 
 private:
     bool started_ = false;

@@ -7,6 +7,7 @@
 // Exit status: 0 when the run completed without failure, 1 when it ended with
 // the failure text, 2 when it could not start.
 #include "Console.h"
+#include "ConsoleTarget.h"
 #include "Errors.h"
 #include "Files.h"
 #include "GetFilesThr.h"
@@ -17,7 +18,7 @@
 #include "RevisionFloor.h"
 #include "RunLog.h"
 
-#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -46,151 +47,23 @@ constexpr const char* kUsage =
     "                   below 1 MB, the older part in FILE.1)\n"
     "  --verbose        prints those lines on stderr as well\n"
     "\n"
+    "The last line on stdout is the run's end: \"up to date, revision N\",\n"
+    "\"updated to revision N, K files, M MB\", or the failure text. Ctrl-C stops\n"
+    "the run once the file being installed is in place; a second one ends it at once.\n"
+    "\n"
     "Exit status: 0 updated or current, 1 the run failed, 2 it could not start\n"
-    "(also when a launcher or another update is working in the installation).\n";
+    "(also when a launcher or another update is working in the installation),\n"
+    "130 stopped by Ctrl-C.\n";
 
-using Clock = std::chrono::steady_clock;
-
-// Control characters from a server must not reach the terminal.
-std::string Printable(const std::string& text) {
-    std::string out;
-    for (char c : text)
-        out += (static_cast<unsigned char>(c) < 32 || c == 127) ? '?' : c;
-    return out;
-}
-
-std::string Megabytes(double bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
-    return text;
-}
-
-std::string Bar(std::int64_t value, std::int64_t max, int width) {
-    const int filled =
-        max > 0 ? static_cast<int>(width * std::clamp<std::int64_t>(value, 0, max) / max) : 0;
-    return std::string(static_cast<std::size_t>(filled), '#') +
-           std::string(static_cast<std::size_t>(width - filled), '-');
-}
-
-// Prints the run: status texts on stdout, and on a terminal a live line with
-// both gauges, the bytes of the current file and the speed on stderr.
-class ConsoleTarget : public TUpdateTarget {
-public:
-    ConsoleTarget(std::string settingsFile, bool live, TRunLog& log, bool verbose)
-        : settingsFile_(std::move(settingsFile)), live_(live), log_(log), verbose_(verbose) {}
-
-    void LockCommands() override { locked_ = true; }
-    void UnlockCommands() override {
-        locked_ = false;
-        completed_ = true;
-        ClearLive();
-        log_.RunEnded(lastStatus_);
-    }
-    void ShowStatus(const std::string& text) override {
-        ClearLive();
-        lastStatus_ = text;
-        std::cout << Printable(text) << std::endl;
-    }
-    void SetFileGaugeMax(std::int32_t value) override {
-        fileMax_ = value;
-        speedFrom_ = Clock::now();
-        speedBase_ = fileValue_ = 0;
-        Draw(true);
-    }
-    void SetTotalGaugeMax(std::int32_t value) override {
-        totalMax_ = value;
-        Draw(true);
-    }
-    void SetFileProgress(std::int32_t value) override {
-        if (value < fileValue_ || fileValue_ == 0) {
-            speedFrom_ = Clock::now();
-            speedBase_ = value;
-        }
-        fileValue_ = value;
-        Draw(false);
-    }
-    void SetTotalProgress(std::int32_t value) override {
-        totalValue_ = value;
-        Draw(false);
-    }
-    // On a terminal the live line says what is tried again; elsewhere a line
-    // of its own on stderr does, beside the status texts on stdout.
-    void ShowRetry(const std::string& note) override {
-        log_.Retry(note);
-        if (verbose_)
-            return; // the log's line is on stderr already
-        if (!live_) {
-            std::cerr << "retry: " << Printable(note) << std::endl;
-            return;
-        }
-        retry_ = Printable(note);
-        retryUntil_ = Clock::now() + std::chrono::seconds(5);
-        Draw(true);
-    }
-    void ShowCause(const std::string& cause) override {
-        ClearLive();
-        log_.Failure(cause);
-    }
-    void ShowNote(const std::string& note) override { log_.Note(note); }
-    void StoreRevision(const std::string& revision) override {
-        platform::WriteProfileString(settingsFile_, "main", "AtRevision", revision);
-    }
-    void StoreTrustedRevision(const std::string& revision) override {
-        RaiseTrustedRevision(settingsFile_, StrToInt(revision));
-    }
-
-    bool Completed() const { return completed_; }
-    const std::string& LastStatus() const { return lastStatus_; }
-
-private:
-    void Draw(bool force) {
-        if (!live_)
-            return;
-        const auto now = Clock::now();
-        if (!force && now - drawn_ < std::chrono::milliseconds(100))
-            return;
-        drawn_ = now;
-        const double seconds = std::chrono::duration<double>(now - speedFrom_).count();
-        const double speed =
-            seconds > 0.2 ? static_cast<double>(fileValue_ - speedBase_) / seconds : 0.0;
-        std::string line = "file [" + Bar(fileValue_, fileMax_, 20) + "] " +
-                           Megabytes(static_cast<double>(fileValue_)) + " / " +
-                           Megabytes(static_cast<double>(fileMax_)) + "  total [" +
-                           Bar(totalValue_, totalMax_, 20) + "] " + std::to_string(totalValue_) +
-                           "/" + std::to_string(totalMax_ + 1);
-        if (speed > 0)
-            line += "  " + Megabytes(speed) + "/s";
-        if (!retry_.empty() && now < retryUntil_)
-            line += "  retry: " + retry_;
-        std::cerr << "\r\033[K" << line << std::flush;
-        shown_ = true;
-    }
-    void ClearLive() {
-        if (shown_)
-            std::cerr << "\r\033[K" << std::flush;
-        shown_ = false;
-    }
-
-    std::string settingsFile_;
-    bool live_;
-    TRunLog& log_;
-    bool verbose_;
-    bool locked_ = false;
-    bool completed_ = false;
-    bool shown_ = false;
-    std::string lastStatus_;
-    std::string retry_; // what the live line says is tried again, for a while
-    Clock::time_point retryUntil_{};
-    std::int64_t fileMax_ = 100, fileValue_ = 0, totalMax_ = 100, totalValue_ = 0;
-    std::int64_t speedBase_ = 0;
-    Clock::time_point speedFrom_ = Clock::now();
-    Clock::time_point drawn_{};
-};
+// Set by Ctrl-C or a termination request: the run is asked to stop as the
+// window's close asks it. A second one ends the program at once.
+std::atomic<bool> gStop{false};
 
 } // namespace
 
 int main(int argc, char** argv) {
     platform::PrepareConsole();
+    platform::StopOnInterrupt(gStop);
     const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
     bool fullCheck = false;
     bool verbose = false;
@@ -264,7 +137,8 @@ int main(int argc, char** argv) {
     log.SetFile(logFile);
     if (verbose)
         log.SetEcho(&std::cerr);
-    ConsoleTarget target(settings, platform::IsTerminal(stderr) && !verbose, log, verbose);
+    ConsoleTarget target(std::cout, std::cerr, settings, platform::IsTerminal(stderr) && !verbose,
+                         log, verbose);
     GFilesThread run(target);
     try {
         run.UpdateUrl = platform::GetProfileString(settings, "main", "UpdatesUrl", "");
@@ -287,9 +161,24 @@ int main(int argc, char** argv) {
     }
     log.RunStarted(run.SettingsText());
     run.Start();
-    run.WaitFor();
+    bool interrupted = false;
+    while (!run.WaitFor(std::chrono::milliseconds(100))) {
+        if (gStop && !interrupted) {
+            interrupted = true;
+            run.Terminate();
+            target.Interrupted();
+        }
+    }
     if (!log.FileProblem().empty())
-        std::cerr << "quenmor-update: " << Printable(log.FileProblem()) << "\n";
+        std::cerr << "quenmor-update: " << ConsoleTarget::Printable(log.FileProblem()) << "\n";
+    if (const std::string last = target.FinalLine(run.AtRevision); !last.empty())
+        std::cout << last << std::endl;
+    if (interrupted || gStop) {
+        std::cerr << "quenmor-update: stopped by an interrupt; the files not yet installed come "
+                     "with the next run"
+                  << std::endl;
+        return 130;
+    }
     if (!target.Completed() || target.LastStatus() == status::kFailed) {
         const std::string cause = log.FirstFailure();
         std::cerr << "quenmor-update: failed: "
