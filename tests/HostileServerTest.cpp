@@ -24,6 +24,9 @@ struct HostileCase {
     std::string entryPath; // manifest path of the bad entry
     std::function<HttpReply(const std::string& good)>
         reply; // answer for its copy; empty: served as is
+
+    // The test output names the case, not its bytes.
+    friend void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class HostileServerTest : public ::testing::TestWithParam<HostileCase> {

@@ -98,6 +98,14 @@ double Ms(Clock::duration duration) {
 struct KillCase {
     int backup;
     int connections;
+
+    std::string Name() const {
+        return std::string(backup == 1 ? "WithBackup" : "WithoutBackup") +
+               (connections > 0 ? std::to_string(connections) + "Transfers"
+                                : std::string("DefaultTransfers"));
+    }
+    // The test output names the case, not its bytes.
+    friend void PrintTo(const KillCase& c, std::ostream* os) { *os << c.Name(); }
 };
 
 class KillTest : public ::testing::TestWithParam<KillCase> {
@@ -535,10 +543,6 @@ TEST_P(KillTest, EveryFileIsOldOrNewWheneverARunIsKilled) {
 INSTANTIATE_TEST_SUITE_P(
     Runs, KillTest,
     ::testing::Values(KillCase{0, 0}, KillCase{1, 0}, KillCase{0, 1}, KillCase{1, 16}),
-    [](const ::testing::TestParamInfo<KillCase>& param) {
-        return std::string(param.param.backup == 1 ? "WithBackup" : "WithoutBackup") +
-               (param.param.connections > 0 ? std::to_string(param.param.connections) + "Transfers"
-                                            : std::string("DefaultTransfers"));
-    });
+    [](const ::testing::TestParamInfo<KillCase>& param) { return param.param.Name(); });
 
 } // namespace

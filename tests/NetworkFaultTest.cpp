@@ -53,6 +53,9 @@ struct ResumeCase {
     FolderOptions folder;
     bool changed;        // the file changed between the cut and the resume
     std::string ifRange; // the first answer's "tag" or "date"; "": no resume asked for
+
+    // The test output names the case, not its bytes.
+    friend void PrintTo(const ResumeCase& c, std::ostream* os) { *os << c.name; }
 };
 using Resume = Download<ResumeCase>;
 
@@ -118,6 +121,9 @@ TEST(NetworkFaultShortRange, ContinuationsShorterThanAskedForAreResumedAgain) {
 struct RefusalCase {
     std::string name, retryAfter;
     int status, times;
+
+    // The test output names the case, not its bytes.
+    friend void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 };
 using Refusal = Download<RefusalCase>;
 using NetworkFaultBounds = Refusal;
