@@ -195,4 +195,23 @@ std::string EncodeUrlPath(std::string_view utf8Path) {
     return out;
 }
 
+std::string WindowsCommandLineArgument(std::string_view text) {
+    if (!text.empty() && text.find_first_of(" \t\"") == std::string_view::npos)
+        return std::string(text);
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : text) {
+        if (c == '\\') {
+            ++backslashes;
+        } else {
+            if (c == '"')
+                quoted.append(backslashes + 1, '\\');
+            backslashes = 0;
+        }
+        quoted += c;
+    }
+    quoted.append(backslashes, '\\');
+    return quoted + "\"";
+}
+
 } // namespace platform

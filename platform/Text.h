@@ -39,6 +39,11 @@ std::optional<std::string> LocalPathToManifest(std::string_view localPath);
 // comparing file names the way Windows does. Invalid UTF-8 stays as it is.
 std::string FoldCase(std::string_view utf8);
 
+// One argument of a Windows command line, quoted where it must be so that
+// the program's start-up code (CommandLineToArgvW) reads it back as it
+// stands: inside quotes, a backslash is doubled only before a quote.
+std::string WindowsCommandLineArgument(std::string_view text);
+
 // Percent-encodes what an address cannot carry (blanks, controls, non-ASCII,
 // and characters with a meaning in addresses), keeping "/" and the
 // unreserved characters. For the path part appended to the update address.

@@ -50,3 +50,16 @@ TEST(Text, FoldCaseForFileNames) {
     EXPECT_EQ(FoldCase("МИР Ёлки ЂЏ Ґ"), "мир ёлки ђџ ґ");
     EXPECT_EQ(FoldCase("\xff"), "\xff");
 }
+
+// Read back by CommandLineToArgvW: quotes only where needed, and backslashes
+// doubled only in front of a quote, the closing one included.
+TEST(Text, WindowsCommandLineArgumentsReadBackAsTheyStand) {
+    EXPECT_EQ(platform::WindowsCommandLineArgument("C:\\Games\\Quenmor.exe"),
+              "C:\\Games\\Quenmor.exe");
+    EXPECT_EQ(platform::WindowsCommandLineArgument(""), "\"\"");
+    EXPECT_EQ(platform::WindowsCommandLineArgument("C:\\Program Files\\Quenmor"),
+              "\"C:\\Program Files\\Quenmor\"");
+    EXPECT_EQ(platform::WindowsCommandLineArgument("C:\\my games\\"), "\"C:\\my games\\\\\"");
+    EXPECT_EQ(platform::WindowsCommandLineArgument("say \"hi\\\""), "\"say \\\"hi\\\\\\\"\"");
+    EXPECT_EQ(platform::WindowsCommandLineArgument("tab\there"), "\"tab\there\"");
+}

@@ -3,6 +3,7 @@
 
 #include "Errors.h"
 #include "Files.h"
+#include "Text.h"
 #include "WideText.h"
 
 #include "WindowsApi.h"
@@ -14,24 +15,9 @@
 namespace platform {
 namespace {
 
-// A program's path as one argument of a command line.
-std::wstring Quoted(const std::wstring& text) {
-    if (!text.empty() && text.find_first_of(L" \t\"") == std::wstring::npos)
-        return text;
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t c : text) {
-        if (c == L'\\') {
-            ++backslashes;
-        } else {
-            if (c == L'"')
-                quoted.append(backslashes + 1, L'\\');
-            backslashes = 0;
-        }
-        quoted += c;
-    }
-    quoted.append(backslashes, L'\\');
-    return quoted + L"\"";
+// One argument of a command line.
+std::wstring Quoted(const std::string& text) {
+    return Wide(WindowsCommandLineArgument(text));
 }
 
 bool Start(const std::wstring& application, std::wstring commandLine, const std::string& folder,
@@ -67,15 +53,15 @@ std::wstring CommandInterpreter() {
 // interpreter, named by its path.
 bool StartCommand(const std::string& program, const std::vector<std::string>& arguments,
                   const std::string& folder, DWORD flags, WORD show) {
-    std::wstring line = Quoted(Wide(program));
+    std::wstring line = Quoted(program);
     for (const std::string& argument : arguments)
-        line += L" " + Quoted(Wide(argument));
+        line += L" " + Quoted(argument);
     if (!EndsWithNoCase(program, ".bat") && !EndsWithNoCase(program, ".cmd"))
         return Start({}, line, folder, flags, show);
     const std::wstring interpreter = CommandInterpreter();
     if (interpreter.empty())
         return false;
-    return Start(interpreter, Quoted(interpreter) + L" /c \"" + line + L"\"", folder, flags, show);
+    return Start(interpreter, Quoted(Utf8(interpreter)) + L" /c \"" + line + L"\"", folder, flags, show);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "ChildProcess.h"
 
+#include "Text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -42,30 +44,14 @@ std::wstring Wide(const std::string& utf8) {
     return wide;
 }
 
-std::wstring Quoted(const std::wstring& text) {
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t c : text) {
-        if (c == L'\\') {
-            ++backslashes;
-        } else {
-            if (c == L'"')
-                quoted.append(backslashes + 1, L'\\');
-            backslashes = 0;
-        }
-        quoted += c;
-    }
-    quoted.append(backslashes, L'\\');
-    return quoted + L"\"";
-}
 
 } // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::string& folder, const std::string& outputFile) {
-    std::wstring line = Quoted(Wide(program));
+    std::wstring line = Wide(platform::WindowsCommandLineArgument(program));
     for (const std::string& argument : arguments)
-        line += L" " + Quoted(Wide(argument));
+        line += L" " + Wide(platform::WindowsCommandLineArgument(argument));
     // The environment without proxy settings, as a block of NUL-ended entries.
     std::wstring environment;
     if (wchar_t* block = ::GetEnvironmentStringsW()) {
