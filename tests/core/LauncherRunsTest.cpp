@@ -1,4 +1,5 @@
 #include "InstallLock.h"
+#include "LauncherLog.h"
 #include "LauncherRuns.h"
 #include "Messages.h"
 #include "Profile.h"
@@ -236,4 +237,36 @@ TEST(LauncherRuns, RecordedRevisionsReachTheSettingsFileAlsoAfterClose) {
     EXPECT_EQ(platform::GetProfileString(base + "Quenmor.ini", "main", "AtRevision", ""), "12");
     window.runs.RecordRevision("x"); // stored as given, not remembered as a number
     EXPECT_EQ(platform::GetProfileString(base + "Quenmor.ini", "main", "AtRevision", ""), "x");
+}
+
+// A failed run leaves the status line's hover text with its cause and the
+// log's path; the next run clears it as it is prepared.
+TEST(LauncherRuns, AFailedRunLeavesItsCauseForTheStatusLine) {
+    struct HintWindow : FakeWindow {
+        using FakeWindow::FakeWindow;
+        void ShowCause(const std::string& cause) override { runs.Cause(cause); }
+        void SetStatusHint(const std::string& text) override { hints.push_back(text); }
+        std::vector<std::string> hints;
+    };
+    TempDir dir;
+    TestHttpServer server(NotFound);
+    const std::string base = Installation(dir, server.Url("/tree"));
+    HintWindow window(base);
+    window.runs.Start(Settings(base), false);
+    ASSERT_TRUE(window.RunToEnd());
+    ASSERT_EQ(window.lastStatus, status::kFailed);
+    ASSERT_EQ(window.hints.size(), 2u);
+    EXPECT_EQ(window.hints[0], "");
+    const std::string& hint = window.hints[1];
+    EXPECT_EQ(hint.find(server.Url("/tree/files.lst.bz2")), 0u) << hint;
+    EXPECT_NE(hint.find("HTTP 404"), std::string::npos) << hint;
+    EXPECT_NE(hint.find(std::string("\n") + kLogFileLabel + LauncherLogFile()), std::string::npos)
+        << hint;
+    EXPECT_EQ(hint.find('\n'), hint.rfind('\n')); // the cause on one line
+
+    window.runs.Start(Settings(base), false);
+    EXPECT_EQ(window.hints.back(), "");
+    EXPECT_TRUE(window.runs.Hint().Cause().empty());
+    ASSERT_TRUE(window.RunToEnd());
+    EXPECT_EQ(window.hints.back(), hint);
 }
