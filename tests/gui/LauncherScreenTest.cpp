@@ -1,15 +1,21 @@
 // The launcher's two windows on a real X server: shaped by their skins, with
 // no key-coloured pixel visible and what lies behind showing through the
-// cut-outs.
+// cut-outs; and, after a run that failed without news to show, the news
+// panel's placeholder and the status line's tool tip as the screen shows
+// them.
 #include "Application.h"
 #include "Frm2.h"
+#include "LauncherLog.h"
 #include "Skin.h"
 #include "UnitMain.h"
 
+#include <QCursor>
 #include <QDir>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
 
 #include <fstream>
@@ -102,6 +108,68 @@ private slots:
         QVERIFY(Settle(dialog));
         const QString dialogProblem = Check(dialog, dialog.Image1);
         QVERIFY2(dialogProblem.isEmpty(), qPrintable(dialogProblem));
+    }
+
+    // The settings have neither news nor an update address: the automatic
+    // run fails at once. The panel is the placeholder's one dark colour but
+    // for its line of text, with no white; the pointer resting on the status
+    // line brings up the tool tip with the cause, over the window.
+    void placeholderAndCauseOnScreen() {
+        TFMain main;
+        main.FormCreate();
+        main.move(60, 40);
+        main.show();
+        QVERIFY(Settle(main));
+        QTRY_VERIFY_WITH_TIMEOUT(main.Label7->isVisible() && !main.RunActive() &&
+                                     !main.Label3->toolTip().isEmpty(),
+                                 10000);
+        QCOMPARE(main.Label3->text(), QStringLiteral("Не удалось обновить"));
+        QTest::qWait(200);
+
+        QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        const QRect panel(main.mapToGlobal(QPoint(7, 97)), QSize(786, 380));
+        const QRgb back = main.Label7->palette().color(QPalette::Window).rgb() & kRgb;
+        int filled = 0, white = 0;
+        for (int y = panel.top(); y <= panel.bottom(); ++y) {
+            for (int x = panel.left(); x <= panel.right(); ++x) {
+                const QRgb got = shot.pixel(x, y) & kRgb;
+                filled += got == back;
+                white += got == kRgb;
+            }
+        }
+        shot.save(QDir(QString::fromLatin1(QUENMOR_SHOTS_DIR)).filePath("placeholder.png"));
+        QCOMPARE(white, 0);
+        QVERIFY2(filled >= panel.width() * panel.height() * 97 / 100, qPrintable(QString::number(filled)));
+        QVERIFY2(filled < panel.width() * panel.height(), "the placeholder has no text");
+        QVERIFY(qGray(back) < 80);
+
+        // The pointer on the status line, as a player's: the tool tip comes
+        // after the toolkit's delay, below the pointer.
+        QCursor::setPos(main.mapToGlobal(main.Label3->geometry().center()));
+        QTest::qWait(50);
+        QCursor::setPos(main.mapToGlobal(main.Label3->geometry().center() + QPoint(2, 0)));
+        QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 5000);
+        QVERIFY2(QToolTip::text().contains(QStringLiteral("UpdatesUrl is empty")),
+                 qPrintable(QToolTip::text()));
+        QVERIFY(QToolTip::text().contains(QString::fromStdString(LauncherLogFile()).toHtmlEscaped()));
+        QWidget* tip = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->inherits("QTipLabel") && widget->isVisible())
+                tip = widget;
+        QVERIFY(tip != nullptr);
+        QTest::qWait(300); // drawn
+        shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        shot.save(QDir(QString::fromLatin1(QUENMOR_SHOTS_DIR)).filePath("cause.png"));
+        const QRect area = tip->geometry();
+        QVERIFY(area.intersects(QRect(main.mapToGlobal(QPoint(0, 0)), main.size())));
+        const QRgb tipBack = tip->palette().color(QPalette::ToolTipBase).rgb() & kRgb;
+        int tipPixels = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                tipPixels += (shot.pixel(x, y) & kRgb) == tipBack;
+        QVERIFY2(tipPixels > area.width() * area.height() / 2,
+                 qPrintable(QStringLiteral("%1 of %2").arg(tipPixels).arg(area.width() * area.height())));
+        QCursor::setPos(0, 0);
     }
 };
 

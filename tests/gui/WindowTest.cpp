@@ -14,12 +14,16 @@
 #include "Signing.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
+#include "LauncherLog.h"
 #include "UnitMain.h"
 
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPushButton>
+#include <QToolTip>
 #include <QWebEngineSettings>
+#include <QWebEngineView>
 #include <QtTest>
 
 #include "TestFiles.h"
@@ -562,6 +566,119 @@ private slots:
         QVERIFY(IsExternalAddress(QUrl(QStringLiteral("mailto:support@quenmor.example"))));
         QVERIFY(!IsExternalAddress(QUrl(QStringLiteral("file:///etc/passwd"))));
         QVERIFY(!IsExternalAddress(QUrl(QStringLiteral("javascript:alert(1)"))));
+    }
+
+    // A failed run keeps its failure text on the status line; hovering it
+    // shows the run's first cause and the log's path, as text. The options
+    // dialog's link opens the log's folder. The next run that succeeds takes
+    // the hover text away.
+    void failedRunExplainsItselfOnTheStatusLine() {
+        PublishClient({{"system/game.dat", "game"}, {"data/<b>map</b>.txt", "map"}}, 5);
+        fs::rename(Server("data/<b>map</b>.txt.bz2"), Server("kept.bz2"));
+        WriteSettings();
+        auto window = Open();
+        QTRY_VERIFY_WITH_TIMEOUT(window->RunActive() || Requests("/files.lst.bz2") == 1, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(*window), 20000);
+        QCOMPARE(window->Label3->text(), QString::fromUtf8(kFailed));
+        const QString cause = QString::fromStdString(
+            server_->Url("/data/%3Cb%3Emap%3C/b%3E.txt.bz2") + ": the server answered HTTP 404");
+        const QString log = QString::fromUtf8(kLogFileLabel) +
+                            QString::fromStdString(LauncherLogFile());
+        const QStringList lines = window->Label3->toolTip().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].startsWith(cause), qPrintable(lines[0]));
+        QCOMPARE(lines[1], log);
+
+        // Hovering the line, through the window's own tool tip event.
+        const QPoint at = window->Label3->geometry().center();
+        QHelpEvent hover(QEvent::ToolTip, at, window->mapToGlobal(at));
+        QApplication::sendEvent(window.get(), &hover);
+        QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 2000);
+        QVERIFY2(QToolTip::text().contains(cause.toHtmlEscaped()), qPrintable(QToolTip::text()));
+        QVERIFY(QToolTip::text().contains(log.toHtmlEscaped()));
+        QVERIFY(!QToolTip::text().contains(QStringLiteral("<b>")));
+        // Elsewhere on the window, none.
+        QHelpEvent away(QEvent::ToolTip, QPoint(60, 60), window->mapToGlobal(QPoint(60, 60)));
+        QApplication::sendEvent(window.get(), &away);
+        QTRY_VERIFY_WITH_TIMEOUT(!QToolTip::isVisible(), 2000);
+
+        TForm1 dialog(window.get(), window->LauncherSettings);
+        UrlRecorder recorder;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
+        QTest::mouseClick(dialog.SpeedButton3, Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(recorder.opened,
+                 QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(LauncherLogFolder()))});
+        QVERIFY(QFileInfo(QString::fromStdString(LauncherLogFolder())).isDir());
+
+        fs::rename(Server("kept.bz2"), Server("data/<b>map</b>.txt.bz2"));
+        QTest::mouseClick(window->ImgBtn2, Qt::LeftButton);
+        QVERIFY(window->Label3->toolTip().isEmpty()); // as soon as the run is prepared
+        QTRY_VERIFY_WITH_TIMEOUT(window->RunActive() || Requests("/files.lst.bz2") == 2, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(*window), 20000);
+        QCOMPARE(window->Label3->text(), QString::fromUtf8(kAllUpdated));
+        QVERIFY(window->Label3->toolTip().isEmpty());
+    }
+
+    // Where the news cannot be shown, the panel shows its placeholder (with
+    // the strip) instead of the browser: without an address at once, for an
+    // error page or a server out of reach once the browser says so, for one
+    // that does not answer once the wait has passed; a page that does come
+    // replaces it.
+    void newsPanelShowsThePlaceholderWhereTheNewsCannotBeShown_data() {
+        QTest::addColumn<QString>("news");
+        QTest::addColumn<bool>("page");
+        QTest::newRow("page") << "/news.html" << true;
+        QTest::newRow("no address") << "" << false;
+        QTest::newRow("error page") << "/missing.html" << false;
+        QTest::newRow("unreachable") << "http://127.0.0.1:9/news.html" << false;
+        QTest::newRow("late answer") << "/late/news.html" << true;
+    }
+    void newsPanelShowsThePlaceholderWhereTheNewsCannotBeShown() {
+        QFETCH(QString, news);
+        QFETCH(bool, page);
+        PublishClient({{"system/game.dat", "game"}}, 1);
+        WriteFile(Server("late/news.html"), "<html><body>late news</body></html>");
+        {
+            std::lock_guard lock(mutex_);
+            slowPath_ = "/late/";
+            slowMs_ = 2500;
+        }
+        const std::string address =
+            news.startsWith('/') ? server_->Url(news.toStdString()) : news.toStdString();
+        WriteSettings();
+        std::string ini = Read(Ini());
+        const std::size_t at = ini.find("NewsUrl=");
+        ini.replace(at, ini.find("\r\n", at) - at, "NewsUrl=" + address);
+        Write(Ini(), ini);
+        auto window = Open();
+        window->NewsWait = std::chrono::milliseconds(600);
+        const auto placeholder = [&] {
+            return window->NewsView() == TNewsView::Placeholder && window->Label7->isVisible() &&
+                   window->Panel2->isVisible();
+        };
+        if (news == QStringLiteral("/late/news.html")) {
+            QTRY_VERIFY_WITH_TIMEOUT(placeholder(), 5000);
+            QCOMPARE(Requests("/late/news.html"), 1); // still waiting for it
+        }
+        if (page) {
+            QTRY_VERIFY_WITH_TIMEOUT(window->NewsView() == TNewsView::Page, 20000);
+            QVERIFY(window->Panel1->isVisible() && !window->Label7->isVisible());
+            QVERIFY(window->WebBrowser1->isVisible());
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(placeholder(), 20000);
+        QCOMPARE(window->Label7->text(), QString::fromUtf8(kNewsUnavailable));
+        QCOMPARE(window->Label7->geometry(), QRect(0, 0, 786, 380));
+        // In the skin's dark colours, never the browser's white.
+        const QColor back = window->Label7->palette().color(QPalette::Window);
+        QVERIFY2(back.lightness() < 80, qPrintable(back.name()));
+        QVERIFY(back.blue() >= back.red());
+        const QImage drawn = window->Panel1->grab().toImage();
+        QCOMPARE(drawn.pixelColor(5, 5), back);
+        QCOMPARE(drawn.pixelColor(780, 370), back);
+        if (news.isEmpty())
+            QCOMPARE(Requests("/news.html"), 0);
     }
 
     // Server texts never turn into markup in the status line.
