@@ -340,7 +340,10 @@ void TFMain::ShowNews(TNewsView view) {
         Label7->hide();
     }
     Panel1->show();
-    Panel2->show();
+    // The strip waits for the browser's report of a page, as ever; where no
+    // page is asked for, none will come.
+    if (!news_.Navigates())
+        Panel2->show();
 }
 
 void TFMain::WebBrowser1NavigateComplete2() {

@@ -146,7 +146,7 @@ private:
     // Makes the news browser, once.
     void CreateBrowser();
     // The news panel as `view` says: the page, or the placeholder over it;
-    // the panels show once there is either.
+    // the strip with it when no page was asked for.
     void ShowNews(TNewsView view);
     // Starts an update run (the automatic one or a full check).
     void StartRun(bool fullCheck);

@@ -78,7 +78,6 @@ QPushButton {
     background: transparent;
     border: none;
     padding: 0px;
-    text-align: left;
     text-decoration: underline;
 }
 QPushButton:hover { color: rgb(202, 202, 202); }
@@ -251,7 +250,7 @@ TForm1::TForm1(QWidget* mainWindow, std::vector<std::string>& launcherSettings)
     SpeedButton1 = button(48, 256, 59, 25, QString::fromUtf8(text::Accept));
     SpeedButton2 = button(114, 256, 59, 25, QString::fromUtf8(text::Cancel));
     // Under the backup switch, with the update settings it belongs to.
-    SpeedButton3 = button(33, 75, 150, 13, QString::fromUtf8(kLogFolderLink));
+    SpeedButton3 = button(35, 75, 150, 13, QString::fromUtf8(kLogFolderLink));
     SpeedButton3->setStyleSheet(QString::fromLatin1(kLinkStyle));
     SpeedButton3->setCursor(Qt::PointingHandCursor);
 

@@ -257,7 +257,7 @@ TEST(LauncherRuns, AFailedRunLeavesItsCauseForTheStatusLine) {
     ASSERT_EQ(window.lastStatus, status::kFailed);
     ASSERT_EQ(window.hints.size(), 2u);
     EXPECT_EQ(window.hints[0], "");
-    const std::string& hint = window.hints[1];
+    const std::string hint = window.hints[1];
     EXPECT_EQ(hint.find(server.Url("/tree/files.lst.bz2")), 0u) << hint;
     EXPECT_NE(hint.find("HTTP 404"), std::string::npos) << hint;
     EXPECT_NE(hint.find(std::string("\n") + kLogFileLabel + LauncherLogFile()), std::string::npos)
