@@ -42,6 +42,12 @@ public:
     // as the Qt window's news page ends loading. What it raises is dropped,
     // since it cannot cross into the control: it handles its own errors.
     std::function<void()> OnNavigateComplete;
+    // Called on the window's thread when a navigation of the top frame has
+    // ended: with true when the control shows the page, with false when it
+    // could not (no connection, an error answer of the server: the control's
+    // own page of a failure). Before OnNavigateComplete for the same page;
+    // what it raises is dropped likewise.
+    std::function<void(bool shown)> OnLoadingFinished;
 
     class TSite;
     class TEvents;
