@@ -283,8 +283,7 @@ void TFMain::Timer1Timer() {
     CreateBrowser();
     const TNewsView view = news_.Requested(LauncherSettings[NewsUrl]);
     if (news_.Navigates()) {
-        WebBrowser1->load(
-            QUrl::fromUserInput(address, QString::fromStdString(runs_->BaseFolder)));
+        WebBrowser1->load(QUrl::fromUserInput(address, QString::fromStdString(runs_->BaseFolder)));
         newsWait_->start(NewsWait);
     }
     ShowNews(view);

@@ -310,9 +310,9 @@ void TFMain::CreateControls() {
     strip_ = TPicture::FromResource(L"strip.bmp");
     plate_ = TPicture::FromResource(L"strip_plate.png");
     // The placeholder of the news, in the colours of the skin it covers.
-    placeholder_ = PlaceholderColours(skin_.Pixels(), skin_.Width(), skin_.Height(), skin_.Width(),
-                                      kNewsPanel.left, kNewsPanel.top, kNewsPanel.right,
-                                      kNewsPanel.bottom);
+    placeholder_ =
+        PlaceholderColours(skin_.Pixels(), skin_.Width(), skin_.Height(), skin_.Width(),
+                           kNewsPanel.left, kNewsPanel.top, kNewsPanel.right, kNewsPanel.bottom);
 
     // Colours as the layout stores them, which is how the system does: 0x00BBGGRR.
     gauge1_ = {Bounds(127, 531, 430, 5), RGB(0, 0, 0), 9853758, {}};
@@ -637,11 +637,10 @@ void TFMain::SetStatusHint(const std::string& text) {
             return;
         // Made with the first hover text: the common controls come with it.
         LoadCommonControls();
-        tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                                   WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
-                                   reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE)),
-                                   nullptr);
+        tooltip_ = CreateWindowExW(
+            WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+            reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE)), nullptr);
         if (tooltip_ == nullptr)
             return;
         TOOLINFOW tool{};

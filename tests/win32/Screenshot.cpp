@@ -68,7 +68,8 @@ std::vector<std::uint32_t> ScreenPixels(int x, int y, int width, int height) {
         if (BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY) != FALSE) {
             GdiFlush();
             const auto* from = static_cast<const std::uint32_t*>(bits);
-            pixels.assign(from, from + static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+            pixels.assign(from, from + static_cast<std::size_t>(width) *
+                                           static_cast<std::size_t>(height));
             for (std::uint32_t& pixel : pixels)
                 pixel &= 0x00FFFFFF;
         }
@@ -86,92 +87,58 @@ int Number(const wchar_t* text) {
     return static_cast<int>(std::wcstol(text, nullptr, 10));
 }
 
-// --colour X Y and --count COLOUR X Y WIDTH HEIGHT.
-int Measure(int argc, wchar_t** argv) {
-    const bool count = std::wcscmp(argv[1], L"--count") == 0;
-    if (count ? argc != 7 : argc != 4) {
-        std::fprintf(stderr, "usage: win32_screenshot --colour X Y | --count COLOUR X Y W H\n");
-        return 2;
-    }
-    const int first = count ? 3 : 2;
-    const int width = count ? Number(argv[5]) : 1;
-    const int height = count ? Number(argv[6]) : 1;
-    if (width <= 0 || height <= 0) {
-        std::fprintf(stderr, "win32_screenshot: an empty rectangle\n");
-        return 2;
-    }
-    const std::vector<std::uint32_t> pixels =
-        ScreenPixels(Number(argv[first]), Number(argv[first + 1]), width, height);
-    if (pixels.empty()) {
-        std::fprintf(stderr, "win32_screenshot: the screen cannot be read\n");
-        return 1;
-    }
-    if (!count) {
-        std::printf("%06X\n", static_cast<unsigned>(pixels[0]));
-        return 0;
-    }
-    std::uint32_t colour = 0;
-    if (std::wcscmp(argv[2], L"infobk") == 0) {
-        const COLORREF system = GetSysColor(COLOR_INFOBK);
-        colour = (static_cast<std::uint32_t>(GetRValue(system)) << 16) |
-                 (static_cast<std::uint32_t>(GetGValue(system)) << 8) | GetBValue(system);
-    } else {
-        colour = static_cast<std::uint32_t>(std::wcstoul(argv[2], nullptr, 16));
-    }
-    std::size_t matching = 0;
-    for (const std::uint32_t pixel : pixels)
-        matching += pixel == colour;
-    std::printf("%llu\n", static_cast<unsigned long long>(matching));
-    return 0;
+// The colour an argument names: RRGGBB, or "infobk", the tool tips' colour.
+std::uint32_t Colour(const wchar_t* text) {
+    if (std::wcscmp(text, L"infobk") != 0)
+        return static_cast<std::uint32_t>(std::wcstoul(text, nullptr, 16));
+    const COLORREF system = GetSysColor(COLOR_INFOBK);
+    return (static_cast<std::uint32_t>(GetRValue(system)) << 16) |
+           (static_cast<std::uint32_t>(GetGValue(system)) << 8) | GetBValue(system);
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc >= 2 && (std::wcscmp(argv[1], L"--colour") == 0 || std::wcscmp(argv[1], L"--count") == 0))
-        return Measure(argc, argv);
-    if (argc != 2 && argc != 6) {
-        std::fprintf(stderr, "usage: win32_screenshot OUTPUT.png [X Y WIDTH HEIGHT]\n");
+    const bool colour = argc == 4 && std::wcscmp(argv[1], L"--colour") == 0;
+    const bool count = argc == 7 && std::wcscmp(argv[1], L"--count") == 0;
+    if (!colour && !count && argc != 2 && argc != 6) {
+        std::fprintf(stderr, "usage: win32_screenshot OUTPUT.png [X Y WIDTH HEIGHT]\n"
+                             "       win32_screenshot --colour X Y\n"
+                             "       win32_screenshot --count COLOUR X Y WIDTH HEIGHT\n");
         return 2;
     }
-    int x = 0, y = 0;
-    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-    if (argc == 6) {
-        x = static_cast<int>(std::wcstol(argv[2], nullptr, 10));
-        y = static_cast<int>(std::wcstol(argv[3], nullptr, 10));
-        width = static_cast<int>(std::wcstol(argv[4], nullptr, 10));
-        height = static_cast<int>(std::wcstol(argv[5], nullptr, 10));
-    }
+    // Where the rectangle's numbers begin; the whole screen without them.
+    const int first = colour ? 2 : count ? 3 : argc == 6 ? 2 : 0;
+    const int x = first != 0 ? Number(argv[first]) : 0;
+    const int y = first != 0 ? Number(argv[first + 1]) : 0;
+    const int width = colour       ? 1
+                      : first != 0 ? Number(argv[first + 2])
+                                   : GetSystemMetrics(SM_CXSCREEN);
+    const int height = colour       ? 1
+                       : first != 0 ? Number(argv[first + 3])
+                                    : GetSystemMetrics(SM_CYSCREEN);
     if (width <= 0 || height <= 0) {
         std::fprintf(stderr, "win32_screenshot: an empty rectangle\n");
         return 2;
     }
-    HDC screen = GetDC(nullptr);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height; // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* pixels = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
-    HDC memory = CreateCompatibleDC(screen);
-    bool saved = false;
-    if (bitmap != nullptr && memory != nullptr) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        const bool copied = BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY) != FALSE;
-        GdiFlush();
-        saved = copied && SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) &&
-                SavePng(argv[1], pixels, width, height);
-        SelectObject(memory, old);
+    const std::vector<std::uint32_t> pixels = ScreenPixels(x, y, width, height);
+    if (colour && !pixels.empty()) {
+        std::printf("%06X\n", static_cast<unsigned>(pixels[0]));
+        return 0;
     }
-    if (memory != nullptr)
-        DeleteDC(memory);
-    if (bitmap != nullptr)
-        DeleteObject(bitmap);
-    ReleaseDC(nullptr, screen);
+    if (count && !pixels.empty()) {
+        const std::uint32_t wanted = Colour(argv[2]);
+        unsigned long long matching = 0;
+        for (const std::uint32_t pixel : pixels)
+            matching += pixel == wanted;
+        std::printf("%llu\n", matching);
+        return 0;
+    }
+    const bool saved = !pixels.empty() && !colour && !count &&
+                       SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) &&
+                       SavePng(argv[1], pixels.data(), width, height);
     if (!saved) {
-        std::fprintf(stderr, "win32_screenshot: could not save %ls\n", argv[1]);
+        std::fprintf(stderr, "win32_screenshot: the screen could not be read or saved\n");
         return 1;
     }
     return 0;
