@@ -20,7 +20,8 @@ public:
     // control in place in it. On the window's thread, with OLE initialised
     // on it (OleInitialize) by the program. When the control cannot be made
     // (not installed, OLE not initialised), the panel stays blank and
-    // nothing else changes: see Created.
+    // nothing else changes: see Created (the main window then paints its
+    // placeholder instead).
     TNewsBrowser(HWND parent, RECT bounds);
     // Closes the control, stops its events and releases it, and destroys
     // the panel's window.
