@@ -9,6 +9,11 @@
 #include <exception>
 #include <string>
 
+// The log's file, and its folder (made when missing, so that it can be
+// opened before anything was logged).
+std::string LauncherLogFile();
+std::string LauncherLogFolder();
+
 // The log (see TRunLog), made on first use; it lives as long as the program.
 TRunLog& LauncherLog();
 

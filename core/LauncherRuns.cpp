@@ -12,7 +12,7 @@
 #include <vector>
 
 TLauncherRuns::TLauncherRuns(TUpdateTarget& target, TRunWindow& window)
-    : target_(target), window_(window) {}
+    : target_(target), window_(window), hint_(LauncherLogFile()) {}
 
 TLauncherRuns::~TLauncherRuns() {
     pending_.reset();
@@ -36,6 +36,8 @@ void TLauncherRuns::Start(const TLauncherSettings& settings, bool fullCheck) {
     // The floor as another launcher or quenmor-update may have raised it.
     const std::int32_t trustedRevision = ReadTrustedRevision(SettingsFileOf(BaseFolder));
     window_.SetStatusLine({});
+    hint_.RunStarted();
+    window_.SetStatusHint({});
     busyShown_ = false;
     auto run = std::make_unique<GFilesThread>(target_, window_.RunDispatcher());
     run->UpdateUrl = settings[UpdatesUrl];
@@ -160,6 +162,8 @@ void TLauncherRuns::Revision(const std::string& revision) {
 void TLauncherRuns::Unlocked() {
     Trace("unlock");
     LauncherLog().RunEnded(runStatus_);
+    hint_.RunEnded(runStatus_);
+    window_.SetStatusHint(hint_.Text());
     window_.SetCommands(kCommandsUnlocked);
 }
 
@@ -171,6 +175,7 @@ void TLauncherRuns::Retry(const std::string& note) {
 void TLauncherRuns::Cause(const std::string& cause) {
     Trace("failure", cause);
     LauncherLog().Failure(cause);
+    hint_.Failure(cause);
 }
 
 void TLauncherRuns::Note(const std::string& note) {

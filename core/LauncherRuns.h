@@ -7,6 +7,7 @@
 
 #include "GetFilesThr.h"
 #include "LauncherSettings.h"
+#include "RunHint.h"
 
 #include <chrono>
 #include <cstdint>
@@ -41,6 +42,9 @@ public:
     // The status line, cleared when a run is prepared and showing
     // kInstallationBusy while another launcher holds the installation.
     virtual void SetStatusLine(const std::string& text) = 0;
+    // The status line's hover text (see TRunHint): set when a run ends,
+    // cleared when the next one is prepared; empty for none.
+    virtual void SetStatusHint(const std::string& /*text*/) {}
     virtual void SetCommands(const TCommandStates& states) = 0;
     // Calls TLauncherRuns::Poll every 50 ms until StopPolling.
     virtual void StartPolling() = 0;
@@ -96,6 +100,9 @@ public:
     // program must end without waiting for it.
     bool Abandoned() const { return abandoned_; }
 
+    // What the status line tells of the last run when hovered.
+    const TRunHint& Hint() const { return hint_; }
+
     // Records the revision an update run reached as the installation's
     // "AtRevision" (also after close); no signed manifest below the highest
     // recorded in this process is taken by later runs.
@@ -129,4 +136,5 @@ private:
     // one is taken.
     std::int32_t recordedRevision_ = 0;
     std::string runStatus_; // the run's last status text, for the log
+    TRunHint hint_;
 };

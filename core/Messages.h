@@ -14,6 +14,15 @@ inline constexpr const char* kMissingSettings = "ОШИБКА: Quenmor.ini не 
 // updating this installation and this window waits for it to finish.
 inline constexpr const char* kInstallationBusy = "Клиент уже обновляется, ожидание...";
 
+// The status line's hover text after a failed run names the log after this.
+inline constexpr const char* kLogFileLabel = "Журнал: ";
+
+// The options dialog's link that opens the folder of the launcher's log.
+inline constexpr const char* kLogFolderLink = "Открыть папку журнала";
+
+// The quiet line of the news panel where the news cannot be shown.
+inline constexpr const char* kNewsUnavailable = "Новости сейчас недоступны";
+
 // The text of an error box: the error's text (UTF-8), with a full stop
 // appended when its last character sorts after the full stop. Every
 // character outside ASCII does, as its last UTF-8 byte does.

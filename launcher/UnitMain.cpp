@@ -11,6 +11,7 @@
 #include "Frm2.h"
 #include "Gauge.h"
 #include "ImgBtn.h"
+#include "LauncherLog.h"
 #include "NewsPage.h"
 #include "Process.h"
 #include "Trace.h"
@@ -23,10 +24,13 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFrame>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTimer>
+#include <QToolTip>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineView>
 
 namespace {
@@ -104,6 +108,9 @@ TFMain::TFMain(QWidget* parent)
     setWindowTitle(QStringLiteral("FormMain"));
     setFixedSize(800, 599);
     setFont(SansFont(11));
+    // The status line's hover text tells why a run failed, also while
+    // another program has the focus (the player's browser, say).
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     Image1 = QImage(QStringLiteral(":/main_skin.bmp"));
     ShowMessage = &ShowMessageBox;
     Now = [] { return QDateTime::currentDateTime(); };
@@ -156,6 +163,23 @@ void TFMain::CreateControls() {
                          {752, 17, 16, 16});
 
     Panel1 = MakePanel(this, {7, 97, 786, 380});
+    // Where the news cannot be shown: a quiet panel in the colours of the
+    // skin it covers, rather than the browser's white.
+    const QImage skin = Image1.convertToFormat(QImage::Format_RGB32);
+    const TPlaceholderColours colours = PlaceholderColours(
+        reinterpret_cast<const std::uint32_t*>(skin.constBits()), skin.width(), skin.height(),
+        static_cast<int>(skin.bytesPerLine() / 4), 7, 97, 7 + 786, 97 + 380);
+    Label7 = new QLabel(QString::fromUtf8(kNewsUnavailable), Panel1);
+    Label7->setTextFormat(Qt::PlainText);
+    Label7->setGeometry(0, 0, 786, 380);
+    Label7->setAlignment(Qt::AlignCenter);
+    Label7->setAttribute(Qt::WA_TransparentForMouseEvents); // drags the window
+    QPalette placeholder = Label7->palette();
+    placeholder.setColor(QPalette::Window, QColor(colours.Back));
+    placeholder.setColor(QPalette::WindowText, QColor(colours.Text));
+    Label7->setPalette(placeholder);
+    Label7->setAutoFillBackground(true);
+    Label7->hide();
     // WebBrowser1 is made once the window has been painted (CreateBrowser):
     // starting the browser's engine takes longer than everything else the
     // window does before it appears.
@@ -207,6 +231,11 @@ void TFMain::CreateControls() {
     frame_->setInterval(FrameInterval);
     connect(frame_, &QTimer::timeout, this, &TFMain::EndFrame);
 
+    newsWait_ = new QTimer(this);
+    newsWait_->setSingleShot(true);
+    connect(newsWait_, &QTimer::timeout, this,
+            [this] { Guarded([this] { ShowNews(news_.AnswerWaitPassed()); }); });
+
     poll_ = new QTimer(this);
     poll_->setInterval(50);
     connect(poll_, &QTimer::timeout, this, [this] { Guarded([this] { runs_->Poll(); }); });
@@ -249,12 +278,15 @@ void TFMain::Timer1Timer() {
     if (!SettingsComplete(LauncherSettings))
         return;
     // An address without a scheme is a web address ("www...") or a file of
-    // the installation; an empty one shows an empty page.
+    // the installation; without one there are no news to ask for.
     const QString address = QString::fromStdString(LauncherSettings[NewsUrl]);
     CreateBrowser();
-    WebBrowser1->load(address.isEmpty()
-                          ? QUrl(QStringLiteral("about:blank"))
-                          : QUrl::fromUserInput(address, QString::fromStdString(runs_->BaseFolder)));
+    const TNewsView view = news_.Requested(LauncherSettings[NewsUrl]);
+    if (news_.Navigates()) {
+        WebBrowser1->load(QUrl::fromUserInput(address, QString::fromStdString(runs_->BaseFolder)));
+        newsWait_->start(NewsWait);
+    }
+    ShowNews(view);
     StartRun(false);
 }
 
@@ -269,6 +301,48 @@ void TFMain::CreateBrowser() {
     // Success or not: the page is whatever the browser shows now.
     connect(WebBrowser1, &QWebEngineView::loadFinished, this,
             [this] { Guarded([this] { WebBrowser1NavigateComplete2(); }); });
+    // Whether that is the news or the browser's page of a failure, or a
+    // server's error page, which the engine itself counts as shown.
+    connect(WebBrowser1->page(), &QWebEnginePage::loadingChanged, this,
+            [this](const QWebEngineLoadingInfo& info) {
+                const auto status = info.status();
+                if (status != QWebEngineLoadingInfo::LoadSucceededStatus &&
+                    status != QWebEngineLoadingInfo::LoadFailedStatus)
+                    return;
+                const bool errorAnswer =
+                    info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain &&
+                    info.errorCode() >= 400;
+                const bool shown = status == QWebEngineLoadingInfo::LoadSucceededStatus &&
+                                   !info.isErrorPage() && !errorAnswer;
+                Guarded([this, shown] { WebBrowser1LoadingFinished(shown); });
+            });
+    connect(WebBrowser1->page(), &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status) {
+                if (status != QWebEnginePage::NormalTerminationStatus)
+                    Guarded([this] { WebBrowser1LoadingFinished(false); });
+            });
+}
+
+void TFMain::WebBrowser1LoadingFinished(bool shown) {
+    ShowNews(news_.Finished(shown));
+}
+
+void TFMain::ShowNews(TNewsView view) {
+    if (view == TNewsView::Waiting)
+        return;
+    if (view == TNewsView::Placeholder) {
+        if (Label7->isHidden())
+            Trace("news-placeholder");
+        Label7->show();
+        Label7->raise();
+    } else {
+        Label7->hide();
+    }
+    Panel1->show();
+    // The strip waits for the browser's report of a page, as ever; where no
+    // page is asked for, none will come.
+    if (!news_.Navigates())
+        Panel2->show();
 }
 
 void TFMain::WebBrowser1NavigateComplete2() {
@@ -313,6 +387,12 @@ void TFMain::CloseRunDispatcher() {
 
 void TFMain::SetStatusLine(const std::string& text) {
     Label3->setText(QString::fromStdString(text));
+}
+
+void TFMain::SetStatusHint(const std::string& text) {
+    Label3->setToolTip(QString::fromStdString(text));
+    if (text.empty())
+        QToolTip::hideText();
 }
 
 void TFMain::SetCommands(const TCommandStates& states) {
@@ -478,6 +558,31 @@ void TFMain::paintEvent(QPaintEvent* event) {
         Trace("paint", std::to_string(origin.x()) + "," + std::to_string(origin.y()));
         QTimer::singleShot(0, this, [this] { CreateBrowser(); });
     }
+}
+
+bool TFMain::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::event(event);
+    // The status line lets the pointer through to the window's drag, so its
+    // hover text is shown from here, as text: a cause may quote a server.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QString tip = Label3->toolTip();
+    if (tip.isEmpty() || !Label3->geometry().contains(help->pos())) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    QString shown = tip.toHtmlEscaped();
+    shown.replace(QLatin1Char('\n'), QStringLiteral("<br>"));
+    // As wide as the status line: a long cause wraps there, a short one
+    // stays on its line.
+    QToolTip::showText(help->globalPos(),
+                       QStringLiteral("<table cellspacing=0 cellpadding=0><tr><td width=%1>%2"
+                                      "</td></tr></table>")
+                           .arg(Label3->width())
+                           .arg(shown),
+                       this, Label3->geometry());
+    return true;
 }
 
 void TFMain::mousePressEvent(QMouseEvent* event) {

@@ -9,6 +9,7 @@
 #include "LauncherRuns.h"
 #include "LauncherSettings.h"
 #include "Messages.h"
+#include "NewsPanel.h"
 #include "Skin.h"
 
 #include <QDateTime>
@@ -62,6 +63,7 @@ public:
     QLabel* Label5 = nullptr;              // date
     QTimer* Timer2 = nullptr;              // the clock
     QLabel* Image3 = nullptr;              // plate behind the strip's contents
+    QLabel* Label7 = nullptr;              // the news panel's placeholder, over the browser
 
     // The creation handler: loads the settings, makes the shortcut on the
     // first start, shapes the window. Raises what a refused write raises.
@@ -79,6 +81,9 @@ public:
     void ImgBtn6Click(); // minimise
     void ImgBtn7Click(); // the project's site
     void WebBrowser1NavigateComplete2();
+    // The browser's end of a navigation of the news: whether it shows a page
+    // (not its own page of a failure, nor a server's error page).
+    void WebBrowser1LoadingFinished(bool shown);
     void Timer1Timer();
     void Timer2Timer();
 
@@ -118,6 +123,10 @@ public:
     // long to stop once its transfer is cut.
     std::chrono::milliseconds CloseWait{3000};
     std::chrono::milliseconds AbortWait{2000};
+    // How long the news may take to answer before the placeholder shows.
+    std::chrono::milliseconds NewsWait = TNewsPanel::kAnswerWait;
+    // What the news panel shows.
+    TNewsView NewsView() const { return news_.View(); }
     // The status line and the gauges are redrawn at most this often during a
     // run: a window that holds the news browser is composited whole at every
     // redraw, which costs far more than a notification (most of a core at 20
@@ -130,11 +139,15 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     void CreateControls();
     // Makes the news browser, once.
     void CreateBrowser();
+    // The news panel as `view` says: the page, or the placeholder over it;
+    // the strip with it when no page was asked for.
+    void ShowNews(TNewsView view);
     // Starts an update run (the automatic one or a full check).
     void StartRun(bool fullCheck);
     // Ends the run on close: asks it to stop, waits a bounded time.
@@ -149,6 +162,7 @@ private:
     TDispatcher RunDispatcher() override;
     void CloseRunDispatcher() override;
     void SetStatusLine(const std::string& text) override;
+    void SetStatusHint(const std::string& text) override;
     void SetCommands(const TCommandStates& states) override;
     void StartPolling() override;
     void StopPolling() override;
@@ -160,6 +174,8 @@ private:
     std::unique_ptr<TLauncherRuns> runs_; // the base folder kept after FormClose
     QTimer* poll_ = nullptr;  // watches the run and the lock
     QTimer* frame_ = nullptr; // ends the current frame of redraws
+    QTimer* newsWait_ = nullptr; // the news' time to answer
+    TNewsPanel news_;
     bool closing_ = false;
     bool painted_ = false;
 };

@@ -3,12 +3,15 @@
 #include "Errors.h"
 #include "Files.h"
 #include "Fonts.h"
+#include "LauncherLog.h"
+#include "Messages.h"
 #include "Misc.h"
 #include "Profile.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -17,6 +20,7 @@
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QStyleOption>
+#include <QUrl>
 
 #include <array>
 #include <cstdint>
@@ -64,6 +68,20 @@ QPushButton {
 QPushButton:hover { background-color: rgba(255, 255, 255, 34); border-color: rgb(140, 162, 196); }
 QPushButton:pressed { background-color: rgba(0, 0, 0, 70); border-color: rgb(140, 162, 196); }
 QPushButton:disabled { color: rgb(120, 128, 140); }
+)";
+
+// The link to the log's folder: a line of underlined text, lighter under the
+// pointer.
+const char* const kLinkStyle = R"(
+QPushButton {
+    color: rgb(140, 162, 196);
+    background: transparent;
+    border: none;
+    padding: 0px;
+    text-decoration: underline;
+}
+QPushButton:hover { color: rgb(202, 202, 202); }
+QPushButton:pressed { color: rgb(232, 232, 232); }
 )";
 
 // Draws the check boxes' boxes and the lists' arrows to match the dark
@@ -231,6 +249,10 @@ TForm1::TForm1(QWidget* mainWindow, std::vector<std::string>& launcherSettings)
                      items(kLootTexts));
     SpeedButton1 = button(48, 256, 59, 25, QString::fromUtf8(text::Accept));
     SpeedButton2 = button(114, 256, 59, 25, QString::fromUtf8(text::Cancel));
+    // Under the backup switch, with the update settings it belongs to.
+    SpeedButton3 = button(35, 75, 150, 13, QString::fromUtf8(kLogFolderLink));
+    SpeedButton3->setStyleSheet(QString::fromLatin1(kLinkStyle));
+    SpeedButton3->setCursor(Qt::PointingHandCursor);
 
     // Tab order: the lists and switches from top to bottom, the backup switch last.
     QWidget::setTabOrder(ComboBox1, ComboBox2);
@@ -242,6 +264,7 @@ TForm1::TForm1(QWidget* mainWindow, std::vector<std::string>& launcherSettings)
 
     connect(SpeedButton1, &QPushButton::clicked, this, [this] { SpeedButton1Click(); });
     connect(SpeedButton2, &QPushButton::clicked, this, [this] { SpeedButton2Click(); });
+    connect(SpeedButton3, &QPushButton::clicked, this, [this] { SpeedButton3Click(); });
 }
 
 TForm1::~TForm1() {
@@ -323,6 +346,10 @@ void TForm1::SpeedButton1Click() {
 
 void TForm1::SpeedButton2Click() {
     CloseDialog();
+}
+
+void TForm1::SpeedButton3Click() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(LauncherLogFolder())));
 }
 
 void TForm1::CloseDialog() {

@@ -46,6 +46,9 @@ public:
     void SpeedButton1Click();
     // Cancel: closes without storing anything; the choices stay in the controls.
     void SpeedButton2Click();
+    // Opens the folder of the launcher's log, where a failed update run
+    // tells why it failed.
+    void SpeedButton3Click();
 
     void FormMouseDown(int x, int y);
     void FormMouseMove(int x, int y);
@@ -70,6 +73,7 @@ public:
     QCheckBox* CheckBox3 = nullptr;      // backups of replaced files
     QPushButton* SpeedButton1 = nullptr; // Accept
     QPushButton* SpeedButton2 = nullptr; // Cancel
+    QPushButton* SpeedButton3 = nullptr; // the log's folder, a small link
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

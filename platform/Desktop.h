@@ -38,6 +38,11 @@ std::string StateFolder();
 // be started.
 bool OpenInBrowser(const std::string& url);
 
+// Shows the folder `path` (UTF-8) in the user's file manager, without
+// waiting: on Windows through the shell, elsewhere through xdg-open.
+// Returns whether that could be started.
+bool OpenFolder(const std::string& path);
+
 // The user's desktop folder: on Windows the shell's desktop folder; elsewhere
 // XDG_DESKTOP_DIR from the user's user-dirs.dirs,
 // else $HOME/Desktop.

@@ -2,6 +2,7 @@
 
 #include "ClockTexts.h"
 #include "Commands.h"
+#include "CommonControls.h"
 #include "Desktop.h"
 #include "Dispatcher.h"
 #include "Errors.h"
@@ -13,6 +14,7 @@
 #include "Trace.h"
 #include "WideText.h"
 
+#include <commctrl.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -34,6 +36,7 @@ enum : UINT_PTR {
     kClockTimer = 2, // Timer2
     kPollTimer = 3,  // watches the run and the lock
     kFrameTimer = 4, // ends the current frame of redraws
+    kNewsTimer = 5,  // the news' time to answer
 };
 // Made once the window has been painted: the browser takes longer to start
 // than everything else the window does before it appears.
@@ -101,10 +104,8 @@ TImgBtn* MakeButton(TImgBtns& buttons, HWND owner, const std::wstring& stem, con
 
 // What the news browser is given for the address in the settings: an address
 // with a scheme as it is, a file of the installation by its path, anything
-// else (as "www...") as a web address; no address shows an empty page.
+// else (as "www...") as a web address.
 std::string NewsAddress(const std::string& address, const std::string& baseFolder) {
-    if (address.empty())
-        return "about:blank";
     if (address.find("://") != std::string::npos || address.rfind("about:", 0) == 0)
         return address;
     const std::string file = baseFolder + address;
@@ -257,6 +258,10 @@ LRESULT TFMain::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
         case kPollTimer:
             runs_->Poll();
             break;
+        case kNewsTimer:
+            KillTimer(hwnd_, kNewsTimer);
+            ShowNews(news_.AnswerWaitPassed());
+            break;
         case kFrameTimer:
             KillTimer(hwnd_, kFrameTimer);
             frameActive_ = false;
@@ -282,6 +287,7 @@ LRESULT TFMain::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
         OnClose();
         return 0;
     case WM_DESTROY:
+        tooltip_ = nullptr; // goes with its owner
         if (dispatcher_)
             dispatcher_->Close();
         PostQuitMessage(0);
@@ -303,6 +309,10 @@ void TFMain::CreateControls() {
     skin_ = TPicture::FromResource(L"main_skin.bmp");
     strip_ = TPicture::FromResource(L"strip.bmp");
     plate_ = TPicture::FromResource(L"strip_plate.png");
+    // The placeholder of the news, in the colours of the skin it covers.
+    placeholder_ =
+        PlaceholderColours(skin_.Pixels(), skin_.Width(), skin_.Height(), skin_.Width(),
+                           kNewsPanel.left, kNewsPanel.top, kNewsPanel.right, kNewsPanel.bottom);
 
     // Colours as the layout stores them, which is how the system does: 0x00BBGGRR.
     gauge1_ = {Bounds(127, 531, 430, 5), RGB(0, 0, 0), 9853758, {}};
@@ -381,8 +391,14 @@ void TFMain::Timer1Timer() {
     if (!SettingsComplete(LauncherSettings))
         return;
     CreateBrowser();
-    if (browser_)
+    TNewsView view = news_.Requested(LauncherSettings[NewsUrl]);
+    if (!browser_ || !browser_->Created()) {
+        view = news_.NoBrowser();
+    } else if (news_.Navigates()) {
         browser_->Navigate(NewsAddress(LauncherSettings[NewsUrl], runs_->BaseFolder));
+        SetTimer(hwnd_, kNewsTimer, static_cast<UINT>(TNewsPanel::kAnswerWait.count()), nullptr);
+    }
+    ShowNews(view);
     StartRun(false);
 }
 
@@ -396,6 +412,9 @@ void TFMain::CreateBrowser() {
     browser_ = std::make_unique<TNewsBrowser>(hwnd_, kNewsPanel);
     // Success or not: the page is whatever the browser shows now.
     browser_->OnNavigateComplete = [this] { GuardedCall([this] { WebBrowser1NavigateComplete2(); }); };
+    browser_->OnLoadingFinished = [this](bool shown) {
+        GuardedCall([this, shown] { ShowNews(news_.Finished(shown)); });
+    };
 }
 
 void TFMain::WebBrowser1NavigateComplete2() {
@@ -403,10 +422,45 @@ void TFMain::WebBrowser1NavigateComplete2() {
     if (panelsShown_)
         return;
     panelsShown_ = true;
-    if (browser_)
+    if (browser_ && news_.View() != TNewsView::Placeholder)
         browser_->Show(true);
     imgBtn7_->SetVisible(true);
     InvalidateRect(hwnd_, &kStripPanel, FALSE);
+}
+
+void TFMain::ShowNews(TNewsView view) {
+    if (view == TNewsView::Waiting || view == newsShown_)
+        return;
+    newsShown_ = view;
+    const bool placeholder = view == TNewsView::Placeholder;
+    if (placeholder)
+        Trace("news-placeholder");
+    // The placeholder is the window's own painting where the panel's window
+    // would lie: hidden, it lets that show.
+    if (browser_)
+        browser_->Show(!placeholder);
+    InvalidateRect(hwnd_, &kNewsPanel, FALSE);
+    // The strip waits for the browser's report of a page, as ever; where no
+    // page is asked for, none will come.
+    if (!news_.Navigates() && !panelsShown_) {
+        panelsShown_ = true;
+        imgBtn7_->SetVisible(true);
+        InvalidateRect(hwnd_, &kStripPanel, FALSE);
+    }
+}
+
+void TFMain::PaintPlaceholder(HDC dc) const {
+    SetDCBrushColor(dc, RGB((placeholder_.Back >> 16) & 0xFF, (placeholder_.Back >> 8) & 0xFF,
+                            placeholder_.Back & 0xFF));
+    FillRect(dc, &kNewsPanel, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+    HGDIOBJ old = SelectObject(dc, sansFont_);
+    SetTextColor(dc, RGB((placeholder_.Text >> 16) & 0xFF, (placeholder_.Text >> 8) & 0xFF,
+                         placeholder_.Text & 0xFF));
+    const std::wstring text = platform::Wide(kNewsUnavailable);
+    RECT bounds = kNewsPanel;
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &bounds,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, old);
 }
 
 void TFMain::Timer2Timer() {
@@ -461,6 +515,8 @@ void TFMain::Paint(HDC target) {
     gauge1_.Paint(dc);
     gauge2_.Paint(dc);
     SetBkMode(dc, TRANSPARENT);
+    if (newsShown_ == TNewsView::Placeholder)
+        PaintPlaceholder(dc);
     const auto drawLabel = [dc](const TLabel& label) {
         HGDIOBJ old = SelectObject(dc, label.Font);
         SetTextColor(dc, label.Color);
@@ -571,6 +627,43 @@ void TFMain::CloseRunDispatcher() {
 
 void TFMain::SetStatusLine(const std::string& text) {
     SetLabelText(label3_, text);
+}
+
+void TFMain::SetStatusHint(const std::string& text) {
+    if (hwnd_ == nullptr)
+        return;
+    if (tooltip_ == nullptr) {
+        if (text.empty())
+            return;
+        // Made with the first hover text: the common controls come with it.
+        LoadCommonControls();
+        tooltip_ = CreateWindowExW(
+            WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+            reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE)), nullptr);
+        if (tooltip_ == nullptr)
+            return;
+        TOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_SUBCLASS; // sees the window's mouse on its own
+        tool.hwnd = hwnd_;
+        tool.uId = 1;
+        tool.rect = label3_.Bounds;
+        tool.lpszText = const_cast<wchar_t*>(L"");
+        SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        // Lines broken where the text breaks them, a long cause at this width.
+        SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 480);
+        // Long enough to read a cause.
+        SendMessageW(tooltip_, TTM_SETDELAYTIME, TTDT_AUTOPOP, 30000);
+    }
+    std::wstring wide = platform::Wide(text);
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = hwnd_;
+    tool.uId = 1;
+    tool.lpszText = wide.data();
+    SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(tooltip_, TTM_ACTIVATE, text.empty() ? FALSE : TRUE, 0);
 }
 
 void TFMain::SetCommands(const TCommandStates& states) {

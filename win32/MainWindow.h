@@ -10,6 +10,7 @@
 #include "ImgBtn.h"
 #include "LauncherRuns.h"
 #include "LauncherSettings.h"
+#include "NewsPanel.h"
 #include "Pictures.h"
 #include "Skin.h"
 
@@ -89,6 +90,10 @@ public:
 
     bool RunActive() const;
     bool RunAbandoned() const;
+    // What the news panel shows.
+    TNewsView NewsView() const { return news_.View(); }
+    // The status line's tool tip, made with the first hover text (null before).
+    HWND StatusTooltip() const { return tooltip_; }
 
     TLauncherSettings LauncherSettings;
     // Opens the options dialog, which disables this window until it closes
@@ -107,6 +112,11 @@ private:
     LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam);
     void CreateControls();
     void CreateBrowser();
+    // The news panel as `view` says: the browser's page, or the placeholder
+    // the window paints in its place; the strip with it when no page was
+    // asked for.
+    void ShowNews(TNewsView view);
+    void PaintPlaceholder(HDC dc) const;
     void Paint(HDC dc);
     void OnMouse(UINT msg, WPARAM wParam, LPARAM lParam);
     void OnClose();
@@ -122,6 +132,7 @@ private:
     TDispatcher RunDispatcher() override;
     void CloseRunDispatcher() override;
     void SetStatusLine(const std::string& text) override;
+    void SetStatusHint(const std::string& text) override;
     void SetCommands(const TCommandStates& states) override;
     void StartPolling() override;
     void StopPolling() override;
@@ -137,6 +148,10 @@ private:
             *imgBtn5_ = nullptr, *imgBtn6_ = nullptr, *imgBtn7_ = nullptr;
     std::unique_ptr<TNewsBrowser> browser_;
     bool panelsShown_ = false; // the news and the top strip, after the first page
+    TNewsPanel news_;
+    TNewsView newsShown_ = TNewsView::Waiting; // what the panel shows now
+    TPlaceholderColours placeholder_;
+    HWND tooltip_ = nullptr; // the status line's hover text
     HFONT sansFont_ = nullptr, boldFont_ = nullptr, narrowFont_ = nullptr;
     TSkinDrag drag_;
     std::unique_ptr<TWin32Dispatcher> dispatcher_;

@@ -9,6 +9,7 @@
 #include <oleauto.h>
 
 #include <atomic>
+#include <cwchar>
 
 namespace {
 
@@ -48,6 +49,17 @@ bool SameObject(IUnknown* one, IUnknown* other) {
     if (second)
         second->Release();
     return same;
+}
+
+// Whether the address of a page the control shows is its own page of a
+// failed navigation.
+bool IsFailurePage(const VARIANT& address) {
+    const VARIANT* value = &address;
+    if (value->vt == (VT_BYREF | VT_VARIANT) && value->pvarVal)
+        value = value->pvarVal;
+    if (value->vt != VT_BSTR || !value->bstrVal)
+        return false;
+    return ::_wcsnicmp(value->bstrVal, L"res://", 6) == 0;
 }
 
 template <typename T> void Release(T*& pointer) {
@@ -232,17 +244,24 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* parameters,
                                      VARIANT*, EXCEPINFO*, UINT*) override {
-        if (member != DISPID_NAVIGATECOMPLETE2 || !owner_ || !owner_->OnNavigateComplete)
+        if ((member != DISPID_NAVIGATECOMPLETE2 && member != DISPID_NAVIGATEERROR) || !owner_)
             return S_OK;
-        // NavigateComplete2(IDispatch* frame, VARIANT* address): the
-        // arguments come last first. A frame's page is part of the page.
-        if (parameters && parameters->cArgs == 2) {
-            const VARIANT& frame = parameters->rgvarg[1];
-            if (frame.vt == VT_DISPATCH && !SameObject(frame.pdispVal, owner_->browser_))
-                return S_OK;
-        }
+        // NavigateComplete2(IDispatch* frame, VARIANT* address) and
+        // NavigateError(IDispatch* frame, VARIANT* address, VARIANT* target,
+        // VARIANT* status, VARIANT_BOOL* cancel): the arguments come last
+        // first. A frame's page is part of the page.
+        if (!parameters || parameters->cArgs < 2)
+            return S_OK;
+        const VARIANT& frame = parameters->rgvarg[parameters->cArgs - 1];
+        if (frame.vt == VT_DISPATCH && !SameObject(frame.pdispVal, owner_->browser_))
+            return S_OK;
+        const VARIANT& address = parameters->rgvarg[parameters->cArgs - 2];
+        const bool failed = member == DISPID_NAVIGATEERROR || IsFailurePage(address);
         try {
-            owner_->OnNavigateComplete();
+            if (owner_->OnLoadingFinished)
+                owner_->OnLoadingFinished(!failed);
+            if (member == DISPID_NAVIGATECOMPLETE2 && owner_ && owner_->OnNavigateComplete)
+                owner_->OnNavigateComplete();
         } catch (...) {
         }
         return S_OK;

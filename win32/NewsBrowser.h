@@ -20,7 +20,8 @@ public:
     // control in place in it. On the window's thread, with OLE initialised
     // on it (OleInitialize) by the program. When the control cannot be made
     // (not installed, OLE not initialised), the panel stays blank and
-    // nothing else changes: see Created.
+    // nothing else changes: see Created (the main window then paints its
+    // placeholder instead).
     TNewsBrowser(HWND parent, RECT bounds);
     // Closes the control, stops its events and releases it, and destroys
     // the panel's window.
@@ -42,6 +43,12 @@ public:
     // as the Qt window's news page ends loading. What it raises is dropped,
     // since it cannot cross into the control: it handles its own errors.
     std::function<void()> OnNavigateComplete;
+    // Called on the window's thread when a navigation of the top frame has
+    // ended: with true when the control shows the page, with false when it
+    // could not (no connection, an error answer of the server: the control's
+    // own page of a failure). Before OnNavigateComplete for the same page;
+    // what it raises is dropped likewise.
+    std::function<void(bool shown)> OnLoadingFinished;
 
     class TSite;
     class TEvents;

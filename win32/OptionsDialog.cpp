@@ -1,9 +1,12 @@
 #include "OptionsDialog.h"
 
 #include "CommonControls.h"
+#include "Desktop.h"
 #include "Errors.h"
 #include "Files.h"
 #include "GuardedCall.h"
+#include "LauncherLog.h"
+#include "Messages.h"
 #include "WideText.h"
 
 #include <commctrl.h>
@@ -28,6 +31,7 @@ enum : int {
     kCheckBox3,
     kSpeedButton1,
     kSpeedButton2,
+    kSpeedButton3,
 };
 
 // The colours of the dialog's controls over the dark skin.
@@ -36,6 +40,10 @@ constexpr COLORREF kButtonTextColor = RGB(232, 232, 232);
 constexpr COLORREF kCheckBoxColor = RGB(34, 53, 83);
 constexpr COLORREF kListColor = RGB(47, 60, 83);
 constexpr COLORREF kBorderColor = RGB(88, 108, 140);
+constexpr COLORREF kLinkColor = RGB(140, 162, 196);
+
+// The link to the log's folder, under the backup switch.
+constexpr RECT kLinkBounds{35, 75, 35 + 150, 75 + 13};
 
 // The labels, drawn over the skin.
 struct TDialogLabel {
@@ -52,8 +60,8 @@ constexpr std::array<TDialogLabel, 6> kLabels{{
     {32, 224, 24, 13, game_options_text::PartyLooting, false},
 }};
 
-HFONT MakeFont(bool bold) {
-    return CreateFontW(-11, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+HFONT MakeFont(bool bold, bool underline = false) {
+    return CreateFontW(-11, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, underline, FALSE,
                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
 }
@@ -84,7 +92,8 @@ TForm1::~TForm1() {
         SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
         DestroyWindow(hwnd_);
     }
-    for (HGDIOBJ object : std::initializer_list<HGDIOBJ>{font_, boldFont_, listBrush_, checkBrush_})
+    for (HGDIOBJ object :
+         std::initializer_list<HGDIOBJ>{font_, boldFont_, linkFont_, listBrush_, checkBrush_})
         if (object != nullptr)
             DeleteObject(object);
 }
@@ -151,6 +160,13 @@ LRESULT TForm1::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
         SetBkColor(dc, kListColor);
         return reinterpret_cast<LRESULT>(listBrush_);
     }
+    case WM_SETCURSOR:
+        // The link takes the hand, as links do.
+        if (reinterpret_cast<HWND>(wParam) == speedButton3_ && speedButton3_ != nullptr) {
+            SetCursor(LoadCursorW(nullptr, IDC_HAND));
+            return TRUE;
+        }
+        return DefWindowProcW(hwnd_, msg, wParam, lParam);
     case WM_DRAWITEM:
         DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         return TRUE;
@@ -159,6 +175,8 @@ LRESULT TForm1::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
             SpeedButton1Click();
         else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kSpeedButton2)
             SpeedButton2Click();
+        else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kSpeedButton3)
+            SpeedButton3Click();
         return 0;
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
@@ -185,6 +203,7 @@ LRESULT TForm1::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
 void TForm1::CreateControls() {
     font_ = MakeFont(false);
     boldFont_ = MakeFont(true);
+    linkFont_ = MakeFont(false, true);
     listBrush_ = CreateSolidBrush(kListColor);
     checkBrush_ = CreateSolidBrush(kCheckBoxColor);
     const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
@@ -232,6 +251,9 @@ void TForm1::CreateControls() {
     // Flat buttons that take no focus.
     speedButton1_ = control(WC_BUTTONW, text::Accept, BS_OWNERDRAW, 48, 256, 59, 25, kSpeedButton1);
     speedButton2_ = control(WC_BUTTONW, text::Cancel, BS_OWNERDRAW, 114, 256, 59, 25, kSpeedButton2);
+    speedButton3_ = control(WC_BUTTONW, kLogFolderLink, BS_OWNERDRAW, kLinkBounds.left,
+                            kLinkBounds.top, kLinkBounds.right - kLinkBounds.left,
+                            kLinkBounds.bottom - kLinkBounds.top, kSpeedButton3);
 }
 
 void TForm1::Paint(HDC dc) {
@@ -250,6 +272,20 @@ void TForm1::Paint(HDC dc) {
 
 void TForm1::DrawButton(const DRAWITEMSTRUCT& item) {
     const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+    if (item.CtlID == kSpeedButton3) {
+        // Underlined text over the skin, lighter while pressed.
+        skin_.DrawPart(item.hDC, 0, 0, kLinkBounds.left, kLinkBounds.top,
+                       kLinkBounds.right - kLinkBounds.left, kLinkBounds.bottom - kLinkBounds.top);
+        const std::wstring text = platform::Wide(kLogFolderLink);
+        RECT bounds = item.rcItem;
+        SetBkMode(item.hDC, TRANSPARENT);
+        SetTextColor(item.hDC, pressed ? kButtonTextColor : kLinkColor);
+        HGDIOBJ old = SelectObject(item.hDC, linkFont_);
+        DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &bounds,
+                  DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+        SelectObject(item.hDC, old);
+        return;
+    }
     RECT bounds = item.rcItem;
     SetDCBrushColor(item.hDC, pressed ? RGB(20, 28, 42) : kListColor);
     FillRect(item.hDC, &bounds, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
@@ -330,6 +366,10 @@ void TForm1::SpeedButton1Click() {
 
 void TForm1::SpeedButton2Click() {
     CloseDialog();
+}
+
+void TForm1::SpeedButton3Click() {
+    platform::OpenFolder(LauncherLogFolder());
 }
 
 void TForm1::CloseDialog() {

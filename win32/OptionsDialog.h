@@ -37,6 +37,9 @@ public:
     void SpeedButton1Click();
     // Cancel: closes without storing anything.
     void SpeedButton2Click();
+    // Opens the folder of the launcher's log, where a failed update run
+    // tells why it failed.
+    void SpeedButton3Click();
 
     // The keyboard of the dialog's controls (tabbing), from the program's
     // message loop: whether it took `message`.
@@ -60,10 +63,11 @@ private:
     HWND hwnd_ = nullptr;
     TPicture skin_;
     TSkinDrag drag_;
-    HFONT font_ = nullptr, boldFont_ = nullptr;
+    HFONT font_ = nullptr, boldFont_ = nullptr, linkFont_ = nullptr;
     HBRUSH listBrush_ = nullptr, checkBrush_ = nullptr;
     HWND comboBox1_ = nullptr, comboBox2_ = nullptr, comboBox3_ = nullptr, comboBox4_ = nullptr;
     HWND checkBox1_ = nullptr, checkBox2_ = nullptr, checkBox3_ = nullptr;
     HWND speedButton1_ = nullptr, speedButton2_ = nullptr;
+    HWND speedButton3_ = nullptr; // the log's folder, a small link
     bool placed_ = false; // shown before: keeps its own position
 };

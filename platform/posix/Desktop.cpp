@@ -171,6 +171,11 @@ bool OpenInBrowser(const std::string& url) {
     return !opener.empty() && StartDetached(opener, {url}, "/");
 }
 
+bool OpenFolder(const std::string& path) {
+    const std::string opener = FindOnPath("xdg-open");
+    return !opener.empty() && StartDetached(opener, {path}, "/");
+}
+
 void PreferCurrentBrowserMode(const std::string&) {
     // The news browser here is Qt's own engine, which has no old modes.
 }

@@ -188,6 +188,12 @@ bool OpenInBrowser(const std::string& url) {
     return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
+bool OpenFolder(const std::string& path) {
+    const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", SystemPath(path).c_str(), nullptr,
+                                             nullptr, SW_SHOWNORMAL);
+    return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
 void PreferCurrentBrowserMode(const std::string& programFileName) {
     if (programFileName.empty())
         return;

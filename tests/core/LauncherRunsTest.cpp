@@ -1,4 +1,5 @@
 #include "InstallLock.h"
+#include "LauncherLog.h"
 #include "LauncherRuns.h"
 #include "Messages.h"
 #include "Profile.h"
@@ -236,4 +237,29 @@ TEST(LauncherRuns, RecordedRevisionsReachTheSettingsFileAlsoAfterClose) {
     EXPECT_EQ(platform::GetProfileString(base + "Quenmor.ini", "main", "AtRevision", ""), "12");
     window.runs.RecordRevision("x"); // stored as given, not remembered as a number
     EXPECT_EQ(platform::GetProfileString(base + "Quenmor.ini", "main", "AtRevision", ""), "x");
+}
+
+// A failed run leaves the status line's hover text with its cause and the
+// log's path; the next run clears it as it is prepared.
+TEST(LauncherRuns, AFailedRunLeavesItsCauseForTheStatusLine) {
+    struct HintWindow : FakeWindow {
+        using FakeWindow::FakeWindow;
+        void ShowCause(const std::string& cause) override { runs.Cause(cause); }
+        void SetStatusHint(const std::string& text) override { hints.push_back(text); }
+        std::vector<std::string> hints;
+    };
+    TempDir dir;
+    TestHttpServer server(NotFound);
+    const std::string base = Installation(dir, server.Url("/tree"));
+    HintWindow window(base);
+    for (int run = 0; run < 2; ++run) {
+        window.runs.Start(Settings(base), false);
+        EXPECT_EQ(window.hints.back(), "");
+        ASSERT_TRUE(window.RunToEnd());
+    }
+    ASSERT_EQ(window.hints.size(), 4u);
+    const std::string hint = window.hints[3];
+    EXPECT_EQ(hint, window.hints[1]);
+    EXPECT_EQ(hint, server.Url("/tree/files.lst.bz2") + ": the server answered HTTP 404\n" +
+                        kLogFileLabel + LauncherLogFile());
 }

@@ -1,15 +1,21 @@
 // The launcher's two windows on a real X server: shaped by their skins, with
 // no key-coloured pixel visible and what lies behind showing through the
-// cut-outs.
+// cut-outs; and, after a run that failed without news to show, the news
+// panel's placeholder and the status line's tool tip as the screen shows
+// them.
 #include "Application.h"
 #include "Frm2.h"
 #include "Skin.h"
 #include "UnitMain.h"
 
+#include <QCursor>
 #include <QDir>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QPair>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
 
 #include <fstream>
@@ -102,6 +108,59 @@ private slots:
         QVERIFY(Settle(dialog));
         const QString dialogProblem = Check(dialog, dialog.Image1);
         QVERIFY2(dialogProblem.isEmpty(), qPrintable(dialogProblem));
+    }
+
+    // The settings have neither news nor an update address: the automatic
+    // run fails at once. On the screen the panel is the placeholder's one
+    // dark colour but for its line, without white; the pointer resting on
+    // the status line brings up the tool tip with the cause.
+    void placeholderAndCauseOnScreen() {
+        TFMain main;
+        main.FormCreate();
+        main.move(60, 40);
+        main.show();
+        QVERIFY(Settle(main));
+        QTRY_VERIFY_WITH_TIMEOUT(main.Label7->isVisible() && !main.Label3->toolTip().isEmpty(),
+                                 10000);
+        QTest::qWait(200);
+        const QDir shots(QString::fromLatin1(QUENMOR_SHOTS_DIR));
+        // How many pixels of `area` on the screen are `colour`, and white.
+        const auto count = [&](const QRect& area, QRgb colour, const QString& name) {
+            const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+            shot.save(shots.filePath(name));
+            QPair<int, int> found{0, 0};
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x) {
+                    found.first += (shot.pixel(x, y) & kRgb) == (colour & kRgb);
+                    found.second += (shot.pixel(x, y) & kRgb) == kRgb;
+                }
+            return found;
+        };
+        const QRect panel(main.mapToGlobal(QPoint(7, 97)), QSize(786, 380));
+        const QColor back = main.Label7->palette().color(QPalette::Window);
+        const auto [filled, white] = count(panel, back.rgb(), QStringLiteral("placeholder.png"));
+        QCOMPARE(white, 0);
+        QVERIFY2(filled >= 786 * 380 * 97 / 100 && filled < 786 * 380,
+                 qPrintable(QString::number(filled)));
+        QVERIFY(back.lightness() < 80);
+
+        QCursor::setPos(main.mapToGlobal(main.Label3->geometry().center()));
+        QTest::qWait(50);
+        QCursor::setPos(main.mapToGlobal(main.Label3->geometry().center() + QPoint(2, 0)));
+        QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 5000);
+        QVERIFY2(QToolTip::text().contains(QStringLiteral("UpdatesUrl is empty")),
+                 qPrintable(QToolTip::text()));
+        QWidget* tip = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            tip = widget->inherits("QTipLabel") && widget->isVisible() ? widget : tip;
+        QVERIFY(tip != nullptr);
+        QTest::qWait(300); // drawn
+        const QRect area = tip->geometry();
+        const QRgb tipBack = tip->palette().color(QPalette::ToolTipBase).rgb();
+        QVERIFY(count(area, tipBack, QStringLiteral("cause.png")).first >
+                area.width() * area.height() / 2);
+        QVERIFY(area.intersects(main.frameGeometry()));
+        QCursor::setPos(0, 0);
     }
 };
 

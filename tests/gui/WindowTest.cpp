@@ -8,6 +8,7 @@
 #include "Gauge.h"
 #include "ImgBtn.h"
 #include "InstallLock.h"
+#include "LauncherLog.h"
 #include "NewsPage.h"
 #include "Publisher.h"
 #include "Signature.h"
@@ -19,7 +20,10 @@
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPushButton>
+#include <QToolTip>
 #include <QWebEngineSettings>
+#include <QWebEngineView>
 #include <QtTest>
 
 #include "TestFiles.h"
@@ -562,6 +566,90 @@ private slots:
         QVERIFY(IsExternalAddress(QUrl(QStringLiteral("mailto:support@quenmor.example"))));
         QVERIFY(!IsExternalAddress(QUrl(QStringLiteral("file:///etc/passwd"))));
         QVERIFY(!IsExternalAddress(QUrl(QStringLiteral("javascript:alert(1)"))));
+    }
+
+    // A failed run keeps its failure text on the status line; hovering it
+    // shows the run's first cause (quoting a name with markup, as text) and
+    // the log's path. The options dialog's link opens the log's folder.
+    void failedRunExplainsItselfOnTheStatusLine() {
+        PublishClient({{"system/game.dat", "game"}, {"data/<b>map</b>.txt", "map"}}, 5);
+        fs::remove(Server("data/<b>map</b>.txt.bz2"));
+        WriteSettings();
+        auto window = Open();
+        QTRY_VERIFY_WITH_TIMEOUT(window->RunActive() || Requests("/files.lst.bz2") == 1, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(Idle(*window), 20000);
+        QCOMPARE(window->Label3->text(), QString::fromUtf8(kFailed));
+        const QString cause = QString::fromStdString(
+            server_->Url("/data/%3Cb%3Emap%3C/b%3E.txt.bz2") + ": the server answered HTTP 404");
+        const QString log =
+            QString::fromUtf8(kLogFileLabel) + QString::fromStdString(LauncherLogFile());
+        const QStringList lines = window->Label3->toolTip().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].startsWith(cause), qPrintable(lines[0]));
+        QCOMPARE(lines[1], log);
+        // Hovered, through the window's tool tip event: on the line only.
+        for (const QPoint at : {window->Label3->geometry().center(), QPoint(60, 60)}) {
+            QHelpEvent hover(QEvent::ToolTip, at, window->mapToGlobal(at));
+            QApplication::sendEvent(window.get(), &hover);
+            const bool onTheLine = at.y() > 500;
+            QTRY_COMPARE_WITH_TIMEOUT(QToolTip::isVisible(), onTheLine, 2000);
+            QVERIFY(!onTheLine || (QToolTip::text().contains(cause.toHtmlEscaped()) &&
+                                   QToolTip::text().contains(log.toHtmlEscaped())));
+        }
+
+        TForm1 dialog(window.get(), window->LauncherSettings);
+        UrlRecorder recorder;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
+        QTest::mouseClick(dialog.SpeedButton3, Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(recorder.opened,
+                 QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(LauncherLogFolder()))});
+    }
+
+    // Where the news cannot be shown, the panel shows its placeholder instead
+    // of the browser: without an address at once, for an error page or a
+    // server out of reach once the browser says so, for one that does not
+    // answer once the wait has passed; a page that does come replaces it.
+    void newsPanelShowsThePlaceholderWhereTheNewsCannotBeShown_data() {
+        QTest::addColumn<QString>("news");
+        QTest::newRow("page") << "/news.html";
+        QTest::newRow("no address") << "";
+        QTest::newRow("error page") << "/missing.html";
+        QTest::newRow("unreachable") << "http://127.0.0.1:9/news.html";
+        QTest::newRow("late answer") << "/late/news.html";
+    }
+    void newsPanelShowsThePlaceholderWhereTheNewsCannotBeShown() {
+        QFETCH(QString, news);
+        WriteFile(Server("news.html"), "<html><body>news</body></html>");
+        WriteFile(Server("late/news.html"), "<html><body>late news</body></html>");
+        {
+            std::lock_guard lock(mutex_);
+            slowPath_ = "/late/";
+            slowMs_ = 2500;
+        }
+        std::string ini =
+            "[main]\r\nNewsUrl=" +
+            (news.startsWith('/') ? server_->Url(news.toStdString()) : news.toStdString());
+        Write(Ini(), ini + "\r\nInstalled=1\r\n");
+        auto window = Open();
+        window->NewsWait = std::chrono::milliseconds(600);
+        const auto placeholder = [&] {
+            return window->NewsView() == TNewsView::Placeholder && window->Label7->isVisible();
+        };
+        if (news.startsWith(QStringLiteral("/late/")))
+            QTRY_VERIFY_WITH_TIMEOUT(placeholder() && Requests("/late/news.html") == 1, 5000);
+        if (news.endsWith(QStringLiteral("news.html")) && news.startsWith('/')) {
+            QTRY_VERIFY_WITH_TIMEOUT(window->NewsView() == TNewsView::Page, 20000);
+            QVERIFY(!window->Label7->isVisible() && window->WebBrowser1->isVisible());
+            return;
+        }
+        // With the strip: no page was asked for, or the browser reported
+        // its own.
+        QTRY_VERIFY_WITH_TIMEOUT(placeholder() && window->Panel2->isVisible(), 20000);
+        QCOMPARE(window->Label7->text(), QString::fromUtf8(kNewsUnavailable));
+        QCOMPARE(window->Label7->geometry(), QRect(0, 0, 786, 380));
+        const QColor back = window->Label7->palette().color(QPalette::Window);
+        QVERIFY2(back.lightness() < 80 && back.blue() >= back.red(), qPrintable(back.name()));
     }
 
     // Server texts never turn into markup in the status line.
