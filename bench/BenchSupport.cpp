@@ -89,6 +89,15 @@ std::string LastLine(const std::string& path) {
     return last;
 }
 
+std::string LastStatus(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string last;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("up to date, revision ", 0) != 0 && line.rfind("updated to revision ", 0) != 0)
+            last = line;
+    return last;
+}
+
 std::string UrlPath(const std::string& path) {
     static const char* const kHex = "0123456789ABCDEF";
     std::string out;

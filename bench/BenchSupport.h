@@ -42,6 +42,9 @@ std::string Tail(const std::string& path);
 
 // The last line of a text file, "" when it has none.
 std::string LastLine(const std::string& path);
+// The last status text quenmor-update printed into its output `path`: the
+// last line but its own end line ("up to date, ...", "updated to ...").
+std::string LastStatus(const std::string& path);
 
 // Percent-encodes a relative path for an address, keeping "/".
 std::string UrlPath(const std::string& path);

@@ -164,7 +164,8 @@ Result BenchInstall(Workspace& work, const Options& options) {
             code = RunToolStatus({options.update, "--hosts-dir", hosts}, {log, errors, ours});
         }));
         oursCpu.push_back(CpuSeconds(RUSAGE_CHILDREN) - cpu);
-        Check(code == 0 && LastLine(log) == status::kAllUpdated,
+        Check(code == 0 && LastStatus(log) == status::kAllUpdated &&
+                  LastLine(log).rfind("updated to revision ", 0) == 0,
               "quenmor-update exited with status " + std::to_string(code) + ":\n" + Tail(log) +
                   Tail(errors));
 
@@ -224,7 +225,8 @@ Result BenchInstall(Workspace& work, const Options& options) {
             code = RunToolStatus({options.update, "--full-check", "--hosts-dir", hosts},
                                  {log, errors, ours});
         }));
-        Check(code == 0 && LastLine(log).empty() && CheckedFiles(log) == tree.files.size(),
+        Check(code == 0 && LastLine(log).rfind("up to date, revision ", 0) == 0 &&
+                  CheckedFiles(log) == tree.files.size(),
               "quenmor-update --full-check did not find every file current:\n" + Tail(log));
         tool.push_back(Seconds([&] { code = RunToolStatus(md5sum, {sums, {}, ours}); }));
         Check(code == 0, "md5sum failed");

@@ -74,7 +74,7 @@ UpdateRun InstallFrom(const Options& options, const std::string& folder, const s
     UpdateRun run;
     Exit exit;
     run.seconds = Seconds([&] { exit = RunToolExit(args, {log, errors, folder}); });
-    Check(exit.status == 0 && LastLine(log) == status::kAllUpdated,
+    Check(exit.status == 0 && LastStatus(log) == status::kAllUpdated,
           "quenmor-update from " + base + " exited with status " + std::to_string(exit.status) +
               ":\n" + Tail(log) + Tail(errors));
     std::ifstream in(peak);
