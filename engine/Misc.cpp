@@ -421,14 +421,26 @@ std::optional<std::int64_t> ParseUtcTime(std::string_view text) {
 }
 
 std::string UtcTimeText(std::int64_t seconds) {
-    const std::chrono::sys_seconds time{std::chrono::seconds(seconds)};
-    const std::chrono::sys_days days = std::chrono::floor<std::chrono::days>(time);
-    const std::chrono::year_month_day date{days};
-    const std::int64_t rest = (time - days).count();
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02lld:%02lld:%02lldZ",
-                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()), static_cast<long long>(rest / 3600),
-                  static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
+    std::int64_t days = seconds / 86400, rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    // The calendar repeats every 400 years, 146097 days: the date is taken
+    // within the cycle, where the standard library's years reach, and the
+    // cycles are added to its year, so that any time has its own text.
+    std::int64_t cycles = days / 146097, inCycle = days % 146097;
+    if (inCycle < 0) {
+        inCycle += 146097;
+        --cycles;
+    }
+    const std::chrono::year_month_day date{
+        std::chrono::sys_days{std::chrono::days{static_cast<int>(inCycle)}}};
+    const long long year = static_cast<int>(date.year()) + 400LL * cycles;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ", year,
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
+                  static_cast<long long>(rest % 60));
     return text;
 }

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -203,6 +205,14 @@ TEST(UtcTime, ReadsAndWritesOnlyRealTimes) {
                                  std::int64_t{4102444800}, std::int64_t{253402300799}})
         EXPECT_EQ(ParseUtcTime(UtcTimeText(t)), t) << UtcTimeText(t);
     EXPECT_EQ(UtcTimeText(1709251199), "2024-02-29T23:59:59Z");
+    // Beyond the years 0 to 9999 a time has a text of its own, which no
+    // expiry takes.
+    EXPECT_EQ(UtcTimeText(253402300800), "10000-01-01T00:00:00Z");
+    EXPECT_EQ(UtcTimeText(-1 - 62167219200), "-001-12-31T23:59:59Z");
+    for (const std::int64_t t : {std::int64_t{1} << 60, -(std::int64_t{1} << 60),
+                                 std::numeric_limits<std::int64_t>::max(),
+                                 std::numeric_limits<std::int64_t>::min()})
+        EXPECT_FALSE(ParseUtcTime(UtcTimeText(t))) << UtcTimeText(t);
     for (const char* bad :
          {"2023-02-29T00:00:00Z", "1900-02-29T00:00:00Z", "2024-13-01T00:00:00Z",
           "2024-04-31T00:00:00Z", "2024-01-01T24:00:00Z", "2024-01-01T00:60:00Z",
