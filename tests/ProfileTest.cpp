@@ -360,6 +360,19 @@ TEST_F(ProfileWrite, LoneCrFileAndTheNamelessSection) {
     WriteProfileString(top, "", "k", "newer");
     ExpectWritten(top, "k=newer\r\nj=2\r\n[a]\r\nk=v\r\n");
     EXPECT_EQ(GetProfileString(top, "a", "k", "d"), "v");
+
+    // At the top of a file without a byte order mark, a key that begins with
+    // one would be read as the file's mark and the rest.
+    if (!kSystemProfile) {
+        const std::string bom = "\xEF\xBB\xBFkey";
+        const std::string plain = Make("plain.ini", "[a]\r\n");
+        WriteProfileString(plain, "", bom, "1");
+        EXPECT_EQ(GetProfileString(plain, "", bom, "d"), "1");
+        EXPECT_EQ(GetProfileString(plain, "", "key", "d"), "d");
+        const std::string marked = Make("marked.ini", "\xEF\xBB\xBF[a]\r\n");
+        WriteProfileString(marked, "", bom, "2");
+        ExpectWritten(marked, "\xEF\xBB\xBF" + bom + "=2\r\n[a]\r\n");
+    }
 }
 
 TEST_F(ProfileWrite, FileWithoutFinalLineEnding) {

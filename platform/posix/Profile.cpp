@@ -229,9 +229,12 @@ std::string Updated(std::string_view content, std::string_view section, std::str
                 last = i;
         if (last == kNone) {
             // The nameless section without a line yet: at the file's start.
-            const std::size_t start =
-                content.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
-            result.insert(start, entry + std::string(eol));
+            // A key that begins with the byte order mark goes below a blank
+            // line there, where it is not taken for the file's own mark.
+            const bool marked = content.starts_with(kByteOrderMark);
+            const std::string blank =
+                !marked && entry.starts_with(kByteOrderMark) ? std::string(eol) : std::string();
+            result.insert(marked ? kByteOrderMark.size() : 0, blank + entry + std::string(eol));
             return result;
         }
         const Line& line = lines[last];
