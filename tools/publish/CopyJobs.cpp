@@ -75,6 +75,15 @@ void ProcessJob(Job& job, const fs::path& staging, const fs::path& out,
 
 } // namespace
 
+void RunOnThreads(unsigned threads, const std::function<void()>& work) {
+    std::vector<std::thread> workers;
+    for (unsigned k = 1; k < threads; ++k)
+        workers.emplace_back(work);
+    work();
+    for (std::thread& worker : workers)
+        worker.join();
+}
+
 void RunJobs(std::vector<Job>& jobs, unsigned threads, const fs::path& staging, const fs::path& out,
              const std::atomic<bool>* cancel,
              const std::function<void(const Progress&)>& onProgress, bool digestOnly) {
@@ -121,14 +130,7 @@ void RunJobs(std::vector<Job>& jobs, unsigned threads, const fs::path& staging, 
             }
         }
     };
-    const unsigned count =
-        static_cast<unsigned>(std::min<std::size_t>(std::max(threads, 1u), jobs.size()));
-    std::vector<std::thread> workers;
-    for (unsigned k = 1; k < count; ++k)
-        workers.emplace_back(work);
-    work();
-    for (std::thread& worker : workers)
-        worker.join();
+    RunOnThreads(static_cast<unsigned>(std::min<std::size_t>(threads, jobs.size())), work);
     if (firstError)
         std::rethrow_exception(firstError);
 }

@@ -33,6 +33,10 @@ struct Job {
     bool reused = false;
 };
 
+// Runs `work` on `threads` threads at once, this one among them (at least
+// one), and returns when every one has returned.
+void RunOnThreads(unsigned threads, const std::function<void()>& work);
+
 // Makes the copies of all `jobs` below `staging` on up to `threads` threads,
 // reusing the copies under `out` that the jobs' previous entries describe;
 // with `digestOnly` only reads the contents' digests and tells which copies

@@ -1,5 +1,6 @@
 #include "TreeCheck.h"
 
+#include "CopyJobs.h"
 #include "PreviousManifest.h"
 #include "PublishErrors.h"
 #include "PublishFiles.h"
@@ -245,14 +246,7 @@ VerifySummary VerifyTree(const fs::path& given, unsigned jobs, const std::atomic
             }
         }
     };
-    const unsigned count = static_cast<unsigned>(
-        std::max<std::size_t>(1, std::min<std::size_t>(jobs, files.size())));
-    std::vector<std::thread> workers;
-    for (unsigned k = 1; k < count; ++k)
-        workers.emplace_back(work);
-    work();
-    for (std::thread& worker : workers)
-        worker.join();
+    RunOnThreads(static_cast<unsigned>(std::min<std::size_t>(jobs, files.size())), work);
     // A fault found is the answer, not the stop it caused in the others.
     if (fault && !unexpected)
         throw EPublishError(fault->second);
