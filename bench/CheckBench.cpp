@@ -3,12 +3,15 @@
 #include "CheckBench.h"
 
 #include "ClientData.h"
+#include "FileCheck.h"
+#include "Installation.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -85,14 +88,17 @@ Result BenchCheck(Workspace& work, const Options& options) {
     WarmTree(tree, root);
     for (int run = 0; run < std::max(options.runs, 5); ++run) {
         target.Reset();
-        GFilesThread thread(target);
-        thread.BaseDir = root + "/";
+        TNotifier notifier(target);
+        const TInstallation installation(root + "/");
+        TFileCheck check(notifier, installation, std::max(1u, std::thread::hardware_concurrency()),
+                         {});
+        std::vector<std::string> pending;
         double cpu = CpuSeconds(RUSAGE_SELF);
-        result.ours.push_back(Seconds([&] { thread.CheckFiles(entries); }));
+        result.ours.push_back(Seconds([&] { check.Check(entries, pending); }));
         oursCpu.push_back(CpuSeconds(RUSAGE_SELF) - cpu);
-        Check(thread.PendingFiles.empty(),
-              std::to_string(thread.PendingFiles.size()) + " files found out of date, the first: " +
-                  (thread.PendingFiles.empty() ? "" : thread.PendingFiles.front()));
+        Check(pending.empty(), std::to_string(pending.size()) +
+                                   " files found out of date, the first: " +
+                                   (pending.empty() ? "" : pending.front()));
 
         int code = 0;
         cpu = CpuSeconds(RUSAGE_CHILDREN);
@@ -116,7 +122,7 @@ Result BenchCheck(Workspace& work, const Options& options) {
         }
     }
     result.notes.push_back(Format(
-        "ours: GFilesThread::CheckFiles in this process; md5sum: one process given all %zu paths; "
+        "ours: TFileCheck::Check in this process; md5sum: one process given all %zu paths; "
         "xargs md5sum: xargs -P2 -n %zu running two md5sum processes at once, on halves of "
         "about the same bytes, their output line-buffered (stdbuf -oL) so that it does not mix",
         tree.files.size(), first));

@@ -1,5 +1,5 @@
 // The check benchmark: the file check of an update run
-// (GFilesThread::CheckFiles) over a whole client installation that is
+// (TFileCheck::Check) over a whole client installation that is
 // current, against md5sum reading the same files in one process, and in two
 // at once.
 #pragma once

@@ -6,7 +6,7 @@
 //   md5       FileDigestText of one file          against md5sum
 //   download  Download of one file over HTTP      against curl
 //   check     the file check of an update run over a whole up-to-date client
-//             installation (GFilesThread::CheckFiles)  against md5sum of all
+//             installation (TFileCheck::Check)  against md5sum of all
 //             its files in one process (target: 1.7 times as fast) and in two
 //             at once, xargs -P2 md5sum over the two halves of the list
 //             (target: 0.85 of its speed)

@@ -2,6 +2,7 @@
 
 #include "FileBench.h"
 
+#include "FileTransfer.h"
 #include "md5.h"
 
 #include <cstdint>
@@ -32,8 +33,9 @@ Result BenchUnpack(Workspace& work, const std::string& data, const std::string& 
         RemoveFile(ours);
         Settle();
         target.Reset();
-        GFilesThread thread(target);
-        result.ours.push_back(Seconds([&] { thread.Unpack(copy, ours); }));
+        TNotifier notifier(target);
+        TFileTransfer transfer(notifier, {});
+        result.ours.push_back(Seconds([&] { transfer.Unpack(copy, ours); }));
         Check(!fs::exists(copy), "Unpack left the compressed file behind");
 
         RemoveFile(theirs);
@@ -101,9 +103,10 @@ Result BenchDownload(Workspace& work, const std::string& data, const std::string
         RemoveFile(ours);
         Settle();
         target.Reset();
-        GFilesThread thread(target);
+        TNotifier notifier(target);
+        TFileTransfer transfer(notifier, {});
         bool opened = false;
-        result.ours.push_back(Seconds([&] { opened = thread.Download(url, ours, true); }));
+        result.ours.push_back(Seconds([&] { opened = transfer.Download(url, ours, true).opened; }));
         Check(opened, "Download could not open " + url);
 
         RemoveFile(theirs);

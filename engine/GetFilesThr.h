@@ -1,12 +1,14 @@
 // The update run: brings the installation in line with the manifest on the
-// update server, on a worker thread, reporting through notifications.
+// update server, on a worker thread, reporting through notifications. It
+// holds the run's inputs and takes the steps in their order (the manifest,
+// the hosts file, the self-update, the check and the install); each step is
+// a unit of its own.
 #pragma once
 
 #include "Fetch.h"
-#include "Limits.h"
+#include "Installation.h"
+#include "Notifier.h"
 #include "Signature.h"
-#include "Streams.h"
-#include "WorkAhead.h"
 
 #include <atomic>
 #include <chrono>
@@ -16,74 +18,15 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-// The status texts of the run.
-namespace status {
-inline constexpr const char* kFetchingList = "Скачивание списка обновлений";
-inline constexpr const char* kFailed = "Не удалось обновить";
-inline constexpr const char* kAllUpdated = "Все файлы были обновлены";
-inline constexpr const char* kChecking = "Проверка файлов";
-inline constexpr const char* kCheckingFile = "Проверка ";
-inline constexpr const char* kDownloading = "Загружается ";
-inline constexpr const char* kExtracting = "Извлекается ";
-inline constexpr const char* kHostsApplying = "Приминение изминений к хостам";
-inline constexpr const char* kHostsChanged = "Файлы хоста изменены";
-} // namespace status
-
 // The agent name of every request to the update server.
 inline constexpr const char* kAgentName = "ZentyrClientUpdater";
 
-// The installation's own settings file, in its root folder. A run never
-// replaces it with a copy from the server.
-inline constexpr const char* kSettingsFileName = "Quenmor.ini";
-
-// What the run's notifications change: the launcher window, or the headless
-// runner. Every method runs where the dispatcher runs it, one at a time, while
-// the worker waits; what it raises is raised in the worker.
-class TUpdateTarget {
-public:
-    virtual ~TUpdateTarget() = default;
-    virtual void LockCommands() = 0;
-    virtual void ShowStatus(const std::string& text) = 0;
-    virtual void SetFileGaugeMax(std::int32_t value) = 0;
-    virtual void SetTotalGaugeMax(std::int32_t value) = 0;
-    virtual void SetFileProgress(std::int32_t value) = 0;
-    virtual void SetTotalProgress(std::int32_t value) = 0;
-    virtual void StoreRevision(const std::string& revision) = 0;
-    virtual void UnlockCommands() = 0;
-    // What a transfer is about to try again, and why: for live displays and
-    // traces, never for the status line.
-    virtual void ShowRetry(const std::string& /*note*/) {}
-    // Why the run, or a part of it, failed: the address and what its server
-    // answered, the bytes received of those expected, the digest expected and
-    // got, the system's error text, or why the update server's tree was
-    // refused (a signature that does not hold, an expired or replayed
-    // manifest). For logs, traces and standard error, never for the status
-    // line, which keeps its fixed texts.
-    virtual void ShowCause(const std::string& /*cause*/) {}
-    // What the run left out on purpose, without failing: for logs and
-    // traces, never for the status line.
-    virtual void ShowNote(const std::string& /*note*/) {}
-    // Records the revision of a signed manifest that verified, whatever
-    // becomes of the run that took it: no signed manifest below it is taken
-    // from then on (see GFilesThread::TrustedRevision). The host keeps it
-    // apart from the revision StoreRevision records, and never lowers it.
-    virtual void StoreTrustedRevision(const std::string& /*revision*/) {}
-    // The copies the run is about to fetch and install, their sizes in bytes
-    // in the order of their entries: sent once, before the first of them,
-    // for displays that count bytes rather than files.
-    virtual void ShowPlan(const std::vector<std::int64_t>& /*copySizes*/) {}
-};
-
-// Runs one notification on the host's thread and returns when it has run,
-// passing back whatever it raised. An empty dispatcher runs it in place.
-using TDispatcher = std::function<void(const std::function<void()>&)>;
-
-class TListFile;
+class TFileTransfer;
+struct TManifest;
 
 class GFilesThread {
 public:
@@ -94,6 +37,8 @@ public:
 
     // Thread control. Inputs are set before Start.
     void Start();
+    // The run on the calling thread, for hosts that wait for it anyway.
+    void Execute();
     // A stop request: the entry being installed is finished, the rest are
     // skipped, and the run ends with the failure text without recording a
     // revision (the installation is not yet at it).
@@ -111,20 +56,11 @@ public:
     void WaitFor();
     bool WaitFor(std::chrono::milliseconds timeout); // whether the run has ended
 
-    // The run's fields. Sizes and progress are 64-bit; a gauge whose maximum
-    // does not fit the host's 32 bits gets it and its values scaled down by the
-    // same power of two, so that it shows the right share.
-    std::int64_t ProgressValue = 0;
-    std::string StatusText;
-    std::vector<std::string> PendingFiles;
+    // The run's inputs. The installation is the current folder.
     std::int32_t CreateBackup = 0;
     std::int32_t AtRevision = 0;
     bool FullCheck = false;
-    std::int32_t GaugeSelector = 0;
     std::string UpdateUrl;
-    std::string SelfEntry;
-    std::string BaseDir;
-    TStream* SourceStream = nullptr;
 
     // The folder that holds the system's "hosts" file; the host names it.
     std::string HostsFolder;
@@ -175,159 +111,39 @@ public:
     unsigned Cores = 0;
     std::int64_t AheadBudget = std::int64_t{256} << 20;
 
-    // Leaves out a progress notification that would not change the whole
-    // percentage its gauge shows (the window's gauges redraw only on such a
-    // change), or that follows the last one sent for its gauge within
-    // kProgressInterval (the window redraws no more often than that), so
-    // that per-block progress costs next to nothing. A value left out is sent
-    // before any other notification, so the gauges stand as they would have
-    // whenever anything else is shown, and at the run's end. Off: every value
-    // is sent.
+    // How the notifications reach the host (see TNotifier::Settings):
+    // progress that changes nothing shown left out, and batches.
     bool CoalesceProgress = false;
-    static constexpr std::chrono::milliseconds kProgressInterval{50};
-
-    // Hands the notifications that only show something (status, gauges,
-    // retries) to the dispatcher in batches: each still runs on the host, in
-    // order and with the values it was sent with, but the worker hands them
-    // over together at most kBatchInterval after the first of a batch (also
-    // while it waits for work done ahead), before the commands are locked or
-    // unlocked, before a revision is stored, and when the run ends. For a
-    // host on another thread, which every hand-over wakes. Off: each
-    // notification is handed over by itself.
     bool BatchNotifications = false;
-    static constexpr std::chrono::milliseconds kBatchInterval{20};
 
     // The settings the run takes, as one line of the run log: the update
     // address, the revision, the check, backups, the trusted keys, the
     // connections and the folders.
     std::string SettingsText() const;
 
-    // The body of the run.
-    void Execute();
-
-    // Operations of the run.
-    // A body longer than `limit` raises limits::ELimitPassed as soon as it
-    // passes it; nothing of it is kept.
-    bool Download(const std::string& url, const std::string& target, bool progress,
-                  const limits::TSizeLimit& limit = {});
-    // Decompresses `compressed` into `target` and deletes `compressed`. The
-    // target is replaced only by complete content, and, when a digest is
-    // given, only by content with that digest; content longer than
-    // `maxContent` raises limits::ELimitPassed without being written beyond it.
-    void Unpack(const std::string& compressed, const std::string& target,
-                const std::string& expectedDigest = {}, const std::string& expectedSha256 = {},
-                const limits::TSizeLimit& maxContent = {});
-    void CheckFiles(const std::vector<std::string>& entries);
-    void InstallPending();
-    void SelfUpdate(const std::string& entry);
-    void UpdateHosts(const std::vector<std::string>& entries);
-    // Sets a gauge's maximum (0 file, 1 overall) through the host, as the
-    // steps of a run do.
-    void SendGaugeMax(std::int32_t gauge, std::int64_t max);
-
 private:
-    using Notification = void (GFilesThread::*)();
-
-    void Synchronize(Notification notification);
-    void Dispatch(Notification notification);
-    std::function<void()> Capture(Notification notification);
-    // Hands the batch over; `onlyWhenDue`: only when its first notification
-    // waited kBatchInterval.
-    void FlushNotifications(bool onlyWhenDue = false);
-    // A notification that the host refused, raised in place of the host's
-    // error. It is no failure of the step that was going on when it was
-    // handed over (a file's backup or unpacking, the manifest's unpacking,
-    // the self-update, the hosts file), which a batch handed over later
-    // would otherwise make it, so no step's own handling takes it (it is no
-    // std::exception): it ends the run.
-    struct HostRefusal {
-        std::exception_ptr error;
-    };
-    void Deliver(const std::function<void()>& notifications);
-    void ApplyGaugeMax(std::int32_t gauge, std::int64_t max);
-    void ApplyProgress(std::int32_t gauge, std::int64_t value);
-    // The coalescing of progress notifications: whether this one is left out.
-    bool SkipProgress(int gauge);
-    void FlushProgress(int gauge);
-    void CheckAborted() const;
-    void Show(const std::string& text);
-    void ShowRetries(const std::vector<std::string>& notes);
-    // Shows why something failed (see TUpdateTarget::ShowCause), and what
-    // was left out without a failure (TUpdateTarget::ShowNote).
-    void Cause(const std::string& cause);
-    void Note(const std::string& note);
-    // Refuses the update server's tree: the failure text becomes the run's
-    // status, and the cause is shown.
-    void Refuse(const std::string& cause);
+    // The steps, in their order; each ends the run's part in it.
+    void Run(TNotifier& notifier);
+    void TakeManifest(TNotifier& notifier, TFileTransfer& transfer, const TManifest& manifest);
+    // Ends a run that something unexpected broke off: the cause shown, the
+    // failure text, the commands unlocked.
+    void BrokenOff(TNotifier& notifier, const std::exception_ptr& error);
     bool Signed() const { return !TrustedKeys.empty(); }
-    // Whether the downloaded "files.lst.bz2" comes with a good signature by a
-    // trusted key, and whether the manifest holds what a signed one must;
-    // each refuses the tree when not (SignedRun.cpp).
-    bool SignatureHolds();
-    bool SignedManifestHolds(const TListFile& list);
     platform::HttpOptions TransferOptions() const;
     unsigned CoreCount() const;
-    void OnUnpackProgress();
-    void ProcessManifest();
-    std::vector<TAheadEntry> PlanPending() const;
-    TWorkAhead::Settings AheadSettings();
-    void RemoveLeftovers(const std::vector<std::vector<std::string>>& sections);
-    std::string LocalFile(const std::string& manifestPath) const;
-    bool IsListed(const std::string& manifestPath) const;
-    // Whether a manifest path names the installation's settings file.
-    bool IsSettingsFile(const std::string& manifestPath) const;
-    // Whether `path` is a symbolic link to something outside the installation.
-    bool LinksOutside(const std::string& path) const;
-    std::string BackupFile(const std::string& manifestPath) const;
-    std::string ServerCopy(const std::string& manifestPath) const;
-
-    // Notifications.
-    void LockCommands();
-    void ShowStatus();
-    void SetGaugeMax();
-    void SetFileProgress();
-    void SetTotalProgress();
-    void StoreRevision();
-    void UnlockCommands();
-    void ShowRetry();
-    void ShowCause();
-    void ShowNote();
-    void StoreTrustedRevision();
-    void ShowPlan();
+    int ConnectionCount() const;
 
     TUpdateTarget& target_;
     TDispatcher dispatcher_;
+    // The installation's folder, known once the run started.
+    std::string folder_;
     // A part of this run failed (an entry, the hosts file, the self-update)
     // without ending it: its final status is the failure text.
     bool runFailed_ = false;
     // A stop request ended the run before it was through.
     bool stopped_ = false;
-    // The run's own connection, for the manifest and the launcher's build.
-    std::unique_ptr<platform::HttpConnection> connection_;
-    std::string retryText_;        // what ShowRetry shows
-    std::string lastFetchFailure_; // of the last Download (see FetchFailure)
-    std::string causeText_;        // what ShowCause shows
-    std::string noteText_;         // what ShowNote shows
-    std::vector<std::int64_t> planSizes_; // what ShowPlan shows
-    // The power of two that scales each gauge (0 file, 1 total) into 32 bits;
-    // the host's, kept where the notifications run.
-    int gaugeShift_[2] = {0, 0};
-    // Notifications waiting to be handed over, and since when.
-    std::vector<std::function<void()>> batch_;
-    std::chrono::steady_clock::time_point batchSince_{};
-    // The local paths the manifest lists (letter case folded).
-    std::set<std::string> listed_;
-
-    // What the coalescing knows of each gauge (0 file, 1 total): its maximum
-    // (-1 until this run set it), the value it shows, and a value left out.
-    struct GaugeShadow {
-        std::int64_t max = -1;
-        std::int64_t shown = -1;
-        bool pending = false;
-        std::int64_t pendingValue = 0;
-        std::chrono::steady_clock::time_point sentAt{};
-    };
-    GaugeShadow gauges_[2];
+    // The status the run ends with.
+    std::string endStatus_;
 
     std::atomic<bool> terminated_{false};
     std::atomic<bool> aborted_{false};

@@ -1,7 +1,4 @@
-// The run's step that maps the manifest's host names in the system's hosts
-// file: a marked block of new mappings, and earlier lines for those names
-// with other addresses commented out.
-#include "GetFilesThr.h"
+#include "HostsFile.h"
 
 #include "Files.h"
 #include "Misc.h"
@@ -54,10 +51,12 @@ bool SameHostName(std::string_view a, std::string_view b) {
 
 } // namespace
 
-void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
-    if (HostsFolder.empty())
-        return;
-    std::string folder = HostsFolder;
+bool UpdateHosts(TNotifier& notifier, const std::string& hostsFolder,
+                 const std::vector<std::string>& entries) {
+    if (hostsFolder.empty())
+        return true;
+    bool ok = true;
+    std::string folder = hostsFolder;
     if (folder.back() != platform::kPathSeparator)
         folder += platform::kPathSeparator;
     std::string file = folder + "hosts.msn";
@@ -76,9 +75,8 @@ void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
         while (const std::size_t n = in.Read(buffer, sizeof buffer))
             content.append(buffer, n);
     } catch (const std::exception& e) {
-        runFailed_ = true;
-        Cause("hosts file: " + std::string(e.what()));
-        return;
+        notifier.ShowCause("hosts file: " + std::string(e.what()));
+        return false;
     }
     std::vector<std::string> lines;
     for (std::size_t start = 0; start < content.size();) {
@@ -100,9 +98,9 @@ void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
         // Only a plain address and host name ever reach the file.
         if (fields.size() < 2 || !platform::IsIpAddressLiteral(fields[1]) ||
             !IsPlainHostName(fields[0])) {
-            runFailed_ = true;
-            Cause("hosts entry '" + platform::AnsiToUtf8(entry) +
-                  "' is not an address and a host name; left out");
+            ok = false;
+            notifier.ShowCause("hosts entry '" + platform::AnsiToUtf8(entry) +
+                               "' is not an address and a host name; left out");
             continue;
         }
         const auto earlier = std::find_if(wanted.begin(), wanted.end(), [&](const Wanted& w) {
@@ -111,9 +109,10 @@ void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
         if (earlier == wanted.end()) {
             wanted.push_back({fields[1], fields[0]});
         } else if (earlier->address != fields[1]) {
-            runFailed_ = true;
-            Cause("hosts entry '" + platform::AnsiToUtf8(entry) + "' maps a host name that '" +
-                  earlier->address + "|" + earlier->host + "' maps already; left out");
+            ok = false;
+            notifier.ShowCause("hosts entry '" + platform::AnsiToUtf8(entry) +
+                               "' maps a host name that '" + earlier->address + "|" +
+                               earlier->host + "' maps already; left out");
         }
     }
 
@@ -140,7 +139,7 @@ void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
         if (!w.present)
             block.push_back(w.address + "\t" + w.host);
     if (block.empty() && !commented)
-        return;
+        return ok;
     if (!block.empty()) {
         block.insert(block.begin(), "#-------- Added by Quenmor --------");
         block.push_back("#-----------------");
@@ -148,18 +147,19 @@ void GFilesThread::UpdateHosts(const std::vector<std::string>& entries) {
 
     try {
         platform::AtomicFile out(file);
-        Show(status::kHostsApplying);
+        notifier.ShowStatus(status::kHostsApplying);
         std::string text;
         for (const auto* part : {&lines, &block})
             for (const std::string& line : *part)
                 text += line + platform::kLineEnding;
         out.Write(text.data(), text.size());
         out.Commit();
-        Show(status::kHostsChanged);
+        notifier.ShowStatus(status::kHostsChanged);
     } catch (const std::exception& e) {
         // Without the right to change it (the usual case for a player), the
         // game files are still brought up to date.
-        runFailed_ = true;
-        Cause("hosts file: " + std::string(e.what()));
+        notifier.ShowCause("hosts file: " + std::string(e.what()));
+        return false;
     }
+    return ok;
 }

@@ -15,12 +15,12 @@ namespace {
 
 class UnpackTest : public ::testing::Test {
 protected:
-    void SetUp() override { thread_ = std::make_unique<GFilesThread>(target_); }
+    void SetUp() override { transfer_ = std::make_unique<RunTransfer>(target_); }
 
     // Writes `compressed` as the downloaded copy and unpacks it into "out.dat".
     void UnpackBytes(const std::string& compressed, const std::string& digest = {}) {
         WriteFile(dir_ / "out.dat.bz2", compressed);
-        thread_->Unpack(dir_ / "out.dat.bz2", dir_ / "out.dat", digest);
+        transfer_->Unpack(dir_ / "out.dat.bz2", dir_ / "out.dat", digest);
     }
 
     std::vector<std::string> LeftoverTempFiles() const {
@@ -33,7 +33,7 @@ protected:
 
     TempDir dir_;
     RecordingTarget target_;
-    std::unique_ptr<GFilesThread> thread_;
+    std::unique_ptr<RunTransfer> transfer_;
 };
 
 } // namespace
@@ -100,14 +100,14 @@ TEST_F(UnpackTest, ContentWithTheWrongDigestIsNotInstalled) {
 
 TEST_F(UnpackTest, MissingCompressedFileFailsWithoutTouchingAnything) {
     WriteFile(dir_ / "out.dat", "old content");
-    EXPECT_THROW(thread_->Unpack(dir_ / "absent.bz2", dir_ / "out.dat"), EInOutError);
+    EXPECT_THROW(transfer_->Unpack(dir_ / "absent.bz2", dir_ / "out.dat"), EInOutError);
     EXPECT_EQ(ReadFile(dir_ / "out.dat"), "old content");
     EXPECT_TRUE(target_.Events().empty());
 }
 
 TEST_F(UnpackTest, TargetInAMissingFolderFailsAndStillDeletesTheCopy) {
     WriteFile(dir_ / "x.bz2", Bzip2("abc"));
-    EXPECT_THROW(thread_->Unpack(dir_ / "x.bz2", dir_ / "no/such/folder/x"), EInOutError);
+    EXPECT_THROW(transfer_->Unpack(dir_ / "x.bz2", dir_ / "no/such/folder/x"), EInOutError);
     EXPECT_FALSE(Exists(dir_ / "x.bz2"));
 }
 

@@ -20,12 +20,12 @@ namespace {
 
 class DownloadTest : public ::testing::Test {
 protected:
-    DownloadTest() : thread_(target_) {
-        thread_.ConnectTimeoutS = 2;
-        thread_.StallTimeoutS = 1;
+    DownloadTest() : transfer_(target_) {
+        transfer_.http.connectTimeoutS = 2;
+        transfer_.http.stallTimeoutS = 1;
     }
 
-    bool Fetch(const std::string& url) { return thread_.Download(url, target(), true); }
+    bool Fetch(const std::string& url) { return transfer_.Download(url, target(), true); }
     std::string target() const { return dir_ / "copy.bz2"; }
 
     static TestHttpServer::Handler Reply(HttpReply reply) {
@@ -34,7 +34,7 @@ protected:
 
     TempDir dir_;
     RecordingTarget target_;
-    GFilesThread thread_;
+    RunTransfer transfer_;
 };
 
 } // namespace
@@ -67,7 +67,7 @@ TEST_F(DownloadTest, WithoutProgressOnlyTheFinalResetIsSent) {
     HttpReply reply;
     reply.body = "abc";
     TestHttpServer server(Reply(reply));
-    ASSERT_TRUE(thread_.Download(server.Url("/x"), target(), false));
+    ASSERT_TRUE(transfer_.Download(server.Url("/x"), target(), false));
     EXPECT_EQ(target_.Events(), (std::vector<std::string>{"SetFileProgress:0"}));
 }
 
@@ -156,7 +156,7 @@ TEST_F(DownloadTest, UnwritableTargetRaisesAndSkipsTheFinalReset) {
     HttpReply reply;
     reply.body = "data";
     TestHttpServer server(Reply(reply));
-    EXPECT_THROW(thread_.Download(server.Url("/f"), dir_ / "no/folder/f.bz2", true), EInOutError);
+    EXPECT_THROW(transfer_.Download(server.Url("/f"), dir_ / "no/folder/f.bz2", true), EInOutError);
     EXPECT_TRUE(target_.Events().empty());
 }
 

@@ -1,5 +1,5 @@
 // Hosts maintenance on a hosts file in a temporary folder.
-#include "GetFilesThr.h"
+#include "HostsFile.h"
 #include "Misc.h"
 #include "Process.h"
 #include "TestSupport.h"
@@ -30,17 +30,20 @@ std::string Written(const std::string& path) {
 
 class HostsTest : public ::testing::Test {
 protected:
-    HostsTest() : thread_(target_) { thread_.HostsFolder = dir_.path().string(); }
+    HostsTest() : notifier_(target_) {}
 
+    bool Update(const Events& entries) {
+        return UpdateHosts(notifier_, dir_.path().string(), entries);
+    }
     std::string Apply(const std::string& hosts, const Events& entries) {
         WriteFile(dir_ / "hosts", hosts);
-        thread_.UpdateHosts(entries);
+        Update(entries);
         return Written(dir_ / "hosts");
     }
 
     TempDir dir_;
     RecordingTarget target_;
-    GFilesThread thread_;
+    TNotifier notifier_;
 };
 
 } // namespace
@@ -87,7 +90,7 @@ TEST_F(HostsTest, SecondRunWithTheSameEntriesWritesNothing) {
     const std::string first =
         Apply("127.0.0.1 localhost\n", {"10.0.0.1|a.example", "::1|b.example"});
     const std::size_t before = target_.Events().size();
-    thread_.UpdateHosts({"10.0.0.1|a.example", "::1|b.example"});
+    Update({"10.0.0.1|a.example", "::1|b.example"});
     EXPECT_EQ(Written(dir_ / "hosts"), first);
     EXPECT_EQ(target_.Events().size(), before);
 }
@@ -120,7 +123,7 @@ TEST_F(HostsTest, RunsAgainWriteNothingWhereEntriesShareALineOrAName) {
                          kClose);
     EXPECT_TRUE(target_.HasCause("10.0.0.3|A.Example"))
         << ::testing::PrintToString(target_.Causes());
-    thread_.UpdateHosts(entries);
+    Update(entries);
     EXPECT_EQ(Written(dir_ / "hosts"), first);
 }
 
@@ -147,7 +150,7 @@ TEST_F(HostsTest, KeepsThePermissionBitsAndWritesThroughALink) {
     WriteFile(dir_ / "real/hosts", "127.0.0.1 localhost\n");
     fs::permissions(dir_ / "real/hosts", fs::perms(0644));
     fs::create_symlink(dir_.path() / "real/hosts", dir_.path() / "hosts");
-    thread_.UpdateHosts({"10.0.0.1|a.example"});
+    Update({"10.0.0.1|a.example"});
     EXPECT_TRUE(fs::is_symlink(dir_.path() / "hosts"));
     EXPECT_EQ(ReadFile(dir_ / "real/hosts"),
               "127.0.0.1 localhost\n" + kOpen + "10.0.0.1\ta.example\n" + kClose);
@@ -161,7 +164,7 @@ TEST_F(HostsTest, FileThatCannotBeReplacedStaysAsItWas) {
     // beside it, not even by the superuser.
     fs::create_symlink("/proc/self/comm", dir_.path() / "hosts");
     const std::string before = ReadFile("/proc/self/comm");
-    thread_.UpdateHosts({"10.0.0.1|a.example"});
+    Update({"10.0.0.1|a.example"});
     EXPECT_EQ(ReadFile("/proc/self/comm"), before);
     EXPECT_EQ(target_.Events(), Events{});
 }

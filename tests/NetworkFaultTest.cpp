@@ -33,18 +33,18 @@ std::string Noise(std::size_t size, std::uint32_t seed) {
 
 template <typename Param> class Download : public ::testing::TestWithParam<Param> {
 protected:
-    Download() : thread_(target_) {
-        thread_.Retry = kQuick;
+    Download() : transfer_(target_) {
+        transfer_.retry = kQuick;
         WriteFile(root() + "/f.bz2", content_);
     }
-    bool Fetch(const Server& s) { return thread_.Download(s.Url("/f.bz2"), copy(), true); }
+    bool Fetch(const Server& s) { return transfer_.Download(s.Url("/f.bz2"), copy(), true); }
     std::string copy() const { return dir_ / "copy.bz2"; }
     std::string root() const { return dir_ / "srv"; }
 
     TempDir dir_;
     const std::string content_ = SampleData(300000, 1);
     RecordingTarget target_;
-    GFilesThread thread_;
+    RunTransfer transfer_;
 };
 
 // How the server answers the resume of a body it cut after half of it.
@@ -111,8 +111,8 @@ TEST(NetworkFaultShortRange, ContinuationsShorterThanAskedForAreResumedAgain) {
         return reply;
     });
     RecordingTarget target;
-    GFilesThread thread(target);
-    thread.Retry = kQuick;
+    RunTransfer thread(target);
+    thread.retry = kQuick;
     ASSERT_TRUE(thread.Download(server.Url("/f.bz2"), dir / "copy", true));
     EXPECT_TRUE(ReadFile(dir / "copy") == content);
     EXPECT_EQ(server.Requests().size(), 3u);
@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(NetworkFault, Refusal,
 
 TEST_F(NetworkFaultBounds, ClosedPortGivesFalseAndNoFileAfterMaxTries) {
     const std::string url = "http://127.0.0.1:" + std::to_string(Server::ClosedPort()) + "/f.bz2";
-    EXPECT_FALSE(thread_.Download(url, copy(), true));
+    EXPECT_FALSE(transfer_.Download(url, copy(), true));
     EXPECT_FALSE(Exists(copy()));
     platform::HttpConnection connection;
     platform::HttpOptions options;

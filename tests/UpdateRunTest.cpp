@@ -64,9 +64,9 @@ protected:
              const std::string& url = {}) {
         GFilesThread thread(target_, [this](const std::function<void()>& notification) {
             ++dispatched_;
-            if (onNotify_)
-                onNotify_(*current_);
             notification();
+            if (onNotify_)
+                onNotify_(*current_, target_.Events().back());
         });
         current_ = &thread;
         thread.UpdateUrl = url.empty() ? server_.Url("/") : url;
@@ -103,7 +103,8 @@ protected:
     RecordingTarget target_;
     int dispatched_ = 0;
     GFilesThread* current_ = nullptr;
-    std::function<void(GFilesThread&)> onNotify_;
+    // Told of each notification the host ran, as the host recorded it.
+    std::function<void(GFilesThread&, const std::string& event)> onNotify_;
     std::function<void(GFilesThread&)> configure_;
 };
 
@@ -330,8 +331,8 @@ TEST_F(UpdateRunTest, StopRequestFinishesTheCurrentEntryAndSkipsTheRest) {
     for (const char* name : {"1.dat", "2.dat", "3.dat"})
         entries.push_back(Publish(name, name));
     PublishManifest("Rev|1\r\nModHosts|0\r\n", entries, {});
-    onNotify_ = [](GFilesThread& thread) {
-        if (thread.StatusText == "Загружается 1.dat")
+    onNotify_ = [](GFilesThread& thread, const std::string& event) {
+        if (event == "ShowStatus:Загружается 1.dat")
             thread.Terminate();
     };
     Run(1);
@@ -352,8 +353,8 @@ TEST_F(UpdateRunTest, StopRequestDuringTheCheckInstallsNothing) {
     for (const char* name : {"1.dat", "2.dat", "3.dat"})
         entries.push_back(Publish(name, name));
     PublishManifest("Rev|1\r\nModHosts|0\r\n", entries, {});
-    onNotify_ = [](GFilesThread& thread) {
-        if (thread.StatusText == "Проверка 2.dat")
+    onNotify_ = [](GFilesThread& thread, const std::string& event) {
+        if (event == "ShowStatus:Проверка 2.dat")
             thread.Terminate();
     };
     Run(1);
@@ -456,16 +457,20 @@ TEST_F(UpdateRunTest, CoalescedProgressShowsTheSameGauges) {
         for (const auto& file : fs::directory_iterator(dir_ / "install"))
             fs::remove_all(file.path());
         RecordingTarget target;
-        GFilesThread thread(target, [](const std::function<void()>& n) { n(); });
-        thread.UpdateUrl = server_.Url("/");
-        thread.CoalesceProgress = coalesce;
+        const auto inPlace = [](const std::function<void()>& n) { n(); };
         if (downloadOnly) {
+            RunTransfer transfer(target, inPlace, {coalesce, false});
             // A gauge whose maximum is known, as for an entry.
-            thread.SendGaugeMax(0, static_cast<std::int64_t>(Bzip2(big).size()));
-            EXPECT_TRUE(thread.Download(server_.Url("/big.dat.bz2"), dir_ / "big.bz2", true));
-            thread.SendGaugeMax(1, 1); // whatever comes next shows the gauge as it stands
+            transfer.notifier().SetGaugeMax(TRunGauge::File,
+                                            static_cast<std::int64_t>(Bzip2(big).size()));
+            EXPECT_TRUE(transfer.Download(server_.Url("/big.dat.bz2"), dir_ / "big.bz2", true));
+            // Whatever comes next shows the gauge as it stands.
+            transfer.notifier().SetGaugeMax(TRunGauge::Total, 1);
             return target.Events();
         }
+        GFilesThread thread(target, inPlace);
+        thread.UpdateUrl = server_.Url("/");
+        thread.CoalesceProgress = coalesce;
         thread.Start();
         EXPECT_TRUE(thread.WaitFor(std::chrono::seconds(60)));
         thread.WaitFor();
@@ -695,12 +700,12 @@ TEST_F(UpdateRunTest, FailedDownloadStopsInstallingWhateverWasFetchedAhead) {
 TEST_F(UpdateRunTest, GaugesPast32BitsAreScaledByOnePowerOfTwo) {
     WriteFile(dir_ / "server/small.bin", std::string(4096, 'x'));
     RecordingTarget target;
-    GFilesThread thread(target);
-    thread.SendGaugeMax(0, std::int64_t{5} << 30);
-    thread.SendGaugeMax(1, 7);
-    ASSERT_TRUE(thread.Download(server_.Url("/small.bin"), dir_ / "small.bin", true));
-    thread.SendGaugeMax(0, 4096);
-    ASSERT_TRUE(thread.Download(server_.Url("/small.bin"), dir_ / "small.bin", true));
+    RunTransfer transfer(target);
+    transfer.notifier().SetGaugeMax(TRunGauge::File, std::int64_t{5} << 30);
+    transfer.notifier().SetGaugeMax(TRunGauge::Total, 7);
+    ASSERT_TRUE(transfer.Download(server_.Url("/small.bin"), dir_ / "small.bin", true));
+    transfer.notifier().SetGaugeMax(TRunGauge::File, 4096);
+    ASSERT_TRUE(transfer.Download(server_.Url("/small.bin"), dir_ / "small.bin", true));
     const Events events = target.Events();
     EXPECT_EQ(events[0], "SetFileGaugeMax:1342177280"); // 5 GiB / 4
     EXPECT_EQ(events[1], "SetTotalGaugeMax:7");

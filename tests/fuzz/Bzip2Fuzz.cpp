@@ -1,5 +1,5 @@
 // Fuzzes bzip2 decompression (TBZDecompressionStream) and the unpacking of a
-// downloaded copy into its target (GFilesThread::Unpack). An input that
+// downloaded copy into its target (TFileTransfer::Unpack). An input that
 // starts with "BZh" is taken as a bzip2 copy as it stands; any other input is
 // compressed with libbz2 first.
 //
@@ -13,7 +13,7 @@
 #include "FuzzSupport.h"
 
 #include "BZip2.h"
-#include "GetFilesThr.h"
+#include "FileTransfer.h"
 #include "md5.h"
 
 #include <bzlib.h>
@@ -95,7 +95,7 @@ std::string Compress(std::string_view data, int blockSize) {
     return out;
 }
 
-void CheckUnpack(GFilesThread& thread, std::string_view copy, const Decoded& decoded,
+void CheckUnpack(TFileTransfer& transfer, std::string_view copy, const Decoded& decoded,
                  const std::string& digest) {
     static const std::string folder = fuzz::ScratchPath("unpack");
     static const std::string source = folder + "/copy.bz2";
@@ -104,7 +104,7 @@ void CheckUnpack(GFilesThread& thread, std::string_view copy, const Decoded& dec
     fuzz::WriteWhole(target, kOldContent);
     bool unpacked = true;
     try {
-        thread.Unpack(source, target, digest);
+        transfer.Unpack(source, target, digest);
     } catch (const std::exception&) {
         unpacked = false;
     }
@@ -132,7 +132,8 @@ void CheckUnpack(GFilesThread& thread, std::string_view copy, const Decoded& dec
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static fuzz::SilentTarget silent;
-    static GFilesThread thread(silent);
+    static TNotifier notifier(silent);
+    static TFileTransfer transfer(notifier, {});
     static const bool made = [] {
         std::filesystem::create_directories(fuzz::ScratchPath("unpack"));
         return true;
@@ -171,6 +172,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string digests[] = {DigestText(first.content.data(), first.content.size()),
                                    {},
                                    DigestText(input.data(), input.size() / 2)};
-    CheckUnpack(thread, copy, first, digests[size / 2 % 3]);
+    CheckUnpack(transfer, copy, first, digests[size / 2 % 3]);
     return 0;
 }

@@ -1,4 +1,4 @@
-// Fuzzes the update run's hosts file step (GFilesThread::UpdateHosts) over a
+// Fuzzes the update run's hosts file step (UpdateHosts) over a
 // hosts file and the manifest's hosts entries ("address|host name"). The
 // input is the hosts file's text, then optionally a line "[hosts]" and the
 // entries, one per line; without it, two fixed entries are applied.
@@ -15,7 +15,7 @@
 #include "FuzzSupport.h"
 
 #include "Files.h"
-#include "GetFilesThr.h"
+#include "HostsFile.h"
 #include "Misc.h"
 #include "Process.h"
 
@@ -93,11 +93,9 @@ void CheckMapped(std::string_view written, const std::vector<std::string>& entri
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static fuzz::SilentTarget target;
-    static GFilesThread thread(target);
-    static const std::string file = [] {
-        thread.HostsFolder = fuzz::ScratchFolder();
-        return fuzz::ScratchPath("hosts");
-    }();
+    static TNotifier notifier(target);
+    static const std::string folder = fuzz::ScratchFolder();
+    static const std::string file = fuzz::ScratchPath("hosts");
 
     const std::string_view input = fuzz::AsText(data, size);
     std::string_view hosts = input;
@@ -114,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 entries.emplace_back(entry);
     }
     fuzz::WriteWhole(file, hosts);
-    thread.UpdateHosts(entries);
+    UpdateHosts(notifier, folder, entries);
     const std::string written = fuzz::ReadWhole(file);
     const std::string detail = std::string(input) + "\n=> " + written;
     if (written != hosts) {
@@ -160,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     CheckMapped(written, entries, detail);
-    thread.UpdateHosts(entries);
+    UpdateHosts(notifier, folder, entries);
     Check(fuzz::ReadWhole(file) == written, "a second run with the same entries changes nothing",
           detail);
     return 0;

@@ -314,4 +314,26 @@ std::vector<std::int64_t> RecordingTarget::Values(const std::string& kind) const
     return values;
 }
 
+RunTransfer::RunTransfer(TUpdateTarget& target, TDispatcher dispatcher,
+                         TNotifier::Settings settings)
+    : notifier_(target, std::move(dispatcher), settings) {
+    http.agent = kAgentName;
+}
+
+TFileTransfer& RunTransfer::transfer() {
+    if (!transfer_)
+        transfer_ = std::make_unique<TFileTransfer>(notifier_, http, retry);
+    return *transfer_;
+}
+
+bool RunTransfer::Download(const std::string& url, const std::string& target, bool progress,
+                           const limits::TSizeLimit& limit) {
+    return transfer().Download(url, target, progress, limit).opened;
+}
+
+void RunTransfer::Unpack(const std::string& compressed, const std::string& target,
+                         const std::string& digest) {
+    transfer().Unpack(compressed, target, digest);
+}
+
 } // namespace testing_support

@@ -3,11 +3,15 @@
 // program holds them.
 #pragma once
 
+#include "FileTransfer.h"
+#include "Files.h"
 #include "GetFilesThr.h"
+#include "Notifier.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -128,6 +132,30 @@ private:
     std::vector<std::string> causes_;
     std::vector<std::string> notes_;
     std::string refused_;
+};
+
+// A run's own transfers (the manifest's, the launcher build's) on their own,
+// reporting to a target as a run's do and with a run's settings, which a test
+// may change before the first transfer.
+class RunTransfer {
+public:
+    explicit RunTransfer(TUpdateTarget& target, TDispatcher dispatcher = {},
+                         TNotifier::Settings settings = {});
+
+    platform::HttpOptions http;
+    TRetryPolicy retry;
+
+    // Whether the download was opened (see TFileTransfer::Download).
+    bool Download(const std::string& url, const std::string& target, bool progress,
+                  const limits::TSizeLimit& limit = {});
+    void Unpack(const std::string& compressed, const std::string& target,
+                const std::string& digest = {});
+    TNotifier& notifier() { return notifier_; }
+    TFileTransfer& transfer();
+
+private:
+    TNotifier notifier_;
+    std::unique_ptr<TFileTransfer> transfer_;
 };
 
 } // namespace testing_support

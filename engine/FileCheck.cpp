@@ -1,0 +1,82 @@
+#include "FileCheck.h"
+
+#include "FileEntry.h"
+#include "Files.h"
+#include "JobQueue.h"
+#include "LstFile.h"
+#include "Misc.h"
+#include "Text.h"
+#include "md5.h"
+
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+TFileCheck::TFileCheck(TNotifier& notifier, const TInstallation& installation, unsigned cores,
+                       std::function<bool()> stopRequested)
+    : notifier_(notifier), installation_(installation), cores_(std::max(cores, 1u)),
+      stopRequested_(std::move(stopRequested)) {}
+
+TFileCheck::Result TFileCheck::Check(const std::vector<std::string>& entries,
+                                     std::vector<std::string>& pending) {
+    Result result;
+    const auto stop = [this] { return stopRequested_ && stopRequested_(); };
+    if (entries.empty() || entries.front() == kEmptySection || stop())
+        return result;
+    notifier_.ShowStatus(status::kChecking);
+    notifier_.SetGaugeMax(TRunGauge::Total, static_cast<std::int64_t>(entries.size()) - 1);
+    // The digests of the coming entries are computed ahead on every core;
+    // what each entry shows and what becomes of it still comes in order.
+    TJobQueue digesting(cores_, true);
+    TOrderedAhead<std::optional<std::string>> digests(
+        digesting, entries.size(), 4 * static_cast<std::size_t>(cores_),
+        [&](std::size_t k) -> std::optional<std::string> {
+            const std::vector<std::string> fields = SplitFromEnd(entries[k], "|");
+            if (fields.size() < 3 || !IsSafeRelativePath(fields[2]))
+                return std::nullopt;
+            const std::string local = installation_.LocalFile(fields[2]);
+            std::error_code error;
+            if (!std::filesystem::is_regular_file(platform::FsPath(local), error))
+                return std::nullopt;
+            return FileDigestTextByReading(local);
+        });
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (stop()) {
+            // What is left unchecked is not known to be current.
+            result.stopped = result.failed = true;
+            break;
+        }
+        notifier_.SetTotalProgress(static_cast<std::int64_t>(i));
+        const FileEntry entry = SplitFileEntry(entries[i]);
+        notifier_.ShowStatus(status::kCheckingFile + platform::AnsiToUtf8(entry.path));
+        if (!IsSafeRelativePath(entry.path)) {
+            result.failed = true; // never read, written or fetched
+            notifier_.ShowCause("'" + platform::AnsiToUtf8(entry.path) +
+                                "' is no path of a file in the installation (it leads outside, "
+                                "or Windows reads it as another name or a device); left out");
+            continue;
+        }
+        if (installation_.IsSettingsFile(entry.path)) {
+            // The installation's own settings (its update address, its
+            // revision, the key it trusts) are never the server's to replace.
+            notifier_.ShowNote("'" + platform::AnsiToUtf8(entry.path) +
+                               "' is the installation's own settings file; the server's copy is "
+                               "left out");
+            continue;
+        }
+        if (digests.Take(i, [this] { notifier_.FlushIfDue(); }) == entry.digest)
+            continue;
+        if (!installation_.StaysInside(installation_.LocalFile(entry.path))) {
+            result.failed = true; // a folder on its way is a link to elsewhere
+            notifier_.ShowCause("'" + platform::AnsiToUtf8(entry.path) +
+                                "' leads outside the installation through a linked folder; left "
+                                "out");
+            continue;
+        }
+        SizeField(entry); // an entry without a size cannot be installed: raises
+        pending.push_back(entries[i]);
+    }
+    notifier_.SetTotalProgress(0);
+    notifier_.ShowStatus("");
+    return result;
+}

@@ -1,0 +1,34 @@
+// The file check: the entries of one section of the manifest compared with
+// the installed files by MD5 digest, in order, the digests computed ahead on
+// every core. What differs, or is missing, becomes pending; what may never
+// be written (a path that leads outside, the installation's own settings
+// file) is left out with its cause or note.
+#pragma once
+
+#include "Installation.h"
+#include "Notifier.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class TFileCheck {
+public:
+    // `stopRequested` is asked before each entry.
+    TFileCheck(TNotifier& notifier, const TInstallation& installation, unsigned cores,
+               std::function<bool()> stopRequested);
+
+    struct Result {
+        bool failed = false;  // an entry was left out as one that cannot be installed
+        bool stopped = false; // a stop request left entries unchecked
+    };
+    // Checks the entries (the single entry "FAIL": none) and appends those
+    // out of date to `pending`. Nothing is checked once a stop was requested.
+    Result Check(const std::vector<std::string>& entries, std::vector<std::string>& pending);
+
+private:
+    TNotifier& notifier_;
+    const TInstallation& installation_;
+    unsigned cores_;
+    std::function<bool()> stopRequested_;
+};

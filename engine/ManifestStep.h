@@ -1,0 +1,61 @@
+// The run's first step: the manifest "files.lst.bz2" fetched from the update
+// server into the installation's folder, its signature checked against the
+// trusted keys before anything of it is read, unpacked into "files.lst",
+// read, and for a signed tree checked for what a signed manifest must hold
+// (not expired, not below the revisions this installation reached, a
+// SHA-256 digest on every file line). A manifest that verifies raises the
+// rollback floor at once.
+#pragma once
+
+#include "FileTransfer.h"
+#include "Notifier.h"
+#include "Signature.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What the run takes from the manifest, read whole before any of it is used:
+// the update script that the self-update starts removes "files.lst" once the
+// launcher has ended, while the run may still be going.
+struct TManifest {
+    std::int32_t revision = 0;
+    bool modHosts = false;
+    // The sections' entries, or the single entry "FAIL" of a missing or
+    // empty one; `hosts` only when the manifest asks for them.
+    std::vector<std::string> self, critical, normal, hosts;
+};
+
+class TManifestStep {
+public:
+    struct Settings {
+        std::string updateUrl; // ends with "/"; empty: no server named
+        std::string folder;    // the installation's, ending with the separator
+        // None: the tree is not signed, and signatures are not looked at.
+        std::vector<signing::PublicKey> trustedKeys;
+        // A signed manifest below this is an old one replayed.
+        std::int32_t floor = 0;
+        // The rollback floor recorded; a verified manifest above it raises it
+        // (TNotifier::StoreTrustedRevision).
+        std::int32_t trustedRevision = 0;
+    };
+
+    TManifestStep(TNotifier& notifier, TFileTransfer& transfer, Settings settings);
+
+    // The manifest, or none when it could not be fetched or unpacked, or was
+    // refused: the cause has been shown, and no manifest file of the run is
+    // left but "files.lst" of a manifest taken.
+    std::optional<TManifest> Take();
+
+private:
+    // Each refuses the tree when not (the cause is shown).
+    bool SignatureHolds();
+    bool Fetched();
+    bool Unpacked();
+
+    TNotifier& notifier_;
+    TFileTransfer& transfer_;
+    Settings settings_;
+    std::string fetchFailure_; // of the manifest's download
+};
