@@ -119,10 +119,11 @@ std::int64_t TBZDecompressionStream::Seek(std::int64_t offset, TSeekOrigin origi
     return position();
 }
 
-void UnpackCopy(TStream& source, const std::function<void(const char*, std::size_t)>& write,
+bool UnpackCopy(TStream& source, const std::function<void(const char*, std::size_t)>& write,
                 const std::string& expectedDigest, const std::string& expectedSha256,
                 const std::string& name, const limits::TSizeLimit& maxContent,
-                const std::function<void()>& onStep, const std::function<void()>& checkStop) {
+                const std::function<void()>& onStep,
+                const std::function<bool(std::size_t)>& proceed) {
     TBZDecompressionStream stream(source);
     stream.SetOnProgress(onStep);
     TMD5 digest;
@@ -132,8 +133,8 @@ void UnpackCopy(TStream& source, const std::function<void(const char*, std::size
     std::unique_ptr<char[]> buffer(new char[TBZDecompressionStream::kBufferSize]);
     std::int64_t total = 0;
     while (const std::size_t n = stream.Read(buffer.get(), TBZDecompressionStream::kBufferSize)) {
-        if (checkStop)
-            checkStop();
+        if (proceed && !proceed(n))
+            return false;
         total += static_cast<std::int64_t>(n);
         if (maxContent.Passed(total))
             throw limits::ELimitPassed("The new content of \"" + name + "\" is longer than " +
@@ -160,4 +161,5 @@ void UnpackCopy(TStream& source, const std::function<void(const char*, std::size
                               "\" does not match its digest: SHA-256 " + expectedSha256 +
                               " expected, " + got + " got");
     }
+    return true;
 }

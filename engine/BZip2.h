@@ -75,9 +75,12 @@ private:
 // `expectedDigest` (MD5) or `expectedSha256` is given, content without that
 // digest raises EInOutError naming `name`, and so does content longer than
 // `maxContent`, of which nothing beyond the bound is handed on. `onStep`
-// runs after every decompression step and `checkStop` before every block is
-// handed on (it raises to stop).
-void UnpackCopy(TStream& source, const std::function<void(const char*, std::size_t)>& write,
+// runs after every decompression step, and `proceed` before every block is
+// handed on, with the block's size: false sets the unpacking aside there, and
+// UnpackCopy returns false (what was handed on is then no content); to fail
+// it, it raises. True: the whole content was handed on and verified.
+bool UnpackCopy(TStream& source, const std::function<void(const char*, std::size_t)>& write,
                 const std::string& expectedDigest, const std::string& expectedSha256,
                 const std::string& name, const limits::TSizeLimit& maxContent,
-                const std::function<void()>& onStep, const std::function<void()>& checkStop);
+                const std::function<void()>& onStep,
+                const std::function<bool(std::size_t)>& proceed);

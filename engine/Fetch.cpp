@@ -115,17 +115,16 @@ limits::ELimitPassed LimitPassed(const std::string& url, long status,
 }
 
 TFetch::TFetch(platform::HttpConnection& connection, platform::HttpOptions options,
-               TRetryPolicy policy, std::function<void(const std::string&)> note)
+               TRetryPolicy policy, std::function<void(const std::string&)> note, TStopSignal* stop)
     : connection_(connection), options_(std::move(options)), policy_(policy),
-      note_(std::move(note)) {}
+      note_(std::move(note)), stop_(stop) {}
 
 void TFetch::Pause(milliseconds pause) const {
-    const auto until = std::chrono::steady_clock::now() + pause;
-    while (std::chrono::steady_clock::now() < until) {
-        if (options_.cancelled && options_.cancelled())
-            throw Exception("The transfer was cancelled");
-        std::this_thread::sleep_for(std::min(milliseconds(20), pause));
-    }
+    const auto cancelled = [this] { return options_.cancelled && options_.cancelled(); };
+    if (cancelled() || (stop_ && !stop_->SleepFor(pause, cancelled)))
+        throw Exception("The transfer was cancelled");
+    if (!stop_)
+        std::this_thread::sleep_for(pause);
 }
 
 TFetchResult TFetch::Get(const std::string& url, const TFetchSink& sink) {

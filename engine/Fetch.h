@@ -6,6 +6,7 @@
 
 #include "Http.h"
 #include "Limits.h"
+#include "StopSignal.h"
 
 #include <chrono>
 #include <cstddef>
@@ -54,9 +55,12 @@ limits::ELimitPassed LimitPassed(const std::string& url, long status,
 class TFetch {
 public:
     // `note` is told, on the fetching thread, what is about to be tried again
-    // and why (for live displays and traces; never for the status line).
+    // and why (for live displays and traces; never for the status line). A
+    // pause before a try ends early, raising, when a request of `stop` makes
+    // the options' `cancelled` true.
     TFetch(platform::HttpConnection& connection, platform::HttpOptions options,
-           TRetryPolicy policy = {}, std::function<void(const std::string&)> note = {});
+           TRetryPolicy policy = {}, std::function<void(const std::string&)> note = {},
+           TStopSignal* stop = nullptr);
 
     // Fetches the address into the sink. Connection failures, answers 5xx and
     // 429 (after the pause they ask for in Retry-After, within the bound) and
@@ -80,6 +84,7 @@ private:
     platform::HttpOptions options_;
     TRetryPolicy policy_;
     std::function<void(const std::string&)> note_;
+    TStopSignal* stop_;
     long answerStatus_ = 0;
 };
 

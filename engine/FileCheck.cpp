@@ -64,7 +64,9 @@ TFileCheck::Result TFileCheck::Check(const std::vector<std::string>& entries,
                                "left out");
             continue;
         }
-        if (digests.Take(i, [this] { notifier_.FlushIfDue(); }) == entry.digest)
+        if (digests.Take(
+                i, [this] { return notifier_.Due(); }, [this] { notifier_.FlushIfDue(); }) ==
+            entry.digest)
             continue;
         if (!installation_.StaysInside(installation_.LocalFile(entry.path))) {
             result.failed = true; // a folder on its way is a link to elsewhere

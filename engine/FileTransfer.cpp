@@ -32,20 +32,21 @@ std::string WithFetchFailure(const std::string& failure, const std::string& fetc
 }
 
 TFileTransfer::TFileTransfer(TNotifier& notifier, platform::HttpOptions http, TRetryPolicy retry,
-                             std::function<bool()> aborted)
-    : notifier_(notifier), http_(std::move(http)), retry_(retry), aborted_(std::move(aborted)) {}
+                             TStopSignal* stop)
+    : notifier_(notifier), http_(std::move(http)), retry_(retry), stop_(stop) {}
 
 void TFileTransfer::CheckAborted() const {
-    if (aborted_ && aborted_())
+    if (Aborted())
         throw Exception("The update was stopped");
 }
 
 TFetch TFileTransfer::NewFetch(platform::HttpOptions http) {
     if (!connection_)
         connection_ = std::make_unique<platform::HttpConnection>();
-    http.cancelled = [this] { return aborted_ && aborted_(); };
-    return TFetch(*connection_, std::move(http), retry_,
-                  [this](const std::string& note) { notifier_.ShowRetry(note); });
+    http.cancelled = [this] { return Aborted(); };
+    return TFetch(
+        *connection_, std::move(http), retry_,
+        [this](const std::string& note) { notifier_.ShowRetry(note); }, stop_);
 }
 
 TFetchResult TFileTransfer::Fetch(const std::string& url, const TFetchSink& sink) {
@@ -145,7 +146,11 @@ void TFileTransfer::Unpack(const std::string& compressed, const std::string& tar
         UnpackCopy(
             *source, [&](const char* data, std::size_t size) { output.Write(data, size); },
             expectedDigest, expectedSha256, target, maxContent,
-            [&] { notifier_.SetFileProgress(source->Position()); }, [this] { CheckAborted(); });
+            [&] { notifier_.SetFileProgress(source->Position()); },
+            [this](std::size_t) {
+                CheckAborted();
+                return true;
+            });
     } catch (...) {
         error = std::current_exception();
     }

@@ -10,6 +10,7 @@
 #include "Http.h"
 #include "Limits.h"
 #include "Notifier.h"
+#include "StopSignal.h"
 
 #include <exception>
 #include <functional>
@@ -26,9 +27,9 @@ std::string WithFetchFailure(const std::string& failure, const std::string& fetc
 
 class TFileTransfer {
 public:
-    // `aborted` is asked often: an abort cuts a transfer or an unpacking.
+    // An abort request of `stop` cuts a transfer, its pauses or an unpacking.
     TFileTransfer(TNotifier& notifier, platform::HttpOptions http, TRetryPolicy retry = {},
-                  std::function<bool()> aborted = {});
+                  TStopSignal* stop = nullptr);
 
     // What became of a download.
     struct Downloaded {
@@ -66,6 +67,8 @@ private:
     TNotifier& notifier_;
     platform::HttpOptions http_;
     TRetryPolicy retry_;
-    std::function<bool()> aborted_;
+    bool Aborted() const { return stop_ && stop_->AbortRequested(); }
+
+    TStopSignal* stop_;
     std::unique_ptr<platform::HttpConnection> connection_;
 };

@@ -126,7 +126,7 @@ void GFilesThread::Run(TNotifier& notifier) {
     // An address gets one trailing slash; an empty one names no server.
     if (!UpdateUrl.empty() && UpdateUrl.back() != '/')
         UpdateUrl += '/';
-    TFileTransfer transfer(notifier, TransferOptions(), Retry, [this] { return Aborted(); });
+    TFileTransfer transfer(notifier, TransferOptions(), Retry, &stop_);
     TManifestStep step(notifier, transfer,
                        {UpdateUrl, folder_, TrustedKeys,
                         std::max({AtRevision, RecordedRevision, TrustedRevision}),
@@ -185,8 +185,7 @@ void GFilesThread::TakeManifest(TNotifier& notifier, TFileTransfer& transfer,
         settings.ahead.budget = AheadBudget;
         settings.ahead.http = TransferOptions();
         settings.ahead.retry = Retry;
-        settings.ahead.stopRequested = [this] { return Terminated(); };
-        settings.ahead.abortRequested = [this] { return Aborted(); };
+        settings.ahead.stop = &stop_;
         const TInstallStep::Result installed =
             TInstallStep(notifier, installation, settings, [this] {
                 return Terminated();

@@ -9,6 +9,7 @@
 #include "Installation.h"
 #include "Notifier.h"
 #include "Signature.h"
+#include "StopSignal.h"
 
 #include <atomic>
 #include <chrono>
@@ -42,16 +43,13 @@ public:
     // A stop request: the entry being installed is finished, the rest are
     // skipped, and the run ends with the failure text without recording a
     // revision (the installation is not yet at it).
-    void Terminate() { terminated_ = true; }
-    bool Terminated() const { return terminated_; }
+    void Terminate() { stop_.RequestStop(); }
+    bool Terminated() const { return stop_.StopRequested(); }
     // A stop request that does not wait for the current entry: its transfer
     // is cut and its unpacking abandoned (the installed file stays as it
     // was). Implies Terminate.
-    void Abort() {
-        terminated_ = true;
-        aborted_ = true;
-    }
-    bool Aborted() const { return aborted_; }
+    void Abort() { stop_.RequestAbort(); }
+    bool Aborted() const { return stop_.AbortRequested(); }
     bool Finished() const;
     void WaitFor();
     bool WaitFor(std::chrono::milliseconds timeout); // whether the run has ended
@@ -145,8 +143,7 @@ private:
     // The status the run ends with.
     std::string endStatus_;
 
-    std::atomic<bool> terminated_{false};
-    std::atomic<bool> aborted_{false};
+    TStopSignal stop_;
     std::thread thread_;
     mutable std::mutex mutex_;
     std::condition_variable ended_;

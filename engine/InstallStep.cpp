@@ -42,6 +42,7 @@ TInstallStep::TInstallStep(TNotifier& notifier, const TInstallation& installatio
     // Short waits for work ahead are the rule: what they hold back is shown
     // within the batch interval all the same.
     settings_.ahead.waiting = [this] { notifier_.FlushIfDue(); };
+    settings_.ahead.due = [this] { return notifier_.Due(); };
 }
 
 std::string TInstallStep::ServerCopy(const std::string& manifestPath) const {

@@ -63,17 +63,23 @@ public:
     TOrderedAhead(const TOrderedAhead&) = delete;
     TOrderedAhead& operator=(const TOrderedAhead&) = delete;
 
-    // While the value is not there yet, `waiting` is called every 20 ms.
-    T Take(std::size_t k, const std::function<void()>& waiting = {}) {
+    // While the value is not there yet, `waiting` is called by the time
+    // `due` gives (none: the wait is for the value alone).
+    using Clock = std::chrono::steady_clock;
+    T Take(std::size_t k, const std::function<Clock::time_point()>& due = {},
+           const std::function<void()>& waiting = {}) {
         Fill(k + 1);
         std::unique_lock lock(mutex_);
-        while (!slots_[k].ready) {
-            if (waiting) {
+        const auto ready = [&] { return slots_[k].ready; };
+        while (!ready()) {
+            const Clock::time_point until = due ? due() : Clock::time_point::max();
+            if (until == Clock::time_point::max()) {
+                done_.wait(lock, ready);
+            } else if (!done_.wait_until(lock, until, ready) && waiting) {
                 lock.unlock();
                 waiting();
                 lock.lock();
             }
-            done_.wait_for(lock, std::chrono::milliseconds(20), [&] { return slots_[k].ready; });
         }
         return std::move(slots_[k].value);
     }

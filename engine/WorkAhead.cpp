@@ -5,6 +5,8 @@
 #include "Streams.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -14,10 +16,9 @@ constexpr std::size_t kMaxNotes = 64;
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 // Copies from this size on are worth a connection of their own.
 constexpr std::int64_t kLargeCopy = 512 * 1024;
-constexpr auto kPollInterval = std::chrono::milliseconds(20);
-
-// An unpacking ahead that would pass the disk budget: set aside, not failed.
-struct Deferral {};
+// The installer is woken for the progress of its entry at most this often;
+// the gauges it feeds redraw less often still.
+constexpr auto kProgressWake = std::chrono::milliseconds(10);
 
 void RemoveFile(const std::string& path) {
     std::error_code error;
@@ -42,6 +43,11 @@ TWorkAhead::TWorkAhead(std::vector<TAheadEntry> entries, Settings settings)
     });
     for (unsigned i = 0; i < settings_.connections; ++i)
         connections_.push_back(std::make_unique<platform::HttpConnection>());
+    if (settings_.stop)
+        woken_ = settings_.stop->Subscribe([this] {
+            std::lock_guard lock(mutex_);
+            changed_.notify_all();
+        });
     transfers_ = std::make_unique<TJobQueue>(settings_.connections);
     unpacking_ = std::make_unique<TJobQueue>(std::max(settings_.cores, 1u), true);
     std::lock_guard lock(mutex_);
@@ -49,6 +55,7 @@ TWorkAhead::TWorkAhead(std::vector<TAheadEntry> entries, Settings settings)
 }
 
 TWorkAhead::~TWorkAhead() {
+    woken_.reset();
     closing_ = true;
     changed_.notify_all();
     transfers_.reset();
@@ -61,29 +68,126 @@ TWorkAhead::~TWorkAhead() {
     }
 }
 
+const char* TWorkAhead::StageName(Stage stage) {
+    switch (stage) {
+    case Stage::Waiting:
+        return "waiting";
+    case Stage::Fetching:
+        return "fetching";
+    case Stage::Deferred:
+        return "deferred";
+    case Stage::Unpacking:
+        return "unpacking";
+    case Stage::Unpacked:
+        return "unpacked";
+    case Stage::Failed:
+        return "failed";
+    case Stage::Taken:
+        return "taken";
+    }
+    return "?";
+}
+
+namespace {
+
+bool MayMove(TWorkAhead::Stage from, TWorkAhead::Stage to) {
+    using Stage = TWorkAhead::Stage;
+    switch (from) {
+    case Stage::Waiting:
+        return to == Stage::Fetching;
+    case Stage::Fetching:
+        // Cut by a stop request, set aside, unpacked, given up (a copy past
+        // its bound), or failed.
+        return to == Stage::Waiting || to == Stage::Deferred || to == Stage::Unpacking ||
+               to == Stage::Unpacked || to == Stage::Failed;
+    case Stage::Deferred:
+        return to == Stage::Unpacking;
+    case Stage::Unpacking:
+        return to == Stage::Deferred || to == Stage::Unpacked;
+    case Stage::Unpacked:
+    case Stage::Failed:
+        return to == Stage::Taken;
+    case Stage::Taken:
+        return false;
+    }
+    return false;
+}
+
+} // namespace
+
+// What a job takes on the disk in each state: the copy it is fetching (its
+// size field until it is there), the copy and what it unpacked of it so far,
+// the new content, or nothing.
+void TWorkAhead::Move(std::size_t i, Stage to) {
+    Job& job = *jobs_[i];
+    if (!MayMove(job.stage, to)) {
+        // A job that could do this would lose track of its files: no run
+        // goes on from here.
+        std::fprintf(stderr, "work ahead: entry %zu cannot go from %s to %s\n", i,
+                     StageName(job.stage), StageName(to));
+        std::abort();
+    }
+    if (settings_.trace)
+        settings_.trace(i, StageName(job.stage), StageName(to));
+    job.stage = to;
+    std::int64_t charge = 0;
+    switch (to) {
+    case Stage::Fetching:
+        charge = std::max<std::int64_t>(job.in.size, 0);
+        break;
+    case Stage::Deferred:
+    case Stage::Unpacking:
+        job.written = 0;
+        charge = job.fetched.copySize;
+        break;
+    case Stage::Unpacked:
+        charge = job.written;
+        break;
+    case Stage::Waiting:
+    case Stage::Failed:
+    case Stage::Taken:
+        break;
+    }
+    used_ += charge - job.charged;
+    job.charged = charge;
+}
+
 bool TWorkAhead::Aborted() const {
-    return closing_ || (settings_.abortRequested && settings_.abortRequested());
+    return closing_ || (settings_.stop && settings_.stop->AbortRequested());
 }
 
 bool TWorkAhead::Cut(std::size_t i) const {
-    return Aborted() ||
-           (i != currentAtomic_ && settings_.stopRequested && settings_.stopRequested());
+    return Aborted() || (i != currentAtomic_ && settings_.stop && settings_.stop->StopRequested());
 }
 
 // The entry being installed is never held back, but what it takes counts
 // against the others: a copy that unpacks to more than it should (or a
 // large file) leaves room on the disk for nothing else ahead of it.
-bool TWorkAhead::Charge(std::size_t i, std::int64_t bytes) {
-    if (i != current_ && used_ + bytes > settings_.budget)
+bool TWorkAhead::Fits(std::size_t i, std::int64_t bytes) const {
+    return i == current_ || used_ + bytes <= settings_.budget;
+}
+
+bool TWorkAhead::ChargeBlock(std::size_t i, std::int64_t bytes) {
+    if (!Fits(i, bytes))
         return false;
+    Job& job = *jobs_[i];
+    job.written += bytes;
+    job.charged += bytes;
     used_ += bytes;
-    jobs_[i]->charged += bytes;
     return true;
 }
 
-void TWorkAhead::Release(Job& job) {
-    used_ -= job.charged;
-    job.charged = 0;
+void TWorkAhead::ProgressMade(std::size_t i) {
+    if (i != currentAtomic_)
+        return;
+    // Only the thread that works on the job gets here, one at a time.
+    Job& job = *jobs_[i];
+    const auto now = std::chrono::steady_clock::now();
+    if (now - job.progressSent < kProgressWake)
+        return;
+    job.progressSent = now;
+    { std::lock_guard lock(mutex_); }
+    changed_.notify_all();
 }
 
 void TWorkAhead::Pump() {
@@ -105,7 +209,7 @@ std::size_t TWorkAhead::NextToFetch() {
     const std::size_t end = std::min({jobs_.size(), failedAt_, current_ + settings_.maxAhead + 1});
     const auto admit = [&](std::size_t i) {
         return i < end && jobs_[i]->stage == Stage::Waiting && !Cut(i) &&
-               Charge(i, std::max<std::int64_t>(jobs_[i]->in.size, 0));
+               Fits(i, std::max<std::int64_t>(jobs_[i]->in.size, 0));
     };
     if (bigFetching_ < settings_.connections / 4) {
         for (const std::size_t i : largest_) {
@@ -122,7 +226,7 @@ std::size_t TWorkAhead::NextToFetch() {
 void TWorkAhead::StartDownload(std::size_t i) {
     if (closing_)
         return; // the queues are going
-    jobs_[i]->stage = Stage::Fetching;
+    Move(i, Stage::Fetching);
     ++fetching_;
     transfers_->Submit(i, [this, i](unsigned worker) { Download(i, worker); });
 }
@@ -130,7 +234,7 @@ void TWorkAhead::StartDownload(std::size_t i) {
 void TWorkAhead::StartUnpack(std::size_t i) {
     if (closing_)
         return;
-    jobs_[i]->stage = Stage::Unpacking;
+    Move(i, Stage::Unpacking);
     unpacking_->Submit(i, [this, i](unsigned) { Unpack(i); });
 }
 
@@ -152,12 +256,17 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
                 job.in.copy = platform::NewTempFileBeside(job.in.target);
             platform::HttpOptions http = settings_.http;
             http.cancelled = [this, i] { return Cut(i); };
-            TFetch fetch(*connections_[worker], http, settings_.retry,
-                         [this](const std::string& note) {
-                             std::lock_guard lock(mutex_);
-                             if (notes_.size() < kMaxNotes)
-                                 notes_.push_back(note);
-                         });
+            TFetch fetch(
+                *connections_[worker], http, settings_.retry,
+                [this](const std::string& note) {
+                    {
+                        std::lock_guard lock(mutex_);
+                        if (notes_.size() < kMaxNotes)
+                            notes_.push_back(note);
+                    }
+                    changed_.notify_all();
+                },
+                settings_.stop);
             TFetchSink sink;
             sink.restart = [&] {
                 file.reset();
@@ -169,6 +278,7 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
                     throw LimitPassed(job.in.url, fetch.AnswerStatus(), job.in.maxCopy);
                 file->Write(data, size);
                 job.progress += static_cast<std::int64_t>(size);
+                ProgressMade(i);
             };
             const TFetchResult result = fetch.Get(job.in.url, sink);
             if (file)
@@ -194,32 +304,29 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
         job.big = false;
         --bigFetching_;
     }
-    job.fetched = fetched;
-    job.error = error;
-    // The copy takes what it really is from now on.
-    const std::int64_t expected = std::max<std::int64_t>(job.in.size, 0);
-    used_ += fetched.copySize - expected;
-    job.charged += fetched.copySize - expected;
     if (stopped) {
         // Fetched again should it still become the entry being installed.
-        used_ -= fetched.copySize;
-        job.charged -= fetched.copySize;
         job.fetched = {};
-        job.error = nullptr;
-        job.stage = Stage::Waiting;
+        Move(i, Stage::Waiting);
         if (i == current_)
             Restart(i);
     } else if (error || !fetched.opened) {
-        job.stage = Stage::Failed;
+        job.fetched = fetched;
+        job.error = error;
+        Move(i, Stage::Failed);
         if (!error)
             failedAt_ = std::min(failedAt_, i);
     } else if (passed) {
+        job.fetched = fetched;
         job.error = passed;
-        job.stage = Stage::Unpacked;
-    } else if (i == current_ || used_ <= settings_.budget) {
-        StartUnpack(i);
+        Move(i, Stage::Unpacked);
     } else {
-        job.stage = Stage::Deferred;
+        job.fetched = fetched;
+        // The copy takes what it really is from now on.
+        if (i == current_ || used_ - job.charged + fetched.copySize <= settings_.budget)
+            StartUnpack(i);
+        else
+            Move(i, Stage::Deferred);
     }
     Pump();
     changed_.notify_all();
@@ -229,58 +336,49 @@ void TWorkAhead::Unpack(std::size_t i) {
     Job& job = *jobs_[i];
     std::unique_ptr<platform::AtomicFile> content;
     std::exception_ptr error;
-    bool deferred = false;
+    bool setAside = false; // to be done again should it become the entry being installed
     try {
         if (Cut(i))
             throw Exception("The update was stopped");
         TFileStream source(job.in.copy, TFileStream::Mode::fmOpenRead);
         content = std::make_unique<platform::AtomicFile>(job.in.target);
-        job.written = 0;
-        const auto write = [&](const char* data, std::size_t size) {
-            {
-                std::lock_guard lock(mutex_);
-                if (!Charge(i, static_cast<std::int64_t>(size)))
-                    throw Deferral{};
-            }
-            job.written += static_cast<std::int64_t>(size);
-            content->Write(data, size);
-        };
-        UnpackCopy(
-            source, write, job.in.digest, job.in.sha256, job.in.target, job.in.maxContent,
-            [&] { job.progress = source.Position(); },
+        const bool whole = UnpackCopy(
+            source, [&](const char* data, std::size_t size) { content->Write(data, size); },
+            job.in.digest, job.in.sha256, job.in.target, job.in.maxContent,
             [&] {
+                job.progress = source.Position();
+                ProgressMade(i);
+            },
+            [&](std::size_t size) {
                 if (Aborted())
                     throw Exception("The update was stopped");
                 if (Cut(i))
-                    throw Deferral{}; // done again should it become the entry being installed
+                    return false;
+                // A block that would pass the disk budget sets it aside.
+                std::lock_guard lock(mutex_);
+                return ChargeBlock(i, static_cast<std::int64_t>(size));
             });
-        content->Seal();
-    } catch (const Deferral&) {
-        deferred = true;
+        if (whole)
+            content->Seal();
+        setAside = !whole;
     } catch (...) {
         error = std::current_exception();
     }
-    if (deferred || error)
+    if (setAside || error)
         content.reset();
-    if (!deferred)
+    if (!setAside)
         RemoveFile(job.in.copy); // unpacked, or found unusable
     std::lock_guard lock(mutex_);
-    if (deferred) {
+    if (setAside) {
         // What it wrote is gone; the copy waits for its turn.
-        used_ -= job.written;
-        job.charged -= job.written;
-        job.written = 0;
         job.progress = 0;
-        job.stage = Stage::Deferred;
+        Move(i, Stage::Deferred);
         if (i == current_)
             Restart(i);
     } else {
-        // The copy is gone: only the new content still takes space.
-        used_ -= job.fetched.copySize;
-        job.charged -= job.fetched.copySize;
         job.error = error;
         job.content = std::move(content);
-        job.stage = Stage::Unpacked;
+        Move(i, Stage::Unpacked);
     }
     Pump();
     changed_.notify_all();
@@ -288,46 +386,62 @@ void TWorkAhead::Unpack(std::size_t i) {
 
 void TWorkAhead::Restart(std::size_t i) {
     Job& job = *jobs_[i];
-    if (job.stage == Stage::Deferred) {
+    if (job.stage == Stage::Deferred)
         StartUnpack(i);
-    } else if (job.stage == Stage::Waiting && i < failedAt_) {
-        Charge(i, std::max<std::int64_t>(job.in.size, 0));
+    else if (job.stage == Stage::Waiting && i < failedAt_)
         StartDownload(i);
-    }
 }
 
-void TWorkAhead::Wait(std::size_t i, Stage until,
+void TWorkAhead::Wait(std::size_t i, bool install,
                       const std::function<void(std::int64_t)>& progress) {
     Job& job = *jobs_[i];
-    const auto reached = [&] {
-        return job.stage == until || job.stage == Stage::Failed || job.stage == Stage::Taken ||
-               (until == Stage::Fetched && job.stage > Stage::Fetched);
+    const auto done = [&] {
+        switch (job.stage) {
+        case Stage::Unpacked:
+        case Stage::Failed:
+        case Stage::Taken:
+            return true;
+        case Stage::Deferred:
+        case Stage::Unpacking:
+            return !install; // the download is done
+        case Stage::Waiting:
+        case Stage::Fetching:
+            break;
+        }
+        return false;
     };
+    const bool reports = static_cast<bool>(progress);
     std::int64_t reported = -1;
     for (;;) {
-        bool done = false;
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait_for(lock, kPollInterval, reached);
-            done = reached();
-            // An abort before the entry's work began: it never will.
-            if (!done && job.stage == Stage::Waiting && Aborted())
-                throw Exception("The transfer was cancelled");
-        }
+        bool finished = false;
         std::vector<std::string> notes;
         {
-            std::lock_guard lock(mutex_);
+            std::unique_lock lock(mutex_);
+            const auto woken = [&] {
+                return done() || (reports && job.progress != reported) || !notes_.empty() ||
+                       (Aborted() && job.stage == Stage::Waiting);
+            };
+            const auto due =
+                settings_.due ? settings_.due() : std::chrono::steady_clock::time_point::max();
+            if (due == std::chrono::steady_clock::time_point::max())
+                changed_.wait(lock, woken);
+            else
+                changed_.wait_until(lock, due, woken);
+            finished = done();
+            // An abort before the entry's work began: it never will.
+            if (!finished && Aborted() && job.stage == Stage::Waiting)
+                throw Exception("The transfer was cancelled");
             notes.assign(notes_.begin(), notes_.end());
             notes_.clear();
         }
         if (!notes.empty() && settings_.showNotes)
             settings_.showNotes(notes);
         const std::int64_t value = job.progress;
-        if (value != reported && progress) {
+        if (reports && value != reported) {
             reported = value;
             progress(value);
         }
-        if (done)
+        if (finished)
             return;
         if (settings_.waiting)
             settings_.waiting();
@@ -343,12 +457,11 @@ TWorkAhead::Fetched TWorkAhead::AwaitDownload(std::size_t i,
         Restart(i);
         Pump();
     }
-    Wait(i, Stage::Fetched, progress);
+    Wait(i, false, progress);
     std::lock_guard lock(mutex_);
     Job& job = *jobs_[i];
     if (job.stage == Stage::Failed) {
-        Release(job);
-        job.stage = Stage::Taken;
+        Move(i, Stage::Taken);
         if (job.error)
             std::rethrow_exception(job.error);
     }
@@ -356,7 +469,7 @@ TWorkAhead::Fetched TWorkAhead::AwaitDownload(std::size_t i,
 }
 
 void TWorkAhead::AwaitInstall(std::size_t i, const std::function<void(std::int64_t)>& progress) {
-    Wait(i, Stage::Unpacked, progress);
+    Wait(i, true, progress);
     std::unique_ptr<platform::AtomicFile> content;
     std::exception_ptr error;
     {
@@ -367,18 +480,10 @@ void TWorkAhead::AwaitInstall(std::size_t i, const std::function<void(std::int64
         if (!content && !error)
             error =
                 std::make_exception_ptr(Exception("\"" + job.in.target + "\" was not unpacked"));
-        job.stage = Stage::Taken;
+        if (job.stage != Stage::Taken)
+            Move(i, Stage::Taken);
     }
-    try {
-        if (error)
-            std::rethrow_exception(error);
-        content->Commit();
-    } catch (...) {
-        content.reset();
-        std::lock_guard lock(mutex_);
-        Release(*jobs_[i]);
-        throw;
-    }
-    std::lock_guard lock(mutex_);
-    Release(*jobs_[i]);
+    if (error)
+        std::rethrow_exception(error);
+    content->Commit();
 }

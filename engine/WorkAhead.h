@@ -16,6 +16,13 @@
 // ahead that would pass it is set aside until its entry is the one being
 // installed, which alone may pass it). After a download that could not be
 // opened no later download starts.
+//
+// Each entry's job is in one state at a time (Stage), changed only by Move,
+// which checks that the change is one the job may make and sets what the job
+// counts against the budget in its new state: a job's charge goes with its
+// state, so it is never left behind. The installer's waits end when their
+// entry's state or progress changes, when a stop is requested, or when the
+// host's batch of notifications is due; nothing here polls.
 #pragma once
 
 #include "Fetch.h"
@@ -23,8 +30,10 @@
 #include "Http.h"
 #include "JobQueue.h"
 #include "Limits.h"
+#include "StopSignal.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -60,16 +69,20 @@ public:
         std::size_t maxAhead = 512;
         platform::HttpOptions http; // its `cancelled` is replaced
         TRetryPolicy retry;
-        // Asked often: a stop request cuts the work for the entries after the
-        // one being installed; an abort cuts all of it.
-        std::function<bool()> stopRequested;
-        std::function<bool()> abortRequested;
+        // The run's requests: a stop cuts the work for the entries after the
+        // one being installed; an abort cuts all of it. None: never.
+        TStopSignal* stop = nullptr;
         // Given, on the installer's thread while it waits, the notes of the
         // retries made since the last ones it was given.
         std::function<void(const std::vector<std::string>&)> showNotes;
-        // Called on the installer's thread whenever it is about to wait for
-        // work that is not done yet.
+        // While the installer waits for work that is not done yet, `waiting`
+        // is called on its thread by the time `due` gives, and whenever the
+        // wait wakes for something else.
         std::function<void()> waiting;
+        std::function<std::chrono::steady_clock::time_point()> due;
+        // Told of every change of a job's state, under the lock: the entry,
+        // and the names of the state it leaves and the one it enters.
+        std::function<void(std::size_t entry, const char* from, const char* to)> trace;
     };
 
     // What became of an entry's download.
@@ -98,18 +111,31 @@ public:
     // putting it in place raised; the target is then untouched.
     void AwaitInstall(std::size_t i, const std::function<void(std::int64_t)>& progress);
 
+    // The states of an entry's job.
+    enum class Stage {
+        Waiting,   // nothing of it started (again, after a stop request cut it)
+        Fetching,  // its copy is being downloaded
+        Deferred,  // its copy is there; unpacking it waits for room in the budget
+        Unpacking, // its copy is being unpacked and verified into new content
+        Unpacked,  // its new content is sealed, or it failed (error)
+        Failed,    // its download raised, or could not be opened
+        Taken,     // the installer took it
+    };
+    static const char* StageName(Stage stage);
+
 private:
-    enum class Stage { Waiting, Fetching, Fetched, Unpacking, Deferred, Unpacked, Failed, Taken };
     struct Job {
         TAheadEntry in;
         Stage stage = Stage::Waiting;
         std::atomic<std::int64_t> progress{0};
-        std::atomic<std::int64_t> written{0}; // bytes of new content so far
+        std::int64_t written = 0; // bytes of new content so far, under the lock
         Fetched fetched;
         std::int64_t charged = 0; // disk bytes counted against the budget
         bool big = false;         // fetched on a connection kept for large copies
         std::exception_ptr error;
         std::unique_ptr<platform::AtomicFile> content; // sealed, verified
+        // When the installer was last woken for this job's progress.
+        std::chrono::steady_clock::time_point progressSent{};
     };
 
     // Under the lock: starts what the bounds allow.
@@ -120,15 +146,25 @@ private:
     // Starts again the work of entry i, now the one being installed, that a
     // bound or a stop request set aside.
     void Restart(std::size_t i);
+    // Under the lock: changes the job's state, and its charge with it.
+    void Move(std::size_t i, Stage to);
     bool Aborted() const;
+    // Wakes the installer when it waits for entry i's progress, at most
+    // every few milliseconds.
+    void ProgressMade(std::size_t i);
     // Whether entry i's work must stop: on an abort, or on a stop request
     // when it is not the entry being installed.
     bool Cut(std::size_t i) const;
     void Download(std::size_t i, unsigned worker);
     void Unpack(std::size_t i);
-    bool Charge(std::size_t i, std::int64_t bytes); // under the lock
-    void Release(Job& job);                         // under the lock
-    void Wait(std::size_t i, Stage until, const std::function<void(std::int64_t)>& progress);
+    // Under the lock: whether `bytes` more for entry i fit the budget (the
+    // entry being installed always fits), and the charge of a block of new
+    // content, when it fits.
+    bool Fits(std::size_t i, std::int64_t bytes) const;
+    bool ChargeBlock(std::size_t i, std::int64_t bytes);
+    // Waits until entry i's download is done (`install` false) or its new
+    // content is (true).
+    void Wait(std::size_t i, bool install, const std::function<void(std::int64_t)>& progress);
 
     Settings settings_;
     std::vector<std::unique_ptr<Job>> jobs_;
@@ -146,6 +182,8 @@ private:
     std::atomic<std::size_t> currentAtomic_{0}; // current_, for the transfers' checks
     std::deque<std::string> notes_;
     std::vector<std::unique_ptr<platform::HttpConnection>> connections_;
+    // Wakes the installer's wait on a stop request.
+    std::unique_ptr<TStopSignal::Subscription> woken_;
     // Declared last: destroyed first, so no job outlives what it uses.
     std::unique_ptr<TJobQueue> transfers_;
     std::unique_ptr<TJobQueue> unpacking_;

@@ -1,0 +1,36 @@
+#include "StopSignal.h"
+
+void TStopSignal::RequestStop() {
+    stop_ = true;
+    WakeAll();
+}
+
+void TStopSignal::RequestAbort() {
+    abort_ = true;
+    stop_ = true;
+    WakeAll();
+}
+
+void TStopSignal::WakeAll() {
+    std::lock_guard lock(mutex_);
+    sleepers_.notify_all();
+    for (const auto& [id, wake] : wakers_)
+        wake();
+}
+
+bool TStopSignal::SleepFor(std::chrono::milliseconds pause, const std::function<bool()>& cut) {
+    std::unique_lock lock(mutex_);
+    return !sleepers_.wait_for(lock, pause, [&] { return cut && cut(); });
+}
+
+std::unique_ptr<TStopSignal::Subscription> TStopSignal::Subscribe(std::function<void()> wake) {
+    std::lock_guard lock(mutex_);
+    const std::uint64_t id = nextId_++;
+    wakers_.emplace(id, std::move(wake));
+    return std::make_unique<Subscription>(this, id);
+}
+
+TStopSignal::Subscription::~Subscription() {
+    std::lock_guard lock(signal_->mutex_);
+    signal_->wakers_.erase(id_);
+}
