@@ -6,30 +6,10 @@
 #include <QThread>
 
 #include <atomic>
-#include <chrono>
 #include <exception>
 #include <mutex>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
-
 namespace {
-
-// How long a worker keeps checking for the answer before it sleeps. The
-// window's thread usually answers within a few microseconds of waking up; a
-// worker that is still awake then is spared going to sleep and being woken,
-// which is much of what a notification costs (the download hands one over
-// per 1024 bytes).
-constexpr auto kSpinTime = std::chrono::microseconds(50);
-
-void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-    _mm_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
 
 enum CallState : int { kPending, kRunning, kDone, kDropped };
 
@@ -115,14 +95,10 @@ struct TWindowDispatcher::Channel {
                 throw EWindowClosed(kWindowClosedText);
             QCoreApplication::postEvent(receiver, new CallEvent(call));
         }
+        // The worker sleeps until the window's thread has run it, or dropped
+        // it; runs hand notifications over in batches, so a hand-over is
+        // rare enough that waking for each costs nothing worth spinning for.
         int state = call->state.load(std::memory_order_acquire);
-        const auto spinUntil = std::chrono::steady_clock::now() + kSpinTime;
-        for (unsigned i = 1; state < kDone; ++i) {
-            CpuRelax();
-            state = call->state.load(std::memory_order_acquire);
-            if (i % 64 == 0 && std::chrono::steady_clock::now() >= spinUntil)
-                break;
-        }
         while (state < kDone) {
             call->state.wait(state, std::memory_order_acquire);
             state = call->state.load(std::memory_order_acquire);

@@ -75,7 +75,6 @@ protected:
     }
 
     std::vector<std::string> Run(const std::function<void(GFilesThread&)>& configure = {}) {
-        ScopedCurrentDir cwd(dir_.path() / "install");
         GFilesThread thread(target_);
         thread.UpdateUrl = server_->Url("/");
         thread.AtRevision = 1;
@@ -83,9 +82,7 @@ protected:
         thread.Retry.firstPause = std::chrono::milliseconds(10);
         if (configure)
             configure(thread);
-        thread.Start();
-        EXPECT_TRUE(thread.WaitFor(std::chrono::seconds(200)));
-        thread.WaitFor();
+        RunToEnd(thread, dir_.path() / "install", std::chrono::seconds(200));
         return target_.EventsWithoutFileProgress();
     }
 

@@ -95,16 +95,13 @@ protected:
                                  const std::string& hostsFolder = {},
                                  const std::string& settings = {}) {
         SettingsTarget target(settings.empty() ? install + "/Quenmor.ini" : settings);
-        ScopedCurrentDir cwd(install);
         GFilesThread thread(target);
         thread.UpdateUrl = server_.Url("/");
         thread.AtRevision = 1;
         thread.CreateBackup = createBackup;
         thread.HostsFolder = hostsFolder;
         thread.Retry.firstPause = std::chrono::milliseconds(10);
-        thread.Start();
-        EXPECT_TRUE(thread.WaitFor(std::chrono::seconds(60)));
-        thread.WaitFor();
+        RunToEnd(thread, install);
         causes_ = target.Causes();
         return target.EventsWithoutFileProgress();
     }

@@ -234,14 +234,12 @@ protected:
     // Runs the update; then every file is in place with its content, and
     // nothing else is: no copy, no temporary file, no manifest.
     void Run(const Server& server, int connections, long stallTimeoutS) {
-        ScopedCurrentDir cwd(dir_.path() / "install");
         GFilesThread thread(target_, [](const std::function<void()>& notify) { notify(); });
         thread.UpdateUrl = server.Url("/");
         thread.Retry = kQuick;
         thread.Connections = connections;
         thread.StallTimeoutS = stallTimeoutS;
-        thread.Start();
-        ASSERT_TRUE(thread.WaitFor(60s));
+        RunToEnd(thread, dir_.path() / "install");
         EXPECT_EQ(target_.EventsWithoutFileProgress().end()[-2],
                   std::string("ShowStatus:") + status::kAllUpdated);
         std::map<std::string, std::string> installed;

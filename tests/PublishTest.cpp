@@ -1002,15 +1002,12 @@ TEST_F(PublishTest, TheUpdateRunInstallsWhatWasPublished) {
     fs::create_directories(install);
     const auto run = [&](std::int32_t atRevision) {
         RecordingTarget target;
-        ScopedCurrentDir cwd(install);
         GFilesThread thread(target);
         thread.UpdateUrl = server.Url("/");
         thread.AtRevision = atRevision;
         thread.ConnectTimeoutS = 5;
         thread.StallTimeoutS = 5;
-        thread.Start();
-        EXPECT_TRUE(thread.WaitFor(std::chrono::seconds(60)));
-        thread.WaitFor();
+        RunToEnd(thread, install);
         return target.Events();
     };
     auto events = run(0);

@@ -96,7 +96,6 @@ public: // the attacks below prepare the server through these
     std::vector<std::string> Run(std::int32_t atRevision,
                                  std::vector<signing::PublicKey> keys = {}) {
         RecordingTarget target;
-        ScopedCurrentDir cwd(dir_.path() / "install");
         GFilesThread thread(target);
         thread.UpdateUrl = server_.Url("/");
         thread.AtRevision = atRevision;
@@ -106,9 +105,7 @@ public: // the attacks below prepare the server through these
         thread.ConnectTimeoutS = 5;
         thread.StallTimeoutS = 5;
         thread.Retry.firstPause = std::chrono::milliseconds(10);
-        thread.Start();
-        EXPECT_TRUE(thread.WaitFor(std::chrono::seconds(60)));
-        thread.WaitFor();
+        RunToEnd(thread, dir_.path() / "install");
         causes_ = target.Causes();
         notes_ = target.Notes();
         // The floor as the host records it.

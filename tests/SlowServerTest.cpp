@@ -30,15 +30,12 @@ TEST(SlowServer, ByteEveryTenSecondsIsGivenUpWithinTwoAndAHalfMinutes) {
         return reply;
     });
     RecordingTarget target;
-    ScopedCurrentDir cwd(dir.path() / "install");
     GFilesThread thread(target);
     thread.UpdateUrl = server.Url("/");
     thread.AtRevision = 1;
     const auto started = std::chrono::steady_clock::now();
-    thread.Start();
-    ASSERT_TRUE(thread.WaitFor(std::chrono::seconds(200)));
+    RunToEnd(thread, dir.path() / "install", std::chrono::seconds(200));
     const auto took = std::chrono::steady_clock::now() - started;
-    thread.WaitFor();
     EXPECT_GT(took, std::chrono::seconds(110)); // 4 tries of 30 s
     EXPECT_LT(took, std::chrono::seconds(165));
     const auto events = target.EventsWithoutFileProgress();

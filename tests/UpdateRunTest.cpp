@@ -78,9 +78,7 @@ protected:
         thread.Retry.firstPause = std::chrono::milliseconds(10);
         if (configure_)
             configure_(thread);
-        thread.Start();
-        ASSERT_TRUE(thread.WaitFor(std::chrono::seconds(60)));
-        thread.WaitFor();
+        RunToEnd(thread, dir_.path() / "install");
         current_ = nullptr;
     }
 
@@ -391,9 +389,7 @@ TEST_F(UpdateRunTest, AbortCutsAStalledTransferAndKeepsTheOldFile) {
     thread.AtRevision = 1;
     thread.StallTimeoutS = 30;
     const auto started = std::chrono::steady_clock::now();
-    thread.Start();
-    ASSERT_TRUE(thread.WaitFor(std::chrono::seconds(20)));
-    thread.WaitFor();
+    RunToEnd(thread, dir_.path() / "install", std::chrono::seconds(20));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     EXPECT_TRUE(Installed("data/a.dat") == "old");
     EXPECT_FALSE(IsInstalled("data/a.dat.bz2"));
@@ -471,9 +467,7 @@ TEST_F(UpdateRunTest, CoalescedProgressShowsTheSameGauges) {
         GFilesThread thread(target, inPlace);
         thread.UpdateUrl = server_.Url("/");
         thread.CoalesceProgress = coalesce;
-        thread.Start();
-        EXPECT_TRUE(thread.WaitFor(std::chrono::seconds(60)));
-        thread.WaitFor();
+        RunToEnd(thread, dir_.path() / "install");
         return target.Events();
     };
     const auto count = [](const Events& events, const std::string& kind) {

@@ -314,6 +314,14 @@ std::vector<std::int64_t> RecordingTarget::Values(const std::string& kind) const
     return values;
 }
 
+void RunToEnd(GFilesThread& run, const std::filesystem::path& folder, std::chrono::seconds limit) {
+    ScopedCurrentDir cwd(folder);
+    run.Start();
+    if (!run.WaitFor(limit))
+        ADD_FAILURE() << "the run did not end within " << limit.count() << " s";
+    run.WaitFor();
+}
+
 RunTransfer::RunTransfer(TUpdateTarget& target, TDispatcher dispatcher,
                          TNotifier::Settings settings)
     : notifier_(target, std::move(dispatcher), settings) {

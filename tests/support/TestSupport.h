@@ -8,6 +8,7 @@
 #include "GetFilesThr.h"
 #include "Notifier.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -133,6 +134,12 @@ private:
     std::vector<std::string> notes_;
     std::string refused_;
 };
+
+// Runs `run` on its own thread as a host does, with `folder` as the current
+// folder (the installation), and waits for it to end: a test failure when it
+// takes longer than `limit`, and then a wait to its end all the same.
+void RunToEnd(GFilesThread& run, const std::filesystem::path& folder,
+              std::chrono::seconds limit = std::chrono::seconds(60));
 
 // A run's own transfers (the manifest's, the launcher build's) on their own,
 // reporting to a target as a run's do and with a run's settings, which a test
