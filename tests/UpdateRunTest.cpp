@@ -8,9 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <thread>
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -776,5 +779,74 @@ TEST_F(UpdateRunTest, BatchedNotificationsArriveAsSentInFewerHandOvers) {
             EXPECT_EQ(refused[refused.size() - 2], kFailed);
             EXPECT_EQ(refused.back(), "UnlockCommands");
         }
+    }
+}
+
+// How soon an abort (the window's request once the entry in hand has had its
+// time) ends a run in each of the phases where the run waits on the
+// server: a manifest that does not come, a pause that the server asked for
+// before a retry, a copy that does not come. Each wait ends on the request,
+// not at its own deadline of 20 s or more; the figures go to the test's
+// output.
+TEST_F(UpdateRunTest, AnAbortEndsTheRunInEveryPhaseThatWaitsOnTheServer) {
+    const std::string entry = Publish("f.dat", Noise(100000));
+    PublishManifest("Rev|2\r\nModHosts|0\r\n", {entry}, {});
+    const std::string root = (dir_.path() / "server").string();
+    struct Phase {
+        const char* name;
+        const char* target; // the address the server holds back
+        const char* shown;  // the status shown while it waits
+        std::function<void(HttpReply&)> holdBack;
+    };
+    const std::vector<Phase> phases = {
+        {"manifest transfer", "/files.lst.bz2", "ShowStatus:Скачивание списка обновлений",
+         [](HttpReply& reply) { reply.fault = HttpReply::Fault::StallBeforeHeaders; }},
+        {"retry pause", "/files.lst.bz2", "ShowStatus:Скачивание списка обновлений",
+         [](HttpReply& reply) {
+             reply = HttpReply{};
+             reply.status = 503;
+             reply.headers = {{"Retry-After", "20"}};
+         }},
+        {"copy transfer", "/f.dat.bz2", "ShowStatus:Загружается f.dat",
+         [](HttpReply& reply) {
+             reply.fault = HttpReply::Fault::StallInBody;
+             reply.cutAt = 5000;
+         }},
+    };
+    configure_ = [](GFilesThread& thread) {
+        thread.StallTimeoutS = 60;
+        thread.Retry.maxWait = std::chrono::seconds(60);
+    };
+    for (const Phase& phase : phases) {
+        SCOPED_TRACE(phase.name);
+        TestHttpServer server([files = TestHttpServer::Folder(root), &phase](const HttpRequest& r) {
+            HttpReply reply = files(r);
+            if (r.target == phase.target)
+                phase.holdBack(reply);
+            return reply;
+        });
+        std::atomic<bool> shown{false};
+        onNotify_ = [&](GFilesThread&, const std::string& event) {
+            if (event == phase.shown)
+                shown = true;
+        };
+        std::chrono::steady_clock::time_point abortedAt{};
+        std::thread aborting([&] {
+            for (int i = 0; i < 10000 && !shown; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300)); // well into the wait
+            abortedAt = std::chrono::steady_clock::now();
+            if (shown)
+                current_->Abort();
+        });
+        Run(1, false, 0, server.Url("/"));
+        const auto ended = std::chrono::steady_clock::now();
+        aborting.join();
+        const double seconds = std::chrono::duration<double>(ended - abortedAt).count();
+        std::printf("abort during the %s: the run ended %.3f s later\n", phase.name, seconds);
+        EXPECT_LT(seconds, 5.0);
+        EXPECT_EQ(Status()[Status().size() - 2], kFailed);
+        EXPECT_FALSE(IsInstalled("f.dat"));
+        target_.Clear();
     }
 }
