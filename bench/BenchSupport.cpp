@@ -93,7 +93,8 @@ std::string LastStatus(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::string last;
     for (std::string line; std::getline(in, line);)
-        if (line.rfind("up to date, revision ", 0) != 0 && line.rfind("updated to revision ", 0) != 0)
+        if (line.rfind("up to date, revision ", 0) != 0 &&
+            line.rfind("updated to revision ", 0) != 0)
             last = line;
     return last;
 }
@@ -103,9 +104,8 @@ std::string UrlPath(const std::string& path) {
     std::string out;
     for (const char ch : path) {
         const auto b = static_cast<unsigned char>(ch);
-        if (std::isalnum(b) && b < 128)
-            out += ch;
-        else if (ch == '/' || ch == '-' || ch == '.' || ch == '_' || ch == '~')
+        if ((std::isalnum(b) && b < 128) || ch == '/' || ch == '-' || ch == '.' || ch == '_' ||
+            ch == '~')
             out += ch;
         else
             out += {'%', kHex[b >> 4], kHex[b & 0x0F]};

@@ -3,7 +3,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 
-
 TGauge::TGauge(QWidget* owner) : QWidget(owner) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);

@@ -42,8 +42,7 @@ inline constexpr std::array<TResolution, 5> kResolutions{{
 inline constexpr std::array<int, 2> kColourBits{32, 16};
 inline constexpr std::array<const char*, 2> kColourBitsTexts{"32 Бит", "16 Бит"};
 inline constexpr std::array<int, 4> kRefreshRates{60, 75, 85, 100};
-inline constexpr std::array<const char*, 4> kRefreshRateTexts{"60 Гц", "75 Гц", "85 Гц",
-                                                              "100 Гц"};
+inline constexpr std::array<const char*, 4> kRefreshRateTexts{"60 Гц", "75 Гц", "85 Гц", "100 Гц"};
 // The party looting modes, stored as their index.
 inline constexpr std::array<const char*, 5> kLootTexts{
     "Нашедшему", "Случайно", "Случайно (вкл. споил)", "По очереди", "По очереди (вкл. споил)"};

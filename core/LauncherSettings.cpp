@@ -58,8 +58,8 @@ void DoFirstStart(const TLauncherSettings& settings, const std::string& program,
     platform::WriteProfileString(SettingsFileOf(settings[BaseFolder]), kSection, "Installed", "1");
     if (settings[LinkName].empty())
         return;
-    platform::CreateDesktopShortcut(
-        {settings[LinkName], "Quenmor", program, settings[BaseFolder], icon ? icon() : std::string()});
+    platform::CreateDesktopShortcut({settings[LinkName], "Quenmor", program, settings[BaseFolder],
+                                     icon ? icon() : std::string()});
 }
 
 void WriteRevision(const std::string& baseFolder, const std::string& revision) {

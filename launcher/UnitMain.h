@@ -172,9 +172,9 @@ private:
     TSkinDrag drag_;
     std::unique_ptr<TWindowDispatcher> dispatcher_;
     std::unique_ptr<TLauncherRuns> runs_; // the base folder kept after FormClose
-    QTimer* poll_ = nullptr;  // watches the run and the lock
-    QTimer* frame_ = nullptr; // ends the current frame of redraws
-    QTimer* newsWait_ = nullptr; // the news' time to answer
+    QTimer* poll_ = nullptr;              // watches the run and the lock
+    QTimer* frame_ = nullptr;             // ends the current frame of redraws
+    QTimer* newsWait_ = nullptr;          // the news' time to answer
     TNewsPanel news_;
     bool closing_ = false;
     bool painted_ = false;

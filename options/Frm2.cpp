@@ -240,13 +240,11 @@ TForm1::TForm1(QWidget* mainWindow, std::vector<std::string>& launcherSettings)
     Label2 = label(20, 135, 79, 13, QString::fromUtf8(text::ColourDepth), false);
     ComboBox2 = list(100, 132, 100, 21, items(kColourBitsTexts));
     Label3 = label(20, 159, 48, 13, QString::fromUtf8(text::RefreshRate), false);
-    ComboBox3 = list(100, 156, 100, 21,
-                     items(kRefreshRateTexts));
+    ComboBox3 = list(100, 156, 100, 21, items(kRefreshRateTexts));
     CheckBox1 = checkBox(35, 182, 150, 17, QString::fromUtf8(text::KeepMinFrameRate));
     CheckBox2 = checkBox(62, 200, 97, 17, QString::fromUtf8(text::FullScreen));
     Label4 = label(32, 224, 24, 13, QString::fromUtf8(text::PartyLooting), false);
-    ComboBox4 = list(66, 221, 127, 21,
-                     items(kLootTexts));
+    ComboBox4 = list(66, 221, 127, 21, items(kLootTexts));
     SpeedButton1 = button(48, 256, 59, 25, QString::fromUtf8(text::Accept));
     SpeedButton2 = button(114, 256, 59, 25, QString::fromUtf8(text::Cancel));
     // Under the backup switch, with the update settings it belongs to.

@@ -49,7 +49,7 @@ protected:
     }
 
     // Serves the tree, with `fault` in the answer for `faulty` (a path).
-    void Serve(const std::string& faulty = {}, std::function<void(HttpReply&)> fault = {}) {
+    void Serve(const std::string& faulty = {}, const std::function<void(HttpReply&)>& fault = {}) {
         server_ = std::make_unique<TestHttpServer>([files = TestHttpServer::Folder(dir_ / "server"),
                                                     faulty, fault](const HttpRequest& request) {
             HttpReply reply = files(request);

@@ -28,7 +28,7 @@ protected:
     bool Fetch(const std::string& url) { return transfer_.Download(url, target(), true); }
     std::string target() const { return dir_ / "copy.bz2"; }
 
-    static TestHttpServer::Handler Reply(HttpReply reply) {
+    static TestHttpServer::Handler Reply(const HttpReply& reply) {
         return [reply](const HttpRequest&) { return reply; };
     }
 

@@ -540,9 +540,11 @@ TEST_P(KillTest, EveryFileIsOldOrNewWheneverARunIsKilled) {
 // With the default number of transfers, with one (work ahead only on the
 // unpacking side) and with the most, so that kills find many entries fetched
 // and unpacked ahead.
-INSTANTIATE_TEST_SUITE_P(
-    Runs, KillTest,
-    ::testing::Values(KillCase{0, 0}, KillCase{1, 0}, KillCase{0, 1}, KillCase{1, 16}),
-    [](const ::testing::TestParamInfo<KillCase>& param) { return param.param.Name(); });
+INSTANTIATE_TEST_SUITE_P(Runs, KillTest,
+                         ::testing::Values(KillCase{0, 0}, KillCase{1, 0}, KillCase{0, 1},
+                                           KillCase{1, 16}),
+                         [](const ::testing::TestParamInfo<KillCase>& param) {
+                             return param.param.Name();
+                         });
 
 } // namespace

@@ -36,7 +36,7 @@ protected:
         WriteFile(platform::PathText(source_ / platform::FsPath(relative)), content);
     }
 
-    Result Run(std::vector<std::string> arguments) const {
+    Result Run(const std::vector<std::string>& arguments) const {
         std::ostringstream out, err;
         Result result;
         result.code = publish::RunCommandLine(arguments, out, err);
@@ -46,8 +46,11 @@ protected:
     }
     Result Publish(const std::string& revision, std::vector<std::string> more = {}) const {
         std::vector<std::string> arguments = {platform::PathText(source_),
-                                              platform::PathText(out_), "--rev", revision,
-                                              "--jobs", "2"};
+                                              platform::PathText(out_),
+                                              "--rev",
+                                              revision,
+                                              "--jobs",
+                                              "2"};
         arguments.insert(arguments.end(), more.begin(), more.end());
         return Run(arguments);
     }
@@ -57,8 +60,8 @@ protected:
         std::vector<std::string> lines;
         std::istringstream text(summary);
         for (std::string line; std::getline(text, line);)
-            for (const char* kind : {"  added ", "  changed ", "  removed ", "  moved ",
-                                     "  section "})
+            for (const char* kind :
+                 {"  added ", "  changed ", "  removed ", "  moved ", "  section "})
                 if (line.rfind(kind, 0) == 0)
                     lines.push_back(line);
         return lines;
@@ -90,16 +93,16 @@ TEST_F(PublishReportTest, ADryRunWritesNothingAndTellsWhatTheRunThenDoes) {
 
     // The same revision is refused alike, naming every file that differs.
     for (const bool dry : {true, false}) {
-        const Result same = Publish("1", dry ? std::vector<std::string>{"--dry-run"}
-                                             : std::vector<std::string>{});
+        const Result same =
+            Publish("1", dry ? std::vector<std::string>{"--dry-run"} : std::vector<std::string>{});
         EXPECT_EQ(same.code, 2) << same.err;
         EXPECT_NE(same.err.find("6 files of files_normal differ from published revision 1:"),
                   std::string::npos)
             << same.err;
-        for (const char* item : {"data/added.pak (added)", "data/new.pak (added)",
-                                 "data/карта.pak (changed)", "system/option.ini (added)",
-                                 "data/gone.pak (removed)",
-                                 "data/old.pak (removed)", "--rev must be greater than 1"})
+        for (const char* item :
+             {"data/added.pak (added)", "data/new.pak (added)", "data/карта.pak (changed)",
+              "system/option.ini (added)", "data/gone.pak (removed)", "data/old.pak (removed)",
+              "--rev must be greater than 1"})
             EXPECT_NE(same.err.find(item), std::string::npos) << item << "\n" << same.err;
         EXPECT_EQ(Everything(), before);
     }
@@ -155,18 +158,18 @@ TEST_F(PublishReportTest, ListAndVerifyReadATreeAsLaunchersTakeIt) {
     WriteFile(platform::PathText(dir_.path() / "hosts.txt"), "127.0.0.1 game.example.org\n");
     const std::string key = platform::PathText(dir_.path() / "key.pem");
     ASSERT_EQ(Run({"--keygen", key}).code, 0);
-    ASSERT_EQ(Publish("7", {"--self", "Quenmor", "--critical", "system/*", "--mod-hosts", "1",
-                            "--hosts", platform::PathText(dir_.path() / "hosts.txt"), "--sign",
-                            key})
-                  .code,
-              0);
+    ASSERT_EQ(
+        Publish("7", {"--self", "Quenmor", "--critical", "system/*", "--mod-hosts", "1", "--hosts",
+                      platform::PathText(dir_.path() / "hosts.txt"), "--sign", key})
+            .code,
+        0);
     const std::string out = platform::PathText(out_);
 
     const Result list = Run({"--list", out});
     ASSERT_EQ(list.code, 0) << list.err;
     for (const char* expected :
-         {"Revision 7 of ", ", signed\n", "  Rev = 7\n", "  ModHosts = 1\n", "  Expires = ",
-          "  127.0.0.1 game.example.org\n", "self\n  Quenmor\t14\t",
+         {"Revision 7 of ", ", signed\n", "  Rev = 7\n", "  ModHosts = 1\n",
+          "  Expires = ", "  127.0.0.1 game.example.org\n", "self\n  Quenmor\t14\t",
           "files_critical\n  system/option.ini\t9\t", "files_normal\n",
           "  data/Текстуры/камень.dds\t300000\t", "  data/small.txt\t5\t"})
         EXPECT_NE(list.out.find(expected), std::string::npos) << expected << "\n" << list.out;
@@ -216,8 +219,8 @@ TEST_F(PublishReportTest, ExcludeLeavesOutFilesAndFoldersAndWarnsOfPatternsThatM
     Put("Quenmor", "launcher");
     if (!kWindows) // a link that would be refused, were its folder published
         fs::create_symlink(dir_.path() / "nowhere", source_ / "logs" / "broken");
-    const Result result = Publish("1", {"--exclude", "logs", "--exclude", "**/*.log",
-                                        "--exclude", "cache/**"});
+    const Result result =
+        Publish("1", {"--exclude", "logs", "--exclude", "**/*.log", "--exclude", "cache/**"});
     ASSERT_EQ(result.code, 0) << result.err;
     EXPECT_NE(result.out.find("Left out by --exclude: 2 entries:\n  \"data/debug.log\"\n  "
                               "\"logs/\"\n"),
@@ -267,8 +270,7 @@ TEST(PublishProgressTest, BytesTimeLeftAndALineEveryFewSecondsOffATerminal) {
     step.total = 4;
     step.bytesTotal = 4 << 20;
     std::ostringstream lines;
-    publish::ProgressPrinter plain(lines, publish::ProgressPrinter::Style::Lines, "published",
-                                   0ms);
+    publish::ProgressPrinter plain(lines, publish::ProgressPrinter::Style::Lines, "published", 0ms);
     step.bytesDone = 1 << 20;
     step.done = 1;
     plain.Show(step);
@@ -279,8 +281,7 @@ TEST(PublishProgressTest, BytesTimeLeftAndALineEveryFewSecondsOffATerminal) {
     EXPECT_EQ(quiet.str(), "");
 
     std::ostringstream terminal;
-    publish::ProgressPrinter live(terminal, publish::ProgressPrinter::Style::Terminal,
-                                  "published");
+    publish::ProgressPrinter live(terminal, publish::ProgressPrinter::Style::Terminal, "published");
     step.path = "data/a.pak";
     live.Show(step);
     EXPECT_TRUE(live.Standing());

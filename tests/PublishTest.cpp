@@ -371,7 +371,7 @@ TEST_F(PublishTest, ReusesTheCopiesOfTreesWithOlderLines) {
 
     // A listed SHA-256 that the content does not have: the MD5 and the size
     // alone do not make the copy the content's.
-    const std::string line = lines[1];
+    const std::string& line = lines[1];
     const std::size_t sha = line.find('|') + 1;
     std::string text = Manifest();
     text.replace(text.find(line) + sha, 64, std::string(64, 'a'));
@@ -940,7 +940,7 @@ TEST_F(PublishTest, CommandLineExitCodes) {
     Put("bin/game.exe", "game");
     Put("Launcher.exe", "launcher");
     const std::string src = platform::PathText(source_), out = platform::PathText(out_);
-    const auto run = [](std::vector<std::string> arguments, std::string* printed = nullptr) {
+    const auto run = [](const std::vector<std::string>& arguments, std::string* printed = nullptr) {
         std::ostringstream output, errors;
         const int code = publish::RunCommandLine(arguments, output, errors);
         if (printed)

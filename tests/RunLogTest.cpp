@@ -20,10 +20,10 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <thread>
 #include <mutex>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -92,8 +92,7 @@ protected:
     // Runs quenmor-update --log in the installation (with --verbose unless
     // told otherwise); its exit code.
     int Run(const std::string& hostsFolder, bool verbose = true) {
-        std::vector<std::string> arguments = {"--log", Path("run.log"), "--hosts-dir",
-                                              hostsFolder};
+        std::vector<std::string> arguments = {"--log", Path("run.log"), "--hosts-dir", hostsFolder};
         if (verbose)
             arguments.insert(arguments.begin(), "--verbose");
         ChildProcess child(BuildPath(QUENMOR_UPDATE_PATH), arguments, Path(install_),
@@ -290,8 +289,8 @@ TEST_F(RunLogTest, EveryRunEndsWithALineThatSaysHowItEnded) {
     // Nothing to do: no blank lines for the texts that clear a status line.
     ASSERT_EQ(Run(Path("etc"), false), 0);
     output = Lines(ReadFile(Path("output.txt")));
-    EXPECT_EQ(output, (std::vector<std::string>{"Скачивание списка обновлений",
-                                                "up to date, revision 2"}));
+    EXPECT_EQ(output,
+              (std::vector<std::string>{"Скачивание списка обновлений", "up to date, revision 2"}));
 
     // A failure is told once, and the cause after it.
     WriteFile(Path("server/data/a.dat.bz2"), Bzip2("something else"));
@@ -385,7 +384,7 @@ TEST_F(RunLogTest, CtrlCStopsTheRunAfterTheEntryInHandAndASecondEndsItAtOnce) {
 
     // The same with a copy that never comes: the second interrupt ends it.
     interrupted = false;
-    SetHandler([this, &interrupted](const HttpRequest& request) {
+    SetHandler([this](const HttpRequest& request) {
         HttpReply reply = files_(request);
         if (request.target == "/data/b.dat.bz2")
             reply.fault = HttpReply::Fault::StallBeforeHeaders;

@@ -209,9 +209,9 @@ TEST(UtcTime, ReadsAndWritesOnlyRealTimes) {
     // expiry takes.
     EXPECT_EQ(UtcTimeText(253402300800), "10000-01-01T00:00:00Z");
     EXPECT_EQ(UtcTimeText(-1 - 62167219200), "-001-12-31T23:59:59Z");
-    for (const std::int64_t t : {std::int64_t{1} << 60, -(std::int64_t{1} << 60),
-                                 std::numeric_limits<std::int64_t>::max(),
-                                 std::numeric_limits<std::int64_t>::min()})
+    for (const std::int64_t t :
+         {std::int64_t{1} << 60, -(std::int64_t{1} << 60), std::numeric_limits<std::int64_t>::max(),
+          std::numeric_limits<std::int64_t>::min()})
         EXPECT_FALSE(ParseUtcTime(UtcTimeText(t))) << UtcTimeText(t);
     for (const char* bad :
          {"2023-02-29T00:00:00Z", "1900-02-29T00:00:00Z", "2024-13-01T00:00:00Z",

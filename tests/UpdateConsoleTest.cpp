@@ -43,8 +43,7 @@ TEST_F(UpdateConsoleTest, TheLiveLineCountsTheBytesOfTheWholeRun) {
     console_.ShowStatus(status::kChecking);
     console_.SetTotalGaugeMax(59);
     console_.SetTotalProgress(12);
-    EXPECT_NE(console_.LiveLine({}).find("total [####----------------] 12/60"),
-              std::string::npos)
+    EXPECT_NE(console_.LiveLine({}).find("total [####----------------] 12/60"), std::string::npos)
         << console_.LiveLine({});
 
     // Three copies: 1, 6 and 3 MB. Halfway through the second, 4 of 10 MB.

@@ -57,7 +57,7 @@ struct TWin32Dispatcher::Channel {
     explicit Channel(HWND target)
         : window(target), thread(::GetWindowThreadProcessId(target, nullptr)) {}
     const HWND window;
-    const DWORD thread; // the window's thread
+    const DWORD thread;  // the window's thread
     bool closed = false; // guarded by the registry's mutex
 
     // Under the registry's mutex.

@@ -86,17 +86,17 @@ HFONT MakeNarrowFont(HWND window) {
         GetTextMetricsW(dc, &metrics);
         SelectObject(dc, old);
         DeleteObject(font);
-        chosen = CreateFontW(-11, std::max<LONG>(1, metrics.tmAveCharWidth * 4 / 5), 0, 0,
-                             FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
-                             L"Arial");
+        chosen =
+            CreateFontW(-11, std::max<LONG>(1, metrics.tmAveCharWidth * 4 / 5), 0, 0, FW_NORMAL,
+                        FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Arial");
     }
     ReleaseDC(window, dc);
     return chosen;
 }
 
 TImgBtn* MakeButton(TImgBtns& buttons, HWND owner, const std::wstring& stem, const wchar_t* type,
-                   RECT bounds) {
+                    RECT bounds) {
     return &buttons.Add(owner, bounds, TPicture::FromResource((stem + type).c_str()),
                         TPicture::FromResource((stem + L"_up" + type).c_str()),
                         TPicture::FromResource((stem + L"_down" + type).c_str()));
@@ -189,8 +189,8 @@ void TFMain::Create(HINSTANCE instance) {
     RegisterClassExW(&windowClass);
     // A popup with a minimise box: the taskbar's button minimises and restores it.
     hwnd_ = CreateWindowExW(WS_EX_APPWINDOW, kClassName, L"FormMain",
-                            WS_POPUP | WS_MINIMIZEBOX | WS_SYSMENU | WS_CLIPCHILDREN, 0, 0,
-                            kWidth, kHeight, nullptr, nullptr, instance, this);
+                            WS_POPUP | WS_MINIMIZEBOX | WS_SYSMENU | WS_CLIPCHILDREN, 0, 0, kWidth,
+                            kHeight, nullptr, nullptr, instance, this);
     if (hwnd_ == nullptr)
         throw Exception("The launcher's window could not be made: " +
                         platform::SystemErrorText(GetLastError()));
@@ -199,7 +199,8 @@ void TFMain::Create(HINSTANCE instance) {
 
 LRESULT CALLBACK TFMain::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_NCCREATE) {
-        auto* window = static_cast<TFMain*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        auto* window =
+            static_cast<TFMain*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         window->hwnd_ = hwnd;
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
     }
@@ -411,7 +412,9 @@ void TFMain::CreateBrowser() {
         platform::PathText(platform::FsPath(platform::ExecutablePath()).filename()));
     browser_ = std::make_unique<TNewsBrowser>(hwnd_, kNewsPanel);
     // Success or not: the page is whatever the browser shows now.
-    browser_->OnNavigateComplete = [this] { GuardedCall([this] { WebBrowser1NavigateComplete2(); }); };
+    browser_->OnNavigateComplete = [this] {
+        GuardedCall([this] { WebBrowser1NavigateComplete2(); });
+    };
     browser_->OnLoadingFinished = [this](bool shown) {
         GuardedCall([this, shown] { ShowNews(news_.Finished(shown)); });
     };
@@ -583,7 +586,9 @@ void TFMain::OnMouse(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_RBUTTONDBLCLK:
     case WM_MBUTTONDBLCLK:
         taken = buttons_.OtherDown(point);
-        msg = msg == WM_RBUTTONDBLCLK ? WM_RBUTTONDOWN : msg == WM_MBUTTONDBLCLK ? WM_MBUTTONDOWN : msg;
+        msg = msg == WM_RBUTTONDBLCLK   ? WM_RBUTTONDOWN
+              : msg == WM_MBUTTONDBLCLK ? WM_MBUTTONDOWN
+                                        : msg;
         break;
     case WM_CAPTURECHANGED:
         // Taken away: a button's press ends without a click (a button that
@@ -694,10 +699,9 @@ void TFMain::WaitWithEvents(std::chrono::milliseconds limit, const std::function
                                   static_cast<DWORD>(std::min<long long>(left.count(), 10)),
                                   QS_POSTMESSAGE | QS_SENDMESSAGE | QS_TIMER | QS_PAINT);
         MSG message;
-        for (const auto& [first, last] :
-             {std::pair<UINT, UINT>{0, WM_KEYFIRST - 1},
-              std::pair<UINT, UINT>{WM_KEYLAST + 1, WM_MOUSEFIRST - 1},
-              std::pair<UINT, UINT>{WM_MOUSELAST + 1, 0xFFFF}}) {
+        for (const auto& [first, last] : {std::pair<UINT, UINT>{0, WM_KEYFIRST - 1},
+                                          std::pair<UINT, UINT>{WM_KEYLAST + 1, WM_MOUSEFIRST - 1},
+                                          std::pair<UINT, UINT>{WM_MOUSELAST + 1, 0xFFFF}}) {
             while (!done() && PeekMessageW(&message, nullptr, first, last, PM_REMOVE)) {
                 if (message.message == WM_QUIT) {
                     PostQuitMessage(static_cast<int>(message.wParam));

@@ -41,9 +41,10 @@ bool SameObject(IUnknown* one, IUnknown* other) {
         return false;
     IUnknown* first = nullptr;
     IUnknown* second = nullptr;
-    const bool same = SUCCEEDED(one->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&first))) &&
-                      SUCCEEDED(other->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&second))) &&
-                      first == second;
+    const bool same =
+        SUCCEEDED(one->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&first))) &&
+        SUCCEEDED(other->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&second))) &&
+        first == second;
     if (first)
         first->Release();
     if (second)
@@ -141,8 +142,9 @@ public:
     HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnUIActivate() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
-                                               LPRECT position, LPRECT clip,
+    HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame,
+                                               IOleInPlaceUIWindow** document, LPRECT position,
+                                               LPRECT clip,
                                                LPOLEINPLACEFRAMEINFO frameInfo) override {
         if (frame) {
             *frame = this;
@@ -183,7 +185,9 @@ public:
     }
 
     // IOleInPlaceFrame: no menus and no status line of the control's.
-    HRESULT STDMETHODCALLTYPE InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE RemoveMenus(HMENU) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetStatusText(LPCOLESTR) override { return S_OK; }
@@ -354,7 +358,8 @@ bool TNewsBrowser::Created() const {
 void TNewsBrowser::Navigate(const std::string& utf8Url) {
     if (!browser_)
         return;
-    BSTR address = ::SysAllocString(platform::Wide(utf8Url.empty() ? "about:blank" : utf8Url).c_str());
+    BSTR address =
+        ::SysAllocString(platform::Wide(utf8Url.empty() ? "about:blank" : utf8Url).c_str());
     if (!address)
         return;
     VARIANT empty;

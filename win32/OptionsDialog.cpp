@@ -108,10 +108,9 @@ void TForm1::Create(HINSTANCE instance) {
     windowClass.lpszClassName = kClassName;
     RegisterClassExW(&windowClass);
     // Owned by the main window: above it, and minimised with it.
-    hwnd_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName,
-                            platform::Wide(game_options_text::Title).c_str(),
-                            WS_POPUP | WS_CLIPCHILDREN, 0, 0, kWidth, kHeight, mainWindow_,
-                            nullptr, instance, this);
+    hwnd_ = CreateWindowExW(
+        WS_EX_CONTROLPARENT, kClassName, platform::Wide(game_options_text::Title).c_str(),
+        WS_POPUP | WS_CLIPCHILDREN, 0, 0, kWidth, kHeight, mainWindow_, nullptr, instance, this);
     if (hwnd_ == nullptr)
         throw Exception("The options window could not be made: " +
                         platform::SystemErrorText(GetLastError()));
@@ -119,7 +118,8 @@ void TForm1::Create(HINSTANCE instance) {
 
 LRESULT CALLBACK TForm1::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_NCCREATE) {
-        auto* dialog = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        auto* dialog =
+            static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         dialog->hwnd_ = hwnd;
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(dialog));
     }
@@ -206,20 +206,20 @@ void TForm1::CreateControls() {
     linkFont_ = MakeFont(false, true);
     listBrush_ = CreateSolidBrush(kListColor);
     checkBrush_ = CreateSolidBrush(kCheckBoxColor);
-    const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
+    const HINSTANCE instance =
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
     const auto control = [&](const wchar_t* kind, const std::string& text, DWORD style, int left,
                              int top, int width, int height, int id) {
-        HWND made = CreateWindowExW(0, kind, platform::Wide(text).c_str(),
-                                    WS_CHILD | WS_VISIBLE | style, left, top, width, height, hwnd_,
-                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance,
-                                    nullptr);
+        HWND made = CreateWindowExW(
+            0, kind, platform::Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, left, top, width,
+            height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
         SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
         return made;
     };
     const auto list = [&](int left, int top, int width, int id, const auto& items) {
         // The height includes the drop-down part.
-        HWND made = control(WC_COMBOBOXW, "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, left,
-                            top, width, 21 + 20 * static_cast<int>(items.size()), id);
+        HWND made = control(WC_COMBOBOXW, "", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, left, top,
+                            width, 21 + 20 * static_cast<int>(items.size()), id);
         for (const auto& item : items)
             SendMessageW(made, CB_ADDSTRING, 0,
                          reinterpret_cast<LPARAM>(platform::Wide(item).c_str()));
@@ -229,8 +229,8 @@ void TForm1::CreateControls() {
         return made;
     };
     const auto checkBox = [&](int left, int top, int width, int height, const char* text, int id) {
-        HWND made = control(WC_BUTTONW, text, BS_AUTOCHECKBOX | WS_TABSTOP, left, top, width,
-                            height, id);
+        HWND made =
+            control(WC_BUTTONW, text, BS_AUTOCHECKBOX | WS_TABSTOP, left, top, width, height, id);
         DrawWithoutTheme(made); // the theme would ignore the text colour
         return made;
     };
@@ -250,7 +250,8 @@ void TForm1::CreateControls() {
     checkBox3_ = checkBox(30, 58, 160, 17, text::CreateBackup, kCheckBox3);
     // Flat buttons that take no focus.
     speedButton1_ = control(WC_BUTTONW, text::Accept, BS_OWNERDRAW, 48, 256, 59, 25, kSpeedButton1);
-    speedButton2_ = control(WC_BUTTONW, text::Cancel, BS_OWNERDRAW, 114, 256, 59, 25, kSpeedButton2);
+    speedButton2_ =
+        control(WC_BUTTONW, text::Cancel, BS_OWNERDRAW, 114, 256, 59, 25, kSpeedButton2);
     speedButton3_ = control(WC_BUTTONW, kLogFolderLink, BS_OWNERDRAW, kLinkBounds.left,
                             kLinkBounds.top, kLinkBounds.right - kLinkBounds.left,
                             kLinkBounds.bottom - kLinkBounds.top, kSpeedButton3);
@@ -294,8 +295,8 @@ void TForm1::DrawButton(const DRAWITEMSTRUCT& item) {
     wchar_t text[64] = {};
     GetWindowTextW(item.hwndItem, text, 64);
     SetBkMode(item.hDC, TRANSPARENT);
-    SetTextColor(item.hDC, (item.itemState & ODS_DISABLED) != 0 ? RGB(120, 128, 140)
-                                                               : kButtonTextColor);
+    SetTextColor(item.hDC,
+                 (item.itemState & ODS_DISABLED) != 0 ? RGB(120, 128, 140) : kButtonTextColor);
     HGDIOBJ old = SelectObject(item.hDC, font_);
     DrawTextW(item.hDC, text, -1, &bounds, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     SelectObject(item.hDC, old);

@@ -69,5 +69,5 @@ private:
     HWND checkBox1_ = nullptr, checkBox2_ = nullptr, checkBox3_ = nullptr;
     HWND speedButton1_ = nullptr, speedButton2_ = nullptr;
     HWND speedButton3_ = nullptr; // the log's folder, a small link
-    bool placed_ = false; // shown before: keeps its own position
+    bool placed_ = false;         // shown before: keeps its own position
 };

@@ -61,7 +61,8 @@ bool IsDeviceName(std::wstring_view stem) {
     for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
         if (upper == device)
             return true;
-    if (upper.size() == 4 && (upper.compare(0, 3, L"COM") == 0 || upper.compare(0, 3, L"LPT") == 0)) {
+    if (upper.size() == 4 &&
+        (upper.compare(0, 3, L"COM") == 0 || upper.compare(0, 3, L"LPT") == 0)) {
         const wchar_t digit = upper[3];
         // The superscript digits count too.
         return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
@@ -77,7 +78,8 @@ bool IsDeviceName(std::wstring_view stem) {
 std::wstring LinkFileName(const std::string& name) {
     std::wstring file = Wide(name);
     for (wchar_t& c : file)
-        if (c < 0x20 || c == 0x7F || std::wstring_view(L"<>:\"/\\|?*").find(c) != std::wstring_view::npos)
+        if (c < 0x20 || c == 0x7F ||
+            std::wstring_view(L"<>:\"/\\|?*").find(c) != std::wstring_view::npos)
             c = L'_';
     if (file.size() > kMaxLinkNameLength) {
         std::size_t cut = kMaxLinkNameLength;
@@ -118,8 +120,7 @@ private:
 };
 
 // One reference to a COM object, released at the end of its scope.
-template <typename Interface>
-class ComReference {
+template <typename Interface> class ComReference {
 public:
     ComReference() = default;
     ~ComReference() {
@@ -172,7 +173,8 @@ bool CreateDesktopShortcut(const Shortcut& shortcut) {
         FAILED(link->SetWorkingDirectory(SystemPath(shortcut.folder).c_str())) ||
         FAILED(link->SetDescription(Wide(shortcut.description).c_str())))
         return false;
-    if (!shortcut.icon.empty() && FAILED(link->SetIconLocation(SystemPath(shortcut.icon).c_str(), 0)))
+    if (!shortcut.icon.empty() &&
+        FAILED(link->SetIconLocation(SystemPath(shortcut.icon).c_str(), 0)))
         return false;
     ComReference<IPersistFile> file;
     if (FAILED(link->QueryInterface(IID_IPersistFile, file.OutVoid())))

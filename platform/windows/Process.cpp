@@ -61,7 +61,8 @@ bool StartCommand(const std::string& program, const std::vector<std::string>& ar
     const std::wstring interpreter = CommandInterpreter();
     if (interpreter.empty())
         return false;
-    return Start(interpreter, Quoted(Utf8(interpreter)) + L" /c \"" + line + L"\"", folder, flags, show);
+    return Start(interpreter, Quoted(Utf8(interpreter)) + L" /c \"" + line + L"\"", folder, flags,
+                 show);
 }
 
 } // namespace

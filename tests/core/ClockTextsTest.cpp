@@ -11,7 +11,11 @@ TEST(ClockTexts, FormatFieldsAreRewrittenAndQuotedTextIsLeftAlone) {
     EXPECT_EQ(FourDigitYear("'open"), "'open");
 
     EXPECT_EQ(WithoutField("HH:mm:ss t", 't'), "HH:mm:ss");
-    EXPECT_EQ(WithoutField("h:mm:ss\xE2\x80\xAF" "AP tttt", 't'), "h:mm:ss\xE2\x80\xAF" "AP");
+    EXPECT_EQ(WithoutField("h:mm:ss\xE2\x80\xAF"
+                           "AP tttt",
+                           't'),
+              "h:mm:ss\xE2\x80\xAF"
+              "AP");
     EXPECT_EQ(WithoutField("t HH:mm", 't'), "HH:mm");
     EXPECT_EQ(WithoutField("HH 'at' mm", 't'), "HH 'at' mm");
     EXPECT_EQ(WithoutField("  HH:mm\xC2\xA0", 'x'), "HH:mm");

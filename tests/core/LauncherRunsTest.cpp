@@ -1,6 +1,6 @@
+#include "LauncherRuns.h"
 #include "InstallLock.h"
 #include "LauncherLog.h"
-#include "LauncherRuns.h"
 #include "Messages.h"
 #include "Profile.h"
 #include "TestHttpServer.h"
@@ -167,9 +167,8 @@ TEST(LauncherRuns, WaitsForTheInstallationThenRunsAndCleansUp) {
     ASSERT_TRUE(window.runs.Active());
     for (int i = 0; i < 3; ++i)
         window.runs.Poll(); // still held: the wait is shown once
-    EXPECT_EQ(window.events,
-              (std::vector<std::string>{"status:", "locked", std::string("status:") +
-                                                                  kInstallationBusy}));
+    EXPECT_EQ(window.events, (std::vector<std::string>{
+                                 "status:", "locked", std::string("status:") + kInstallationBusy}));
     EXPECT_EQ(window.polling, 1);
     window.runs.Start(Settings(base), true); // one run at a time
     EXPECT_TRUE(server.Requests().empty());

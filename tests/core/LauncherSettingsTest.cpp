@@ -1,7 +1,7 @@
+#include "LauncherSettings.h"
 #include "Commands.h"
 #include "Errors.h"
 #include "GameOptions.h"
-#include "LauncherSettings.h"
 #include "Profile.h"
 #include "TestSupport.h"
 
@@ -122,7 +122,7 @@ TEST(GameOptions, ABadSwitchKeepsWhatWasReadBeforeItAndNoOptionFileStoresNothing
 TEST(Commands, PlayWithIncompleteSettingsStartsNothingAndAMissingGameFolderIsNamed) {
     TempDir dir;
     const std::string base = Folder(dir);
-    StartGame({base}); // nothing to start
+    StartGame({base});      // nothing to start
     StartRenameBatch(base); // none there: nothing to say
     TLauncherSettings settings{base, "", "", "", "1", "0", "0", "nowhere\\game.exe", ""};
     EXPECT_THROW(StartGame(settings), EInOutError);

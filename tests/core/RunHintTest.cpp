@@ -1,8 +1,8 @@
 // The status line's hover text: only a failed run has one, its first cause
 // on one line and cut short whole letters at a time, then the log's path.
+#include "RunHint.h"
 #include "GetFilesThr.h"
 #include "Messages.h"
-#include "RunHint.h"
 
 #include <gtest/gtest.h>
 

@@ -44,7 +44,6 @@ std::wstring Wide(const std::string& utf8) {
     return wide;
 }
 
-
 } // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,

@@ -546,7 +546,8 @@ std::uint16_t TestHttpServer::ClosedPort() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    // A failed bind leaves port 0, which no server listens on either.
+    static_cast<void>(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
     socklen_t length = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     sockets::Close(fd);

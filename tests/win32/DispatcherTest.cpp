@@ -83,7 +83,8 @@ bool HandleMessagesUntil(const std::function<bool()>& done,
         }
         if (done())
             return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
         if (left.count() <= 0)
             return false;
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE,

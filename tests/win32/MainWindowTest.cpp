@@ -2,8 +2,8 @@
 // through its windows: the news panel's own window hidden for the painted
 // placeholder, and the status line's tool tip over the line with the failed
 // run's cause and the log's path. (window_explains.sh checks the pixels.)
-#include "LauncherLog.h"
 #include "MainWindow.h"
+#include "LauncherLog.h"
 #include "Messages.h"
 #include "TestSupport.h"
 #include "WideText.h"

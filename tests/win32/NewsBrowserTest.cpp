@@ -3,8 +3,8 @@
 // the panel stays blank), navigation and teardown safe either way, nothing
 // called once the panel is gone; and the program's entry for the control's
 // current document mode, read back from the registry of the Wine prefix.
-#include "Desktop.h"
 #include "NewsBrowser.h"
+#include "Desktop.h"
 
 #include <gtest/gtest.h>
 
@@ -58,15 +58,16 @@ void HandleMessagesFor(std::chrono::milliseconds time) {
 long long EmulationValue(const std::wstring& program) {
     DWORD value = 0;
     DWORD size = sizeof value;
-    if (::RegGetValueW(HKEY_CURRENT_USER, kEmulationKey, program.c_str(), RRF_RT_REG_DWORD,
-                       nullptr, &value, &size) != ERROR_SUCCESS)
+    if (::RegGetValueW(HKEY_CURRENT_USER, kEmulationKey, program.c_str(), RRF_RT_REG_DWORD, nullptr,
+                       &value, &size) != ERROR_SUCCESS)
         return -1;
     return value;
 }
 
 void RemoveEmulationValue(const std::wstring& program) {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kEmulationKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kEmulationKey, 0, KEY_SET_VALUE, &key) ==
+        ERROR_SUCCESS) {
         ::RegDeleteValueW(key, program.c_str());
         ::RegCloseKey(key);
     }
@@ -189,7 +190,8 @@ TEST(NewsBrowser, TheProgramAsksForTheControlsCurrentMode) {
     // A name beyond ASCII is the program's name as the system spells it.
     const std::wstring cyrillic = L"\u041b\u0430\u0443\u043d\u0447\u0435\u0440.exe";
     RemoveEmulationValue(cyrillic);
-    platform::PreferCurrentBrowserMode("\xd0\x9b\xd0\xb0\xd1\x83\xd0\xbd\xd1\x87\xd0\xb5\xd1\x80.exe");
+    platform::PreferCurrentBrowserMode(
+        "\xd0\x9b\xd0\xb0\xd1\x83\xd0\xbd\xd1\x87\xd0\xb5\xd1\x80.exe");
     EXPECT_EQ(EmulationValue(cyrillic), 11001);
 
     // No name, no entry (the key's default value stays unset).

@@ -129,7 +129,8 @@ TEST_F(TPicturesTest, ABatchSharesItsFactoryAndDecodesTheSame) {
         ASSERT_FALSE(batched.Empty());
         ASSERT_EQ(batched.Width(), alone.Width());
         ASSERT_EQ(batched.Height(), alone.Height());
-        EXPECT_TRUE(std::equal(batched.Pixels(), batched.Pixels() + batched.Width() * batched.Height(),
+        EXPECT_TRUE(std::equal(batched.Pixels(),
+                               batched.Pixels() + batched.Width() * batched.Height(),
                                alone.Pixels()));
     }
     EXPECT_FALSE(inner.Empty());

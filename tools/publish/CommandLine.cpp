@@ -26,7 +26,9 @@ namespace {
 // The longest --expires: a hundred years.
 constexpr std::uint64_t kMaxExpiryDays = 36500;
 
-std::string HumanBytes(std::uint64_t bytes) { return progress::BinaryBytes(bytes); }
+std::string HumanBytes(std::uint64_t bytes) {
+    return progress::BinaryBytes(bytes);
+}
 
 // "N thing" or "N things".
 std::string Count(std::size_t count, const char* one, const char* many) {
@@ -66,8 +68,8 @@ void PrintSummary(const Options& options, const std::string& outGiven, const Sum
             << ListLines(quoted) << "\n";
     }
     if (summary.previousRevision)
-        out << (dry ? "Would replace revision " : "Replaced revision ")
-            << *summary.previousRevision << ".\n";
+        out << (dry ? "Would replace revision " : "Replaced revision ") << *summary.previousRevision
+            << ".\n";
     const std::string since = summary.previousRevision
                                   ? "revision " + std::to_string(*summary.previousRevision)
                                   : std::string("the published tree");
@@ -78,8 +80,8 @@ void PrintSummary(const Options& options, const std::string& outGiven, const Sum
     } else {
         const TreeChanges& changes = *summary.changes;
         out << "Changes from " << since << ": " << changes.added.size() << " added, "
-            << changes.changed.size() << " changed, " << changes.removed.size()
-            << " removed, " << changes.moved.size() << " moved, " << changes.sections.size()
+            << changes.changed.size() << " changed, " << changes.removed.size() << " removed, "
+            << changes.moved.size() << " moved, " << changes.sections.size()
             << " in another section.\n";
         for (const std::string& line : ChangeLines(changes))
             out << "  " << line << "\n";
@@ -369,9 +371,9 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
             const VerifySummary summary =
                 VerifyTree(platform::FsPath(*verify), threads, cancel, showProgress("checked"));
             endProgress();
-            out << "Verified revision " << summary.revision << " of " << Printable(*verify)
-                << ": " << Count(summary.files, "copy", "copies") << " ("
-                << HumanBytes(summary.copyBytes) << ") unpack to the content the manifest lists";
+            out << "Verified revision " << summary.revision << " of " << Printable(*verify) << ": "
+                << Count(summary.files, "copy", "copies") << " (" << HumanBytes(summary.copyBytes)
+                << ") unpack to the content the manifest lists";
             if (!summary.signingKey.empty()) {
                 out << "; the signature holds with the key " << summary.signingKey;
                 if (!summary.expires.empty())

@@ -33,11 +33,11 @@ void ProcessJob(Job& job, const fs::path& staging, const fs::path& out,
         const fs::path old = out / platform::FsPath(job.relative + kCopySuffix);
         std::error_code error;
         // An older line has no SHA-256; where there is one, it must agree too.
-        const bool reusable = job.previous && content.digest == job.previous->digest &&
-                              (job.previous->sha256.empty() ||
-                               content.sha256 == job.previous->sha256) &&
-                              fs::is_regular_file(fs::symlink_status(old, error)) &&
-                              fs::file_size(old, error) == job.previous->size && !error;
+        const bool reusable =
+            job.previous && content.digest == job.previous->digest &&
+            (job.previous->sha256.empty() || content.sha256 == job.previous->sha256) &&
+            fs::is_regular_file(fs::symlink_status(old, error)) &&
+            fs::file_size(old, error) == job.previous->size && !error;
         if (digestOnly) {
             job.content = content;
             job.copySize = reusable ? job.previous->size : 0;
@@ -115,7 +115,8 @@ void RunJobs(std::vector<Job>& jobs, unsigned threads, const fs::path& staging, 
                 const std::lock_guard lock(mutex);
                 ++progress.done;
                 // The file counts as it was listed, whatever it read.
-                progress.bytesDone += jobs[i].expectedSize - std::min(reported, jobs[i].expectedSize);
+                progress.bytesDone +=
+                    jobs[i].expectedSize - std::min(reported, jobs[i].expectedSize);
                 progress.path = jobs[i].relative;
                 progress.finished = true;
                 progress.reused = jobs[i].reused;

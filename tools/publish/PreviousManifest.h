@@ -30,11 +30,11 @@ struct PreviousEntry {
 
 // A file line of the manifest as it stands, in the manifest's order.
 struct ListedFile {
-    std::string section;      // "self", "files_critical" or "files_normal"
-    std::string manifestPath; // Windows-1251, "\" separators
-    std::string relative;     // UTF-8, "/" separators
-    std::string digest;       // MD5
-    std::string sha256;       // empty when the line has none
+    std::string section;                      // "self", "files_critical" or "files_normal"
+    std::string manifestPath;                 // Windows-1251, "\" separators
+    std::string relative;                     // UTF-8, "/" separators
+    std::string digest;                       // MD5
+    std::string sha256;                       // empty when the line has none
     std::optional<std::uint64_t> contentSize; // only in front of a SHA-256
     std::uint64_t copySize = 0;
 };

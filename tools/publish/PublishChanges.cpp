@@ -106,8 +106,7 @@ std::vector<std::string> NormalDifferences(const PreviousManifest& previous,
     }
     for (const auto& [path, digest] : previous.normal)
         if (!now.count(path))
-            differences.push_back(Printable(platform::ManifestPathToRelative(path)) +
-                                  " (removed)");
+            differences.push_back(Printable(platform::ManifestPathToRelative(path)) + " (removed)");
     return differences;
 }
 

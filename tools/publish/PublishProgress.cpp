@@ -8,8 +8,7 @@ namespace publish {
 
 ProgressPrinter::ProgressPrinter(std::ostream& err, Style style, std::string what,
                                  std::chrono::milliseconds interval)
-    : err_(err), style_(style), what_(std::move(what)), interval_(interval),
-      shown_(started_) {}
+    : err_(err), style_(style), what_(std::move(what)), interval_(interval), shown_(started_) {}
 
 std::string ProgressPrinter::Figures(const Progress& progress) const {
     std::string text = progress::BinaryBytes(progress.bytesDone) + " of " +

@@ -282,8 +282,8 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         return EUsageError(std::to_string(differences.size()) +
                            (differences.size() == 1 ? " file of files_normal differs"
                                                     : " files of files_normal differ") +
-                           " from published revision " + std::to_string(*previous.revision) +
-                           ":" + ListLines(differences) + "\n--rev must be greater than " +
+                           " from published revision " + std::to_string(*previous.revision) + ":" +
+                           ListLines(differences) + "\n--rev must be greater than " +
                            std::to_string(*previous.revision));
     };
     bool refuseEarly = false; // the paths of files_normal differ under the same revision

@@ -52,9 +52,9 @@ struct Options {
 struct Progress {
     std::size_t done = 0; // files
     std::size_t total = 0;
-    std::string path; // relative, UTF-8, "/" separators
-    bool finished = false; // `path` is done
-    bool reused = false;   // and its copy was taken over
+    std::string path;            // relative, UTF-8, "/" separators
+    bool finished = false;       // `path` is done
+    bool reused = false;         // and its copy was taken over
     std::uint64_t bytesDone = 0; // of the content of all files
     std::uint64_t bytesTotal = 0;
 };

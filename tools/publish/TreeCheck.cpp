@@ -61,7 +61,9 @@ ReadTree ReadOut(const fs::path& given) {
     return tree;
 }
 
-std::string Field(const std::string& text) { return text.empty() ? "-" : Printable(text); }
+std::string Field(const std::string& text) {
+    return text.empty() ? "-" : Printable(text);
+}
 
 // One copy against its entry; the fault, or nothing.
 std::optional<std::string> CheckCopy(const fs::path& out, const ListedFile& file,
@@ -81,9 +83,9 @@ std::optional<std::string> CheckCopy(const fs::path& out, const ListedFile& file
         return Quoted(name) + ": the copy has " + std::to_string(size) +
                " bytes, the manifest lists " + std::to_string(file.copySize);
     // What may come out: the listed content, or what bzip2 can make of the copy.
-    const std::int64_t bound =
-        file.contentSize ? static_cast<std::int64_t>(*file.contentSize)
-                         : limits::MaxContentOf(static_cast<std::int64_t>(file.copySize));
+    const std::int64_t bound = file.contentSize
+                                   ? static_cast<std::int64_t>(*file.contentSize)
+                                   : limits::MaxContentOf(static_cast<std::int64_t>(file.copySize));
     TMD5 md5;
     TSHA256 sha256;
     std::uint64_t content = 0;
@@ -96,8 +98,8 @@ std::optional<std::string> CheckCopy(const fs::path& out, const ListedFile& file
                 throw EPublishError("Interrupted");
             content += n;
             if (content > static_cast<std::uint64_t>(bound))
-                return Quoted(name) + ": the content is longer than the " +
-                       std::to_string(bound) + " bytes " +
+                return Quoted(name) + ": the content is longer than the " + std::to_string(bound) +
+                       " bytes " +
                        (file.contentSize ? "the manifest lists" : "such a copy can hold");
             md5.Update(buffer.get(), n);
             sha256.Update(buffer.get(), n);
@@ -113,8 +115,8 @@ std::optional<std::string> CheckCopy(const fs::path& out, const ListedFile& file
         return Quoted(file.relative) + ": the content has " + std::to_string(content) +
                " bytes, the manifest lists " + std::to_string(*file.contentSize);
     if (const std::string got = md5.FinalText(); got != file.digest)
-        return Quoted(file.relative) + ": the content's MD5 is " + got +
-               ", the manifest lists " + Field(file.digest);
+        return Quoted(file.relative) + ": the content's MD5 is " + got + ", the manifest lists " +
+               Field(file.digest);
     if (const std::string got = sha256.FinalText(); !file.sha256.empty() && got != file.sha256)
         return Quoted(file.relative) + ": the content's SHA-256 is " + got +
                ", the manifest lists " + file.sha256;
@@ -182,12 +184,12 @@ VerifySummary VerifyTree(const fs::path& given, unsigned jobs, const std::atomic
         if (signing::Verify(text, {parsed->key}, data, tree.compressed.size()) !=
             signing::Verdict::Good)
             throw EPublishError(Quoted(kSignatureName) + ": the signature does not hold over " +
-                                kManifestCopyName + " (the manifest was changed after it was "
-                                                    "signed)");
+                                kManifestCopyName +
+                                " (the manifest was changed after it was "
+                                "signed)");
         if (!tree.signedProblem.empty())
             throw EPublishError(Quoted(kManifestCopyName) +
-                                ": launchers that trust its key refuse it: " +
-                                tree.signedProblem);
+                                ": launchers that trust its key refuse it: " + tree.signedProblem);
         summary.signingKey = signing::KeyText(parsed->key);
         summary.expires = manifest.expires;
     }
@@ -208,7 +210,7 @@ VerifySummary VerifyTree(const fs::path& given, unsigned jobs, const std::atomic
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> faultAt{files.size()};
     std::atomic<bool> broken{false}; // something other than a fault stops them all
-    std::mutex mutex; // guards what follows, and the calls of onProgress
+    std::mutex mutex;                // guards what follows, and the calls of onProgress
     std::optional<std::pair<std::size_t, std::string>> fault;
     std::exception_ptr unexpected;
     const auto work = [&] {

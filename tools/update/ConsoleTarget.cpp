@@ -155,8 +155,8 @@ std::string ConsoleTarget::FinalLine(std::int32_t revision) const {
         return {};
     if (plan_.empty())
         return "up to date, revision " + std::to_string(revision);
-    return "updated to revision " + std::to_string(revision) + ", " +
-           std::to_string(installed_) + (installed_ == 1 ? " file, " : " files, ") +
+    return "updated to revision " + std::to_string(revision) + ", " + std::to_string(installed_) +
+           (installed_ == 1 ? " file, " : " files, ") +
            progress::Megabytes(static_cast<double>(planBytes_));
 }
 
@@ -169,10 +169,10 @@ std::int64_t ConsoleTarget::BytesDone() const {
     if (phase_ == Phase::Extract)
         return before + size;
     if (phase_ == Phase::Download && fileMax_ > 0)
-        return before + static_cast<std::int64_t>(static_cast<double>(size) *
-                                                  static_cast<double>(std::clamp<std::int64_t>(
-                                                      fileValue_, 0, fileMax_)) /
-                                                  static_cast<double>(fileMax_));
+        return before + static_cast<std::int64_t>(
+                            static_cast<double>(size) *
+                            static_cast<double>(std::clamp<std::int64_t>(fileValue_, 0, fileMax_)) /
+                            static_cast<double>(fileMax_));
     return before;
 }
 
@@ -182,8 +182,8 @@ std::string ConsoleTarget::LiveLine(Clock::time_point now) const {
                        progress::Megabytes(static_cast<double>(fileMax_));
     if (plan_.empty()) {
         // Before the entries to fetch are known the run counts files.
-        line += "  total [" + Bar(totalValue_, totalMax_, 20) + "] " +
-                std::to_string(totalValue_) + "/" + std::to_string(totalMax_ + 1);
+        line += "  total [" + Bar(totalValue_, totalMax_, 20) + "] " + std::to_string(totalValue_) +
+                "/" + std::to_string(totalMax_ + 1);
     } else {
         const std::int64_t done = BytesDone();
         line += "  total [" + Bar(done, planBytes_, 20) + "] " +

@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--hosts-dir" && i + 1 < args.size()) {
             hostsFolder = args[++i];
         } else if (arg == "--connections" && i + 1 < args.size()) {
-            const std::string value = args[++i];
+            const std::string& value = args[++i];
             connections = value.size() <= 2 && !value.empty() &&
                                   value.find_first_not_of("0123456789") == std::string::npos
                               ? std::stoi(value)
