@@ -1,18 +1,26 @@
 #include "StopSignal.h"
 
+// A request is made whole under the lock, and the destructor takes the lock:
+// a run that ends because of a request, and is then destroyed, is destroyed
+// only once the request is through, even when it came from another thread.
+TStopSignal::~TStopSignal() {
+    std::lock_guard lock(mutex_);
+}
+
 void TStopSignal::RequestStop() {
+    std::lock_guard lock(mutex_);
     stop_ = true;
     WakeAll();
 }
 
 void TStopSignal::RequestAbort() {
+    std::lock_guard lock(mutex_);
     abort_ = true;
     stop_ = true;
     WakeAll();
 }
 
 void TStopSignal::WakeAll() {
-    std::lock_guard lock(mutex_);
     sleepers_.notify_all();
     for (const auto& [id, wake] : wakers_)
         wake();

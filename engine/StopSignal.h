@@ -16,6 +16,7 @@
 class TStopSignal {
 public:
     TStopSignal() = default;
+    ~TStopSignal();
     TStopSignal(const TStopSignal&) = delete;
     TStopSignal& operator=(const TStopSignal&) = delete;
 
@@ -47,7 +48,7 @@ public:
     [[nodiscard]] std::unique_ptr<Subscription> Subscribe(std::function<void()> wake);
 
 private:
-    void WakeAll();
+    void WakeAll(); // under the lock
 
     std::atomic<bool> stop_{false};
     std::atomic<bool> abort_{false};
