@@ -70,6 +70,17 @@ public:
            const std::function<void()>& waiting = {}) {
         Fill(k + 1);
         std::unique_lock lock(mutex_);
+        if (!slots_[k].claimed) {
+            // Not started yet: computing it here costs less than waking a
+            // worker and waiting to be woken in turn, which for cheap values
+            // (a file that is not there) is most of their cost.
+            slots_[k].claimed = true;
+            lock.unlock();
+            T value = Compute(k);
+            lock.lock();
+            slots_[k].ready = true;
+            return value;
+        }
         const auto ready = [&] { return slots_[k].ready; };
         while (!ready()) {
             const Clock::time_point until = due ? due() : Clock::time_point::max();
@@ -86,6 +97,7 @@ public:
 
 private:
     struct Slot {
+        bool claimed = false; // by a worker or by Take
         bool ready = false;
         T value{};
     };
@@ -95,25 +107,29 @@ private:
         for (; next_ < slots_.size() && next_ < taken + window_; ++next_) {
             ++running_;
             queue_.Submit(next_, [this, k = next_](unsigned) {
-                bool closing = false;
+                bool skip = false;
                 {
                     std::lock_guard state(mutex_);
-                    closing = closing_;
+                    skip = closing_ || slots_[k].claimed;
+                    slots_[k].claimed = true;
                 }
-                T value{};
-                if (!closing) {
-                    try {
-                        value = compute_(k);
-                    } catch (...) {
-                        value = T{}; // `compute` tells its failures in its value
-                    }
-                }
+                T value = skip ? T{} : Compute(k);
                 std::lock_guard state(mutex_);
-                slots_[k].value = std::move(value);
-                slots_[k].ready = true;
+                if (!skip) {
+                    slots_[k].value = std::move(value);
+                    slots_[k].ready = true;
+                }
                 --running_;
                 done_.notify_all();
             });
+        }
+    }
+
+    T Compute(std::size_t k) {
+        try {
+            return compute_(k);
+        } catch (...) {
+            return T{}; // `compute` tells its failures in its value
         }
     }
 
