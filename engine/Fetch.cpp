@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -135,6 +136,10 @@ TFetchResult TFetch::Get(const std::string& url, const TFetchSink& sink) {
     for (;;) {
         ++result.tries;
         platform::HttpOptions options = options_;
+        if (stop_ && !options.wakeOnRequest)
+            options.wakeOnRequest = [this](std::function<void()> wake) {
+                return std::shared_ptr<void>(stop_->Subscribe(std::move(wake)));
+            };
         const bool resuming = result.bytes > 0 && !validator.empty();
         if (resuming) {
             options.rangeFrom = result.bytes;

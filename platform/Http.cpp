@@ -9,6 +9,7 @@
 #include <chrono>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <string_view>
 
@@ -163,6 +164,9 @@ struct HeaderList {
 } // namespace
 
 struct HttpConnection::Handle {
+    // The transfer runs on a multi handle of its own, which keeps the open
+    // connections between transfers and can be woken from another thread.
+    CURLM* multi = nullptr;
     CURL* curl = nullptr;
     char errorText[CURL_ERROR_SIZE] = {};
     ProxySettings proxy;
@@ -170,6 +174,7 @@ struct HttpConnection::Handle {
 
 HttpConnection::HttpConnection() : handle_(std::make_unique<Handle>()) {
     GlobalInit();
+    handle_->multi = curl_multi_init();
     handle_->curl = curl_easy_init();
     handle_->proxy = SystemProxy();
 }
@@ -177,12 +182,58 @@ HttpConnection::HttpConnection() : handle_(std::make_unique<Handle>()) {
 HttpConnection::~HttpConnection() {
     if (handle_->curl)
         curl_easy_cleanup(handle_->curl);
+    if (handle_->multi)
+        curl_multi_cleanup(handle_->multi);
 }
+
+namespace {
+
+// Runs the transfer of `c` on `multi` to its end, or until `t` is cancelled:
+// what curl_easy_perform does, except that a wake-up ends the wait for the
+// network at once, to ask whether the transfer is cancelled.
+CURLcode Perform(CURLM* multi, CURL* c, Transfer& t) {
+    if (curl_multi_add_handle(multi, c) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode result = CURLE_OK;
+    for (bool done = false; !done;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        int left = 0;
+        while (const CURLMsg* message = curl_multi_info_read(multi, &left))
+            if (message->msg == CURLMSG_DONE && message->easy_handle == c) {
+                result = message->data.result;
+                done = true;
+            }
+        if (done)
+            break;
+        if (running == 0) {
+            result = CURLE_GOT_NOTHING; // ended without saying how: not expected
+            break;
+        }
+        if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        if (*t.cancelled && (*t.cancelled)()) {
+            t.error = std::make_exception_ptr(Exception("The transfer was cancelled"));
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+    }
+    curl_multi_remove_handle(multi, c);
+    return result;
+}
+
+} // namespace
 
 HttpResponse HttpConnection::Get(const std::string& url, const HttpOptions& options,
                                  const HttpHandlers& handlers) {
     CURL* c = handle_->curl;
-    if (!c)
+    CURLM* multi = handle_->multi;
+    if (!c || !multi)
         return {};
     // Every option is set anew for each transfer; the connections that the
     // handle keeps open survive the reset.
@@ -226,7 +277,11 @@ HttpResponse HttpConnection::Get(const std::string& url, const HttpOptions& opti
             curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.list);
         }
     }
-    const CURLcode result = curl_easy_perform(c);
+    std::shared_ptr<void> wakes;
+    if (options.wakeOnRequest)
+        wakes = options.wakeOnRequest([multi] { curl_multi_wakeup(multi); });
+    const CURLcode result = Perform(multi, c, t);
+    wakes.reset();
     if (t.error)
         std::rethrow_exception(t.error);
     if (result == CURLE_OK) {

@@ -25,6 +25,11 @@ struct HttpOptions {
     // Asked several times a second during the transfer; true stops it, and
     // Get raises Exception ("The transfer was cancelled").
     std::function<bool()> cancelled;
+    // Given, as each transfer starts, what wakes it from any thread to ask
+    // `cancelled` at once, as it otherwise does only when libcurl next reports
+    // progress (about once a second while nothing arrives). The object
+    // returned is released before Get returns, and must end that.
+    std::function<std::shared_ptr<void>(std::function<void()> wake)> wakeOnRequest;
     // Resuming: above 0, the body is asked for from this byte on ("Range:
     // bytes=N-"), and only if the resource still carries the validator
     // `ifRange` (an ETag or a Last-Modified date; "If-Range"). These are the

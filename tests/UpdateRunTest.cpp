@@ -844,7 +844,10 @@ TEST_F(UpdateRunTest, AnAbortEndsTheRunInEveryPhaseThatWaitsOnTheServer) {
         aborting.join();
         const double seconds = std::chrono::duration<double>(ended - abortedAt).count();
         std::printf("abort during the %s: the run ended %.3f s later\n", phase.name, seconds);
-        EXPECT_LT(seconds, 5.0);
+        // The request wakes every wait: a transfer that waits on the network
+        // does not wait for libcurl's next progress call, about a second away
+        // while nothing arrives.
+        EXPECT_LT(seconds, 0.6);
         EXPECT_EQ(Status()[Status().size() - 2], kFailed);
         EXPECT_FALSE(IsInstalled("f.dat"));
         target_.Clear();
