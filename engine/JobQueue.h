@@ -76,10 +76,7 @@ public:
             // (a file that is not there) is most of their cost.
             slots_[k].claimed = true;
             lock.unlock();
-            T value = Compute(k);
-            lock.lock();
-            slots_[k].ready = true;
-            return value;
+            return Compute(k);
         }
         const auto ready = [&] { return slots_[k].ready; };
         while (!ready()) {

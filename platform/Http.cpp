@@ -156,38 +156,6 @@ std::size_t OnData(char* data, std::size_t size, std::size_t count, void* user) 
     return length;
 }
 
-struct HeaderList {
-    curl_slist* list = nullptr;
-    ~HeaderList() { curl_slist_free_all(list); }
-};
-
-} // namespace
-
-struct HttpConnection::Handle {
-    // The transfer runs on a multi handle of its own, which keeps the open
-    // connections between transfers and can be woken from another thread.
-    CURLM* multi = nullptr;
-    CURL* curl = nullptr;
-    char errorText[CURL_ERROR_SIZE] = {};
-    ProxySettings proxy;
-};
-
-HttpConnection::HttpConnection() : handle_(std::make_unique<Handle>()) {
-    GlobalInit();
-    handle_->multi = curl_multi_init();
-    handle_->curl = curl_easy_init();
-    handle_->proxy = SystemProxy();
-}
-
-HttpConnection::~HttpConnection() {
-    if (handle_->curl)
-        curl_easy_cleanup(handle_->curl);
-    if (handle_->multi)
-        curl_multi_cleanup(handle_->multi);
-}
-
-namespace {
-
 // Runs the transfer of `c` on `multi` to its end, or until `t` is cancelled:
 // what curl_easy_perform does, except that a wake-up ends the wait for the
 // network at once, to ask whether the transfer is cancelled.
@@ -227,7 +195,35 @@ CURLcode Perform(CURLM* multi, CURL* c, Transfer& t) {
     return result;
 }
 
+struct HeaderList {
+    curl_slist* list = nullptr;
+    ~HeaderList() { curl_slist_free_all(list); }
+};
+
 } // namespace
+
+struct HttpConnection::Handle {
+    // The transfer runs on a multi handle of its own, which keeps the open
+    // connections between transfers and can be woken from another thread.
+    CURLM* multi = nullptr;
+    CURL* curl = nullptr;
+    char errorText[CURL_ERROR_SIZE] = {};
+    ProxySettings proxy;
+};
+
+HttpConnection::HttpConnection() : handle_(std::make_unique<Handle>()) {
+    GlobalInit();
+    handle_->multi = curl_multi_init();
+    handle_->curl = curl_easy_init();
+    handle_->proxy = SystemProxy();
+}
+
+HttpConnection::~HttpConnection() {
+    if (handle_->curl)
+        curl_easy_cleanup(handle_->curl);
+    if (handle_->multi)
+        curl_multi_cleanup(handle_->multi);
+}
 
 HttpResponse HttpConnection::Get(const std::string& url, const HttpOptions& options,
                                  const HttpHandlers& handlers) {
@@ -236,7 +232,7 @@ HttpResponse HttpConnection::Get(const std::string& url, const HttpOptions& opti
     if (!c || !multi)
         return {};
     // Every option is set anew for each transfer; the connections that the
-    // handle keeps open survive the reset.
+    // multi handle keeps open survive the reset.
     curl_easy_reset(c);
     Transfer t;
     t.curl = c;
