@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "Mirrors.h"
+
 #include "GlobPattern.h"
 #include "PublishErrors.h"
 #include "PublishText.h"
@@ -93,6 +95,10 @@ void PrintSummary(const Options& options, const std::string& outGiven, const Sum
             out << (k > 0 ? ", " : "") << Quoted(summary.foreignRemoved[k]);
         out << ".\n";
     }
+    if (summary.chunked)
+        out << "Chunk store: " << summary.chunksWritten << " chunks compressed ("
+            << summary.chunkBytesWritten << " bytes), " << summary.chunksTakenOver
+            << " taken over; " << summary.chunkStoreBytes << " bytes in all.\n";
     if (!summary.signingKey.empty()) {
         out << (dry ? "Would sign with the key " : "Signed with the key ") << summary.signingKey;
         if (!summary.expires.empty())
@@ -170,6 +176,13 @@ Options:
                       (OUT holds files.lst.bz2.sig), which is refused
                       otherwise: installations that trust the key refuse an
                       unsigned tree
+  --no-chunks         publishes no chunk store (OUT/chunks): launchers then
+                      fetch every changed file whole, as from trees of
+                      earlier publishers
+  --mirror URL        another address that serves this same tree (a copy
+                      of OUT kept in step with it); may be repeated.
+                      Launchers spread their requests over the update
+                      address and the mirrors, and check every byte
   --replace-foreign   removes what OUT holds beyond the published tree (the
                       manifest, its signature and the copies it lists),
                       which is refused otherwise, and names it
@@ -267,7 +280,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         std::vector<std::string> positional;
         std::optional<std::string> revision, modHosts, hostsFile, self, jobs, keygen, resign, sign,
             expires, list, verify;
-        bool publishUnsigned = false, replaceForeign = false, dryRun = false;
+        bool publishUnsigned = false, replaceForeign = false, dryRun = false, noChunks = false;
         bool optionsEnded = false;
         for (std::size_t i = 0; i < arguments.size(); ++i) {
             const std::string& argument = arguments[i];
@@ -296,6 +309,8 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
                 flag = &replaceForeign;
             else if (name == "--dry-run")
                 flag = &dryRun;
+            else if (name == "--no-chunks")
+                flag = &noChunks;
             if (flag) {
                 if (value)
                     throw EUsageError("The option " + name + " takes no value");
@@ -327,14 +342,20 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
                 single = &list;
             else if (name == "--verify")
                 single = &verify;
-            else if (name != "--critical" && name != "--exclude")
+            else if (name != "--critical" && name != "--exclude" && name != "--mirror")
                 throw EUsageError("Unknown option " + Quoted(name));
             if (!value) {
                 if (i + 1 >= arguments.size())
                     throw EUsageError("The option " + name + " needs a value");
                 value = arguments[++i];
             }
-            if (!single) {
+            if (name == "--mirror") {
+                if (!IsMirrorAddress(*value))
+                    throw EUsageError("--mirror takes an http:// or https:// address without "
+                                      "blanks or \"|\", not " +
+                                      Quoted(*value));
+                options.mirrors.push_back(MirrorBase(*value));
+            } else if (!single) {
                 (name == "--critical" ? options.criticalPatterns : options.excludePatterns)
                     .push_back(*value);
             } else {
@@ -345,8 +366,9 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         }
         // Options of publishing alone.
         const bool publishing = revision || modHosts || hostsFile || self || publishUnsigned ||
-                                replaceForeign || dryRun || !options.criticalPatterns.empty() ||
-                                !options.excludePatterns.empty();
+                                replaceForeign || dryRun || noChunks ||
+                                !options.criticalPatterns.empty() ||
+                                !options.excludePatterns.empty() || !options.mirrors.empty();
         if (list || verify) {
             const char* option = list ? "--list" : "--verify";
             if (list && verify)
@@ -450,6 +472,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         if (expires)
             options.expiresAt = ParseExpiry(*expires);
         options.dryRun = dryRun;
+        options.chunks = !noChunks;
         for (const std::string& pattern : options.criticalPatterns)
             GlobPattern check(pattern);
         for (const std::string& pattern : options.excludePatterns)

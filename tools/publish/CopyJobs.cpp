@@ -1,5 +1,6 @@
 #include "CopyJobs.h"
 
+#include "ChunkStore.h"
 #include "Compressor.h"
 #include "PublishErrors.h"
 #include "PublishText.h"
@@ -23,9 +24,9 @@ namespace {
 
 constexpr std::uint64_t kMaxListedSize = std::numeric_limits<std::int64_t>::max();
 
-void ProcessJob(Job& job, const fs::path& staging, const fs::path& out,
-                const std::atomic<bool>* cancel, const std::atomic<bool>& failed, bool digestOnly,
-                const std::function<void(std::size_t)>& onBlock) {
+void MakeCopy(Job& job, const fs::path& staging, const fs::path& out,
+              const std::atomic<bool>* cancel, const std::atomic<bool>& failed, bool digestOnly,
+              const std::function<void(std::size_t)>& onBlock) {
     const fs::path target = staging / platform::FsPath(job.relative + kCopySuffix);
     std::optional<std::string> firstDigest;
     if (job.previous || digestOnly) {
@@ -73,6 +74,14 @@ void ProcessJob(Job& job, const fs::path& staging, const fs::path& out,
     job.copySize = size;
 }
 
+void ProcessJob(Job& job, const fs::path& staging, const fs::path& out,
+                const std::atomic<bool>* cancel, const std::atomic<bool>& failed, bool digestOnly,
+                const std::function<void(std::size_t)>& onBlock, ChunkStore* store) {
+    MakeCopy(job, staging, out, cancel, failed, digestOnly, onBlock);
+    if (store)
+        store->Store(job.source, job.content.sha256, cancel, failed);
+}
+
 } // namespace
 
 void RunOnThreads(unsigned threads, const std::function<void()>& work) {
@@ -86,7 +95,8 @@ void RunOnThreads(unsigned threads, const std::function<void()>& work) {
 
 void RunJobs(std::vector<Job>& jobs, unsigned threads, const fs::path& staging, const fs::path& out,
              const std::atomic<bool>* cancel,
-             const std::function<void(const Progress&)>& onProgress, bool digestOnly) {
+             const std::function<void(const Progress&)>& onProgress, bool digestOnly,
+             ChunkStore* store) {
     std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
     std::mutex mutex; // guards what follows, and the calls of onProgress
@@ -111,7 +121,7 @@ void RunJobs(std::vector<Job>& jobs, unsigned threads, const fs::path& staging, 
                     if (onProgress)
                         onProgress(progress);
                 };
-                ProcessJob(jobs[i], staging, out, cancel, failed, digestOnly, onBlock);
+                ProcessJob(jobs[i], staging, out, cancel, failed, digestOnly, onBlock, store);
                 const std::lock_guard lock(mutex);
                 ++progress.done;
                 // The file counts as it was listed, whatever it read.

@@ -16,6 +16,8 @@
 
 namespace publish {
 
+class ChunkStore;
+
 // The manifest section that lists a file.
 enum class Section { Self, Critical, Normal };
 
@@ -43,9 +45,11 @@ void RunOnThreads(unsigned threads, const std::function<void()>& work);
 // would be reused (nothing is written; `staging` is not used). Calls
 // `onProgress` after each block compressed and each file done. The first
 // failure stops the others and is raised again; a request to stop through
-// `cancel` ends the reading with EPublishError "Interrupted".
+// `cancel` ends the reading with EPublishError "Interrupted". With a chunk
+// store, each file's content is stored there too, once its copy is made.
 void RunJobs(std::vector<Job>& jobs, unsigned threads, const std::filesystem::path& staging,
              const std::filesystem::path& out, const std::atomic<bool>* cancel,
-             const std::function<void(const Progress&)>& onProgress, bool digestOnly = false);
+             const std::function<void(const Progress&)>& onProgress, bool digestOnly = false,
+             ChunkStore* store = nullptr);
 
 } // namespace publish

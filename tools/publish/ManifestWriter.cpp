@@ -24,7 +24,8 @@ std::string FileLine(const Job& job) {
 } // namespace
 
 std::string ManifestText(std::int32_t revision, bool modHosts, const std::vector<HostEntry>& hosts,
-                         const std::vector<Job>& jobs, const std::string& expires) {
+                         const std::vector<Job>& jobs, const std::string& expires,
+                         const std::vector<std::string>& moreSettings) {
     std::vector<std::string> hostLines, selfLines, criticalLines, normalLines;
     for (const HostEntry& host : hosts)
         hostLines.push_back(host.address + "|" + host.hostname);
@@ -46,6 +47,7 @@ std::string ManifestText(std::int32_t revision, bool modHosts, const std::vector
                                          std::string("ModHosts|") + (modHosts ? "1" : "0")};
     if (!expires.empty())
         settings.push_back("Expires|" + expires);
+    settings.insert(settings.end(), moreSettings.begin(), moreSettings.end());
     AppendSection(manifest, "settings", settings);
     AppendSection(manifest, "hosts", hostLines);
     AppendSection(manifest, "self", selfLines);

@@ -12,7 +12,8 @@
 namespace publish {
 
 // The whole manifest, lines ending in CR LF: [settings] (Rev, ModHosts, and
-// Expires when `expires`, a UTC time text, is given), [hosts], then [self],
+// Expires when `expires`, a UTC time text, is given, and the lines of
+// `moreSettings`), [hosts], then [self],
 // [files_critical] and [files_normal] with the files of `jobs` in their
 // order, each in its job's section.
 //
@@ -22,7 +23,8 @@ namespace publish {
 // those in front of the ones it knows, so launchers that know only the last
 // three read every line as before.
 std::string ManifestText(std::int32_t revision, bool modHosts, const std::vector<HostEntry>& hosts,
-                         const std::vector<Job>& jobs, const std::string& expires = {});
+                         const std::vector<Job>& jobs, const std::string& expires = {},
+                         const std::vector<std::string>& moreSettings = {});
 
 // The manifest `text` with the setting Expires set to `expires`: its entry in
 // section settings (the first one, which the launcher reads) replaced, or one

@@ -1,5 +1,7 @@
 #include "PreviousManifest.h"
 
+#include "ChunkIndex.h"
+
 #include "PublishErrors.h"
 #include "PublishFiles.h"
 #include "PublishText.h"
@@ -64,13 +66,15 @@ private:
 };
 
 void CollectForeign(const fs::path& folder, const std::string& relative,
-                    const std::set<std::string>& copies, std::vector<std::string>& foreign) {
+                    const PreviousManifest& previous, std::vector<std::string>& foreign) {
+    const std::set<std::string>& copies = previous.copies;
     std::error_code error;
     fs::directory_iterator it(folder, error);
     for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
         const std::string name = platform::PathText(it->path().filename());
         const std::string rel = relative.empty() ? name : relative + "/" + name;
-        if (rel == kManifestCopyName || rel == kSignatureName)
+        if (rel == kManifestCopyName || rel == kSignatureName ||
+            (rel == kChunkFolder && previous.chunked))
             continue;
         std::error_code statError;
         const fs::file_status status = it->symlink_status(statError);
@@ -79,7 +83,7 @@ void CollectForeign(const fs::path& folder, const std::string& relative,
         if (fs::is_directory(status)) {
             const auto below = copies.lower_bound(rel + "/");
             if (below != copies.end() && below->rfind(rel + "/", 0) == 0)
-                CollectForeign(it->path(), rel, copies, foreign);
+                CollectForeign(it->path(), rel, previous, foreign);
             else
                 foreign.push_back(rel + "/");
         } else if (!copies.count(rel)) {
@@ -133,6 +137,7 @@ PreviousManifest ReadManifest(const std::string& compressed,
     } catch (const EConvertError&) {
     }
     previous.expires = list.GetValue("settings", "Expires");
+    previous.chunked = !list.GetValue("settings", kChunksSetting).empty();
     const auto pairOf = [](const std::string& line) {
         const std::size_t bar = line.find('|');
         return bar == std::string::npos
@@ -211,7 +216,7 @@ PreviousManifest ReadPreviousManifest(const fs::path& out, std::vector<std::stri
 std::vector<std::string> ForeignEntries(const fs::path& out, const PreviousManifest& previous) {
     std::vector<std::string> foreign;
     if (previous.present)
-        CollectForeign(out, "", previous.copies, foreign);
+        CollectForeign(out, "", previous, foreign);
     std::sort(foreign.begin(), foreign.end());
     return foreign;
 }

@@ -44,7 +44,8 @@ struct PreviousManifest {
     std::string unreadable; // why the manifest cannot be read; empty when it can
     std::string text;       // the manifest unpacked
     std::optional<std::int32_t> revision;
-    std::string expires;                          // the setting Expires as it stands; empty: none
+    std::string expires;  // the setting Expires as it stands; empty: none
+    bool chunked = false; // the tree has a chunk store (its folder is the tree's)
     std::map<std::string, PreviousEntry> entries; // by manifest path, all sections
     std::map<std::string, std::string> normal;    // files_normal: path -> digest
     // The copies of every entry listed (relative, UTF-8, "/" separators).

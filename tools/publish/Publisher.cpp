@@ -1,5 +1,6 @@
 #include "Publisher.h"
 
+#include "ChunkStore.h"
 #include "Compressor.h"
 #include "CopyJobs.h"
 #include "GlobPattern.h"
@@ -13,6 +14,7 @@
 #include "TreeScanner.h"
 
 #include "Files.h"
+#include "Mirrors.h"
 #include "Misc.h"
 #include "Text.h"
 
@@ -172,6 +174,13 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         if (names.size() == 1 && (names[0] == kManifestName || names[0] == kManifestCopyName)) {
             problems.push_back(Quoted(file.relative) +
                                ": the launcher keeps the manifest under this name");
+            continue;
+        }
+        if (options.chunks && names.size() > 1 && names[0] == kChunkFolder) {
+            if (reported.insert(kChunkFolder).second)
+                problems.push_back(Quoted(kChunkFolder) +
+                                   ": the chunk store lies in this folder of the tree (publish "
+                                   "with --no-chunks to keep it)");
             continue;
         }
         if (names.size() > 1 && names[0] == kBackupFolder) {
@@ -377,11 +386,37 @@ Summary Publish(const Options& options, const std::function<void(const Progress&
         if (error)
             throw EPublishError(SystemError("Cannot create the folder", folder, error));
     }
-    RunJobs(jobs, threads, staging, out, options.cancel, onProgress);
+    std::unique_ptr<ChunkStore> store;
+    if (options.chunks)
+        store = std::make_unique<ChunkStore>(staging, out, kChunkSizes);
+    RunJobs(jobs, threads, staging, out, options.cancel, onProgress, false, store.get());
     afterDigests();
+    std::vector<std::string> moreSettings;
+    if (store) {
+        // Runs that started at the tree before go on finding their chunks.
+        for (const ListedFile& file : previous.files)
+            if (!file.sha256.empty() && file.contentSize)
+                store->KeepPrevious(file.sha256, *file.contentSize);
+        const ChunkStore::Counts counts = store->Totals();
+        summary.chunked = true;
+        summary.chunksWritten = counts.chunksWritten;
+        summary.chunksTakenOver = counts.chunksTakenOver;
+        summary.chunkBytesWritten = counts.bytesWritten;
+        summary.chunkStoreBytes = counts.storeBytes;
+        moreSettings.push_back(std::string(kChunksSetting) + "|" + ChunkSizesText(kChunkSizes));
+        for (const fs::path& folder : store->Folders())
+            folders.insert(folder);
+    }
+    if (!options.mirrors.empty()) {
+        std::string line = kMirrorsSetting;
+        for (const std::string& mirror : options.mirrors)
+            line += "|" + mirror;
+        moreSettings.push_back(line);
+    }
 
     // The manifest.
-    CompressText(ManifestText(options.revision, options.modHosts, hosts, jobs, summary.expires),
+    CompressText(ManifestText(options.revision, options.modHosts, hosts, jobs, summary.expires,
+                              moreSettings),
                  staging / kManifestCopyName);
     if (key) // part of the tree like the manifest: swapped in with it, or not at all
         key->SignStagedManifest(staging);

@@ -41,6 +41,11 @@ struct Options {
     // When the signed manifest expires, in seconds since 1970 (UTC); none:
     // kDefaultExpiryDays from now.
     std::optional<std::int64_t> expiresAt;
+    // Writes the chunk store beside the copies (see ChunkStore.h).
+    bool chunks = true;
+    // Other addresses that serve the same tree: named in the manifest, where
+    // launchers that know of mirrors spread their requests over them.
+    std::vector<std::string> mirrors;
     const std::atomic<bool>* cancel = nullptr; // set to stop early (nothing is published)
     // Reads and checks everything as a run does and tells what it would do,
     // but writes nothing (no copy is compressed).
@@ -69,6 +74,14 @@ struct Summary {
     std::uint64_t compressedBytes = 0; // the copies, without the manifest
     std::size_t reusedCopies = 0;      // taken over from the previous tree
     std::size_t compressedCopies = 0;  // compressed in this run
+    // The chunk store: none without one; else its chunks written in this
+    // run and taken over from the tree before, the bytes of the frames
+    // written, and of all frames the store holds.
+    bool chunked = false;
+    std::size_t chunksWritten = 0;
+    std::size_t chunksTakenOver = 0;
+    std::uint64_t chunkBytesWritten = 0;
+    std::uint64_t chunkStoreBytes = 0;
     std::string signingKey; // the public key that signed the tree (base64); empty: unsigned
     std::string expires;    // when the signed manifest expires (UTC text); empty: unsigned
     // The installation's settings files at the top of SOURCE (Quenmor.ini in
