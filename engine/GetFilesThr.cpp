@@ -180,6 +180,7 @@ void GFilesThread::TakeManifest(TNotifier& notifier, TFileTransfer& transfer,
         settings.updateUrl = UpdateUrl;
         settings.backup = CreateBackup == 1;
         settings.requireSha256 = Signed();
+        settings.chunks = manifest.chunks;
         settings.ahead.connections = static_cast<unsigned>(ConnectionCount());
         settings.ahead.cores = CoreCount();
         settings.ahead.budget = AheadBudget;

@@ -6,6 +6,7 @@
 #include "Files.h"
 #include "Streams.h"
 #include "Text.h"
+#include "md5.h"
 
 #include <filesystem>
 #include <map>
@@ -41,6 +42,10 @@ TInstallStep::TInstallStep(TNotifier& notifier, const TInstallation& installatio
     };
     // Short waits for work ahead are the rule: what they hold back is shown
     // within the batch interval all the same.
+    settings_.ahead.showDeltaNotes = [this](const std::vector<std::string>& notes) {
+        for (const std::string& note : notes)
+            notifier_.ShowNote(note);
+    };
     settings_.ahead.waiting = [this] { notifier_.FlushIfDue(); };
     settings_.ahead.due = [this] { return notifier_.Due(); };
 }
@@ -48,6 +53,28 @@ TInstallStep::TInstallStep(TNotifier& notifier, const TInstallation& installatio
 std::string TInstallStep::ServerCopy(const std::string& manifestPath) const {
     return settings_.updateUrl +
            platform::EncodeUrlPath(platform::ManifestPathToRelative(manifestPath)) + ".bz2";
+}
+
+std::optional<TDeltaEntry> TInstallStep::Delta(const FileEntry& entry,
+                                               const std::string& target) const {
+    if (!settings_.chunks || !IsSha256Text(entry.sha256) || entry.contentSize < 0)
+        return std::nullopt;
+    TDeltaEntry delta;
+    delta.base = settings_.updateUrl;
+    delta.sizes = *settings_.chunks;
+    delta.sha256 = entry.sha256;
+    delta.md5 = entry.digest;
+    delta.size = entry.contentSize;
+    // Bytes are read only from inside the installation.
+    for (const std::string& source : {target, installation_.BackupFile(entry.path)}) {
+        std::error_code error;
+        if (fs::is_regular_file(platform::FsPath(source), error) &&
+            installation_.StaysInside(source) && !installation_.LinksOutside(source))
+            delta.sources.push_back(source);
+    }
+    if (delta.sources.empty())
+        return std::nullopt;
+    return delta;
 }
 
 // Names are matched against the disk without regard to letter case, and
@@ -78,6 +105,8 @@ std::vector<TAheadEntry> TInstallStep::Plan(const std::vector<std::string>& pend
         ahead.size = SizeField(entry);
         ahead.maxCopy = CopyLimit(entry);
         ahead.maxContent = ContentLimit(entry);
+        ahead.delta = Delta(entry, ahead.target);
+        ahead.name = platform::AnsiToUtf8(entry.path);
         // The copy is fetched beside the file as its name + ".bz2", unless a
         // file of that name is listed itself, or another entry of this run
         // fetches there too: then under a name of our own.
@@ -140,7 +169,7 @@ TInstallStep::Result TInstallStep::Install(const std::vector<std::string>& pendi
             if (settings_.backup)
                 KeepBackup(entry.path, targets[i]);
             notifier_.ShowStatus(status::kExtracting + shown);
-            notifier_.SetGaugeMax(TRunGauge::File, fetched.copySize);
+            notifier_.SetGaugeMax(TRunGauge::File, fetched.unpackSize);
             std::exception_ptr error;
             try {
                 ahead.AwaitInstall(i, fileProgress);

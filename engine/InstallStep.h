@@ -6,11 +6,14 @@
 // otherwise leaves its file as it was and the install goes on.
 #pragma once
 
+#include "ChunkIndex.h"
+#include "FileEntry.h"
 #include "Installation.h"
 #include "Notifier.h"
 #include "WorkAhead.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,10 @@ public:
         bool backup = false;   // keep the old content in "backup"
         // The content must match the entries' SHA-256 as well as their MD5.
         bool requireSha256 = false;
+        // The sizes of the tree's chunk store: entries with a local file
+        // that may hold some of their chunks are made of chunks where they
+        // can be. None: every entry's copy is fetched whole.
+        std::optional<TChunkSizes> chunks;
         // Its `showNotes` and `waiting` are the install's own.
         TWorkAhead::Settings ahead;
     };
@@ -39,6 +46,10 @@ private:
     // Where each pending entry is fetched to and installed.
     std::vector<TAheadEntry> Plan(const std::vector<std::string>& pending) const;
     std::string ServerCopy(const std::string& manifestPath) const;
+    // The delta of an entry installed at `target`: none when the tree has no
+    // store, the entry lacks the digest or size its index is found by, or
+    // no local file may hold any of its chunks.
+    std::optional<TDeltaEntry> Delta(const FileEntry& entry, const std::string& target) const;
     // Keeps the old content of `local` in "backup"; raises when it cannot,
     // and the file is then not replaced.
     void KeepBackup(const std::string& manifestPath, const std::string& local) const;

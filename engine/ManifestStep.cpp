@@ -1,5 +1,8 @@
 #include "ManifestStep.h"
 
+#include "Mirrors.h"
+#include "Text.h"
+
 #include "Files.h"
 #include "Http.h"
 #include "Limits.h"
@@ -72,6 +75,14 @@ std::optional<TManifest> TManifestStep::Take() {
     taken.modHosts = StrToInt(list.GetValue("settings", "ModHosts")) == 1;
     if (taken.modHosts)
         taken.hosts = list.GetSection("hosts");
+    if (const std::string chunks = list.GetValue("settings", kChunksSetting); !chunks.empty()) {
+        taken.chunks = ParseChunkSizes(chunks);
+        if (!taken.chunks)
+            notifier_.ShowNote("the manifest's chunk sizes '" + platform::AnsiToUtf8(chunks) +
+                               "' are not ones this launcher can use: changed files are fetched "
+                               "whole");
+    }
+    taken.mirrors = ManifestMirrors(list, settings_.updateUrl);
     return taken;
 }
 

@@ -7,6 +7,7 @@
 // rollback floor at once.
 #pragma once
 
+#include "ChunkIndex.h"
 #include "FileTransfer.h"
 #include "Notifier.h"
 #include "Signature.h"
@@ -25,6 +26,11 @@ struct TManifest {
     // The sections' entries, or the single entry "FAIL" of a missing or
     // empty one; `hosts` only when the manifest asks for them.
     std::vector<std::string> self, critical, normal, hosts;
+    // The sizes of the tree's chunk store; none: it has none (or one this
+    // build cannot read), and every file is fetched whole.
+    std::optional<TChunkSizes> chunks;
+    // The mirrors it names, each with a final "/".
+    std::vector<std::string> mirrors;
 };
 
 class TManifestStep {

@@ -2,6 +2,7 @@
 
 #include "BZip2.h"
 #include "Errors.h"
+#include "FileTransfer.h"
 #include "Streams.h"
 
 #include <algorithm>
@@ -65,6 +66,7 @@ TWorkAhead::~TWorkAhead() {
             continue;
         job->content.reset(); // removes the new content
         RemoveFile(job->in.copy);
+        RemoveFile(job->pack);
     }
 }
 
@@ -103,7 +105,8 @@ bool MayMove(TWorkAhead::Stage from, TWorkAhead::Stage to) {
     case Stage::Deferred:
         return to == Stage::Unpacking;
     case Stage::Unpacking:
-        return to == Stage::Deferred || to == Stage::Unpacked;
+        // Set aside, done, or a delta that failed: its copy is fetched.
+        return to == Stage::Deferred || to == Stage::Unpacked || to == Stage::Waiting;
     case Stage::Unpacked:
     case Stage::Failed:
         return to == Stage::Taken;
@@ -138,7 +141,7 @@ void TWorkAhead::Move(std::size_t i, Stage to) {
     case Stage::Deferred:
     case Stage::Unpacking:
         job.written = 0;
-        charge = job.fetched.copySize;
+        charge = job.plan ? job.plan->packed : job.fetched.copySize;
         break;
     case Stage::Unpacked:
         charge = job.written;
@@ -238,66 +241,125 @@ void TWorkAhead::StartUnpack(std::size_t i) {
     unpacking_->Submit(i, [this, i](unsigned) { Unpack(i); });
 }
 
+TFetch TWorkAhead::MakeFetch(std::size_t i, unsigned worker) {
+    platform::HttpOptions http = settings_.http;
+    http.cancelled = [this, i] { return Cut(i); };
+    return TFetch(
+        *connections_[worker], http, settings_.retry,
+        [this](const std::string& note) { Note(notes_, note); }, settings_.stop);
+}
+
+void TWorkAhead::Note(std::deque<std::string>& notes, std::string note) {
+    {
+        std::lock_guard lock(mutex_);
+        if (notes.size() < kMaxNotes)
+            notes.push_back(std::move(note));
+    }
+    changed_.notify_all();
+}
+
+TWorkAhead::Fetched TWorkAhead::FetchCopy(std::size_t i, unsigned worker) {
+    Job& job = *jobs_[i];
+    if (job.in.copy.empty())
+        job.in.copy = platform::NewTempFileBeside(job.in.target);
+    std::unique_ptr<TFileStream> file;
+    TFetch fetch = MakeFetch(i, worker);
+    TFetchSink sink;
+    sink.restart = [&] {
+        file.reset();
+        file = std::make_unique<TFileStream>(job.in.copy, TFileStream::Mode::fmCreate);
+        job.progress = 0;
+    };
+    sink.data = [&](const char* data, std::size_t size) {
+        if (job.in.maxCopy.Passed(job.progress + static_cast<std::int64_t>(size)))
+            throw LimitPassed(job.in.url, fetch.AnswerStatus(), job.in.maxCopy);
+        file->Write(data, size);
+        job.progress += static_cast<std::int64_t>(size);
+        ProgressMade(i);
+    };
+    const TFetchResult result = fetch.Get(job.in.url, sink);
+    if (file)
+        file->Close();
+    return {result.opened, result.bytes, result.bytes, FetchFailure(job.in.url, result)};
+}
+
+std::optional<TDeltaPlan> TWorkAhead::FetchChunks(std::size_t i, unsigned worker) {
+    Job& job = *jobs_[i];
+    const TDeltaEntry& delta = *job.in.delta;
+    if (job.pack.empty())
+        job.pack = platform::NewTempFileBeside(job.in.target);
+    TFetch fetch = MakeFetch(i, worker);
+    const TStoreGetter get = [&](const std::string& url, std::int64_t most) {
+        std::string body;
+        TFetchSink sink;
+        sink.restart = [&] { body.clear(); };
+        sink.data = [&](const char* data, std::size_t size) {
+            if (static_cast<std::int64_t>(body.size() + size) > most)
+                throw EDeltaFailed(url + " holds more than the " + std::to_string(most) +
+                                   " bytes its index allows");
+            body.append(data, size);
+        };
+        const TFetchResult result = fetch.Get(url, sink);
+        const std::string failure = FetchFailure(url, result);
+        if (!failure.empty())
+            throw EDeltaFailed(failure);
+        return body;
+    };
+    try {
+        TDeltaPlan plan = FetchDelta(
+            delta, job.pack, get,
+            [&](std::int64_t bytes) {
+                job.progress = bytes;
+                ProgressMade(i);
+            },
+            [&] {
+                if (Cut(i))
+                    throw Exception("The transfer was cancelled");
+            });
+        Note(deltaNotes_, job.in.name + ": made of chunks, " + std::to_string(plan.chunksFound) +
+                              " found here and " + std::to_string(plan.chunksFetched) +
+                              " fetched (" + std::to_string(plan.fetched) + " bytes)");
+        return plan;
+    } catch (const std::exception& e) {
+        RemoveFile(job.pack);
+        job.progress = 0;
+        if (Cut(i))
+            throw;
+        // Whatever kept the chunks from coming, the copy may still come.
+        job.deltaFailed = true;
+        Note(deltaNotes_, job.in.name + ": " + DescribedError(e) + "; its copy is fetched whole");
+        return std::nullopt;
+    }
+}
+
 void TWorkAhead::Download(std::size_t i, unsigned worker) {
     Job& job = *jobs_[i];
     Fetched fetched;
     std::exception_ptr error;
-    bool stopped = false;      // cut by a stop request before it was the entry being installed
-    std::exception_ptr passed; // the copy passed its bound
-    {
-        std::unique_ptr<TFileStream> file;
-        try {
-            if (Cut(i))
-                throw Exception("The transfer was cancelled");
-            std::error_code ignored;
-            std::filesystem::create_directories(platform::FsPath(job.in.target).parent_path(),
-                                                ignored);
-            if (job.in.copy.empty())
-                job.in.copy = platform::NewTempFileBeside(job.in.target);
-            platform::HttpOptions http = settings_.http;
-            http.cancelled = [this, i] { return Cut(i); };
-            TFetch fetch(
-                *connections_[worker], http, settings_.retry,
-                [this](const std::string& note) {
-                    {
-                        std::lock_guard lock(mutex_);
-                        if (notes_.size() < kMaxNotes)
-                            notes_.push_back(note);
-                    }
-                    changed_.notify_all();
-                },
-                settings_.stop);
-            TFetchSink sink;
-            sink.restart = [&] {
-                file.reset();
-                file = std::make_unique<TFileStream>(job.in.copy, TFileStream::Mode::fmCreate);
-                job.progress = 0;
-            };
-            sink.data = [&](const char* data, std::size_t size) {
-                if (job.in.maxCopy.Passed(job.progress + static_cast<std::int64_t>(size)))
-                    throw LimitPassed(job.in.url, fetch.AnswerStatus(), job.in.maxCopy);
-                file->Write(data, size);
-                job.progress += static_cast<std::int64_t>(size);
-                ProgressMade(i);
-            };
-            const TFetchResult result = fetch.Get(job.in.url, sink);
-            if (file)
-                file->Close();
-            fetched = {result.opened, result.bytes, FetchFailure(job.in.url, result)};
-        } catch (const limits::ELimitPassed& e) {
-            // No failure of the run: the entry fails when it is installed,
-            // and what the transfer went through is the cause.
-            passed = std::make_exception_ptr(
-                limits::ELimitPassed("the copy is given up, and nothing of it is installed"));
-            fetched = {true, 0, e.what()};
-        } catch (...) {
-            error = std::current_exception();
-            stopped = !Aborted() && Cut(i);
-        }
-        file.reset();
-        if (error || passed || !fetched.opened)
-            RemoveFile(job.in.copy);
+    bool stopped = false;           // cut by a stop request before it was the entry being installed
+    std::exception_ptr passed;      // the copy passed its bound
+    std::optional<TDeltaPlan> plan; // the delta's chunks are fetched
+    try {
+        if (Cut(i))
+            throw Exception("The transfer was cancelled");
+        std::error_code ignored;
+        std::filesystem::create_directories(platform::FsPath(job.in.target).parent_path(), ignored);
+        if (job.in.delta && !job.deltaFailed)
+            plan = FetchChunks(i, worker);
+        fetched =
+            plan ? Fetched{true, plan->fetched, job.in.delta->size, {}} : FetchCopy(i, worker);
+    } catch (const limits::ELimitPassed& e) {
+        // No failure of the run: the entry fails when it is installed,
+        // and what the transfer went through is the cause.
+        passed = std::make_exception_ptr(
+            limits::ELimitPassed("the copy is given up, and nothing of it is installed"));
+        fetched = {true, 0, 0, e.what()};
+    } catch (...) {
+        error = std::current_exception();
+        stopped = !Aborted() && Cut(i);
     }
+    if (!plan && (error || passed || !fetched.opened))
+        RemoveFile(job.in.copy);
     std::lock_guard lock(mutex_);
     --fetching_;
     if (job.big) {
@@ -322,8 +384,10 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
         Move(i, Stage::Unpacked);
     } else {
         job.fetched = fetched;
+        job.plan = std::move(plan);
         // The copy takes what it really is from now on.
-        if (i == current_ || used_ - job.charged + fetched.copySize <= settings_.budget)
+        const std::int64_t copy = job.plan ? job.plan->packed : fetched.copySize;
+        if (i == current_ || used_ - job.charged + copy <= settings_.budget)
             StartUnpack(i);
         else
             Move(i, Stage::Deferred);
@@ -336,40 +400,71 @@ void TWorkAhead::Unpack(std::size_t i) {
     Job& job = *jobs_[i];
     std::unique_ptr<platform::AtomicFile> content;
     std::exception_ptr error;
-    bool setAside = false; // to be done again should it become the entry being installed
+    bool setAside = false;    // to be done again should it become the entry being installed
+    std::string deltaFailure; // the delta's content did not come whole: its copy is fetched
+    const auto proceed = [&](std::size_t size) {
+        if (Aborted())
+            throw Exception("The update was stopped");
+        if (Cut(i))
+            return false;
+        // A block that would pass the disk budget sets it aside.
+        std::lock_guard lock(mutex_);
+        return ChargeBlock(i, static_cast<std::int64_t>(size));
+    };
     try {
         if (Cut(i))
             throw Exception("The update was stopped");
-        TFileStream source(job.in.copy, TFileStream::Mode::fmOpenRead);
         content = std::make_unique<platform::AtomicFile>(job.in.target);
-        const bool whole = UnpackCopy(
-            source, [&](const char* data, std::size_t size) { content->Write(data, size); },
-            job.in.digest, job.in.sha256, job.in.target, job.in.maxContent,
-            [&] {
-                job.progress = source.Position();
-                ProgressMade(i);
-            },
-            [&](std::size_t size) {
-                if (Aborted())
-                    throw Exception("The update was stopped");
-                if (Cut(i))
-                    return false;
-                // A block that would pass the disk budget sets it aside.
-                std::lock_guard lock(mutex_);
-                return ChargeBlock(i, static_cast<std::int64_t>(size));
-            });
+        bool whole = false;
+        if (job.plan) {
+            std::int64_t assembled = 0;
+            try {
+                whole = AssembleDelta(
+                    *job.in.delta, *job.plan, job.pack,
+                    [&](const char* data, std::size_t size) {
+                        content->Write(data, size);
+                        assembled += static_cast<std::int64_t>(size);
+                        job.progress = assembled;
+                        ProgressMade(i);
+                    },
+                    proceed);
+            } catch (const EDeltaFailed& e) {
+                deltaFailure = e.what();
+            }
+        } else {
+            TFileStream source(job.in.copy, TFileStream::Mode::fmOpenRead);
+            whole = UnpackCopy(
+                source, [&](const char* data, std::size_t size) { content->Write(data, size); },
+                job.in.digest, job.in.sha256, job.in.target, job.in.maxContent,
+                [&] {
+                    job.progress = source.Position();
+                    ProgressMade(i);
+                },
+                proceed);
+        }
         if (whole)
             content->Seal();
-        setAside = !whole;
+        setAside = !whole && deltaFailure.empty();
     } catch (...) {
         error = std::current_exception();
     }
-    if (setAside || error)
+    if (setAside || error || !deltaFailure.empty())
         content.reset();
-    if (!setAside)
-        RemoveFile(job.in.copy); // unpacked, or found unusable
+    if (!setAside) // unpacked, or found unusable
+        RemoveFile(job.plan ? job.pack : job.in.copy);
+    if (!deltaFailure.empty()) {
+        job.plan.reset();
+        job.deltaFailed = true;
+        Note(deltaNotes_, job.in.name + ": " + deltaFailure + "; its copy is fetched whole");
+    }
     std::lock_guard lock(mutex_);
-    if (setAside) {
+    if (!deltaFailure.empty()) {
+        job.progress = 0;
+        job.fetched = {};
+        Move(i, Stage::Waiting);
+        if (i == current_)
+            Restart(i);
+    } else if (setAside) {
         // What it wrote is gone; the copy waits for its turn.
         job.progress = 0;
         Move(i, Stage::Deferred);
@@ -414,12 +509,12 @@ void TWorkAhead::Wait(std::size_t i, bool install,
     std::int64_t reported = -1;
     for (;;) {
         bool finished = false;
-        std::vector<std::string> notes;
+        std::vector<std::string> notes, deltaNotes;
         {
             std::unique_lock lock(mutex_);
             const auto woken = [&] {
                 return done() || (reports && job.progress != reported) || !notes_.empty() ||
-                       (Aborted() && job.stage == Stage::Waiting);
+                       !deltaNotes_.empty() || (Aborted() && job.stage == Stage::Waiting);
             };
             const auto due =
                 settings_.due ? settings_.due() : std::chrono::steady_clock::time_point::max();
@@ -433,9 +528,13 @@ void TWorkAhead::Wait(std::size_t i, bool install,
                 throw Exception("The transfer was cancelled");
             notes.assign(notes_.begin(), notes_.end());
             notes_.clear();
+            deltaNotes.assign(deltaNotes_.begin(), deltaNotes_.end());
+            deltaNotes_.clear();
         }
         if (!notes.empty() && settings_.showNotes)
             settings_.showNotes(notes);
+        if (!deltaNotes.empty() && settings_.showDeltaNotes)
+            settings_.showDeltaNotes(deltaNotes);
         const std::int64_t value = job.progress;
         if (reports && value != reported) {
             reported = value;

@@ -25,6 +25,7 @@
 // host's batch of notifications is due; nothing here polls.
 #pragma once
 
+#include "Delta.h"
 #include "Fetch.h"
 #include "Files.h"
 #include "Http.h"
@@ -41,6 +42,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,11 @@ struct TAheadEntry {
     // either fails its entry as one that does not match its digest does,
     // stopped where it passed.
     limits::TSizeLimit maxCopy, maxContent;
+    // Made of chunks where it can be (see Delta.h): the missing chunks are
+    // fetched as its download and assembled as its unpacking. Should that
+    // fail, the copy is fetched and unpacked instead.
+    std::optional<TDeltaEntry> delta;
+    std::string name; // for the notes of its delta: the manifest path, UTF-8
 };
 
 class TWorkAhead {
@@ -75,6 +82,9 @@ public:
         // Given, on the installer's thread while it waits, the notes of the
         // retries made since the last ones it was given.
         std::function<void(const std::vector<std::string>&)> showNotes;
+        // Given the same way what became of the entries' deltas: the chunks
+        // found and fetched, or why the copy is fetched instead.
+        std::function<void(const std::vector<std::string>&)> showDeltaNotes;
         // While the installer waits for work that is not done yet, `waiting`
         // is called on its thread by the time `due` gives, and whenever the
         // wait wakes for something else.
@@ -88,8 +98,11 @@ public:
     // What became of an entry's download.
     struct Fetched {
         bool opened = false;
-        std::int64_t copySize = 0; // the downloaded copy's size
-        std::string failure;       // what went wrong (see FetchFailure); empty: nothing
+        std::int64_t copySize = 0; // the downloaded copy's size, or the bytes of a delta
+        // What its unpacking reports progress against: the copy's size, or
+        // the content's for a delta.
+        std::int64_t unpackSize = 0;
+        std::string failure; // what went wrong (see FetchFailure); empty: nothing
     };
 
     TWorkAhead(std::vector<TAheadEntry> entries, Settings settings);
@@ -113,7 +126,8 @@ public:
 
     // The states of an entry's job.
     enum class Stage {
-        Waiting,   // nothing of it started (again, after a stop request cut it)
+        Waiting,   // nothing of it started (again, after a stop request cut it,
+                   // or its delta failed in unpacking)
         Fetching,  // its copy is being downloaded
         Deferred,  // its copy is there; unpacking it waits for room in the budget
         Unpacking, // its copy is being unpacked and verified into new content
@@ -134,6 +148,11 @@ private:
         bool big = false;         // fetched on a connection kept for large copies
         std::exception_ptr error;
         std::unique_ptr<platform::AtomicFile> content; // sealed, verified
+        // Its delta: the chunks fetched into `pack`, and where the content's
+        // pieces are; none once it failed (`deltaFailed`), or before.
+        std::optional<TDeltaPlan> plan;
+        std::string pack;
+        bool deltaFailed = false;
         // When the installer was last woken for this job's progress.
         std::chrono::steady_clock::time_point progressSent{};
     };
@@ -156,6 +175,13 @@ private:
     // when it is not the entry being installed.
     bool Cut(std::size_t i) const;
     void Download(std::size_t i, unsigned worker);
+    // Entry i's copy, or the chunks of its delta, fetched on the worker's
+    // connection; no chunks when the delta failed (a note says why), and the
+    // copy must be fetched instead.
+    Fetched FetchCopy(std::size_t i, unsigned worker);
+    std::optional<TDeltaPlan> FetchChunks(std::size_t i, unsigned worker);
+    TFetch MakeFetch(std::size_t i, unsigned worker);
+    void Note(std::deque<std::string>& notes, std::string note);
     void Unpack(std::size_t i);
     // Under the lock: whether `bytes` more for entry i fit the budget (the
     // entry being installed always fits), and the charge of a block of new
@@ -180,7 +206,7 @@ private:
     std::vector<std::size_t> largest_; // the entries with large copies, largest first
     std::atomic<bool> closing_{false};
     std::atomic<std::size_t> currentAtomic_{0}; // current_, for the transfers' checks
-    std::deque<std::string> notes_;
+    std::deque<std::string> notes_, deltaNotes_;
     std::vector<std::unique_ptr<platform::HttpConnection>> connections_;
     // Wakes the installer's wait on a stop request.
     std::unique_ptr<TStopSignal::Subscription> woken_;

@@ -73,6 +73,8 @@ public: // the attacks below prepare the server through these
         options.modHosts = true;
         options.hostsFile = dir_.path() / hosts;
         options.jobs = 1;
+        // The copies are what these runs are about; delta runs have tests of their own.
+        options.chunks = false;
         if (!key.empty())
             options.signingKey = dir_.path() / key;
         options.publishUnsigned = key.empty(); // an attacker's, maybe over a signed tree

@@ -171,6 +171,7 @@ echo "-- a copy missing on the server fails without touching the old file"
 echo "changed again" >>"$client/data/a.dat"
 publish_rev 5
 rm "$server/data/a.dat.bz2"
+rm -r "$server/chunks" # nor can it be made of chunks
 cp "$install/data/a.dat" "$work/a.before"
 if update; then fail "a failed run exited 0"; fi
 check "failure status" [ "$(final)" = "Не удалось обновить" ]

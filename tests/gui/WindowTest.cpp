@@ -87,6 +87,7 @@ private:
         options.revision = rev;
         options.criticalPatterns = {"system/*"};
         options.jobs = 1;
+        options.chunks = false;        // the stalls and slow answers below are the copies'
         options.replaceForeign = true; // the news page, written again below
         if (!signingKey.empty())
             options.signingKey = signingKey;

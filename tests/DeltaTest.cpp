@@ -1,0 +1,284 @@
+// Delta runs against a chunked tree served by a test server: a changed file
+// is made of the chunks the installation holds, whatever state it is found
+// in, and only the missing chunks are fetched; a store that lies (wrong,
+// cut or oversized chunks, indexes that do not add up or belong to another
+// file) never gets a wrong byte installed, and the file comes from its copy.
+// Launchers that know nothing of chunks read the chunked tree as before.
+#include "ChunkIndex.h"
+#include "GetFilesThr.h"
+#include "LstFile.h"
+#include "Publisher.h"
+#include "TestHttpServer.h"
+#include "TestSupport.h"
+#include "Zstd.h"
+#include "md5.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The chunks a content is cut into, by digest.
+std::vector<std::string> ChunkDigests(const std::string& content) {
+    std::vector<std::string> digests;
+    ForEachChunk(TChunker(TChunkSizes{}), reinterpret_cast<const unsigned char*>(content.data()),
+                 content.size(), [&](std::size_t offset, std::size_t length) {
+                     TSHA256 digest;
+                     digest.Update(content.data() + offset, length);
+                     digests.push_back(digest.FinalText());
+                 });
+    return digests;
+}
+
+std::string Sha256(const std::string& content) {
+    TSHA256 digest;
+    digest.Update(content.data(), content.size());
+    return digest.FinalText();
+}
+
+// `content` with `count` runs of random bytes inserted, removed or
+// overwritten at random places.
+std::string Edited(std::string content, int count, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    for (int k = 0; k < count; ++k) {
+        const std::size_t at = random() % content.size();
+        const std::size_t length = 1 + random() % 200;
+        std::string run(length, '\0');
+        for (char& c : run)
+            c = static_cast<char>(random());
+        switch (k % 3) {
+        case 0:
+            content.insert(at, run);
+            break;
+        case 1:
+            content.erase(at, length);
+            break;
+        default:
+            content.replace(at, std::min(length, content.size() - at), run);
+        }
+    }
+    return content;
+}
+
+class DeltaTest : public ::testing::Test {
+protected:
+    DeltaTest()
+        : folder_(TestHttpServer::Folder(Path("server"))),
+          server_([this](const HttpRequest& request) { return Answer(request); }) {}
+
+    std::string Path(const std::string& relative) const { return dir_ / relative; }
+
+    HttpReply Answer(const HttpRequest& request) {
+        {
+            std::lock_guard lock(mutex_);
+            const auto it = replies_.find(request.target);
+            if (it != replies_.end())
+                return it->second;
+        }
+        return folder_(request);
+    }
+
+    // Serves `body` at a path of the tree instead of what the tree holds.
+    void Serve(const std::string& relative, std::string body) {
+        std::lock_guard lock(mutex_);
+        HttpReply reply;
+        reply.body = std::move(body);
+        replies_["/" + relative] = reply;
+    }
+
+    void PublishTree(const std::string& out, std::int32_t revision,
+                     const std::map<std::string, std::string>& files, bool chunks = true) {
+        const fs::path client = dir_.path() / ("client-" + out);
+        fs::remove_all(client);
+        for (const auto& [path, content] : files)
+            WriteFile(platform::PathText(client / path), content);
+        publish::Options options;
+        options.source = client;
+        options.out = dir_.path() / out;
+        options.revision = revision;
+        options.jobs = 2;
+        options.chunks = chunks;
+        publish::Publish(options);
+    }
+
+    // One run at revision 1 in "install"; the paths it requested.
+    std::vector<std::string> Run() {
+        const std::size_t before = server_.Requests().size();
+        RecordingTarget target;
+        GFilesThread thread(target);
+        thread.UpdateUrl = server_.Url("/");
+        thread.AtRevision = 1;
+        thread.ConnectTimeoutS = 5;
+        thread.StallTimeoutS = 5;
+        thread.Retry.firstPause = std::chrono::milliseconds(10);
+        RunToEnd(thread, dir_.path() / "install");
+        notes_ = target.Notes();
+        causes_ = target.Causes();
+        std::vector<std::string> requested;
+        const std::vector<HttpRequest> requests = server_.Requests();
+        for (std::size_t k = before; k < requests.size(); ++k)
+            requested.push_back(requests[k].target.substr(1));
+        return requested;
+    }
+
+    bool Noted(const std::string& part) const {
+        return std::any_of(notes_.begin(), notes_.end(),
+                           [&](const std::string& note) { return note.find(part) != note.npos; });
+    }
+
+    TempDir dir_;
+    TestHttpServer::Handler folder_;
+    std::mutex mutex_;
+    std::map<std::string, HttpReply> replies_;
+    TestHttpServer server_;
+    std::vector<std::string> notes_, causes_;
+};
+
+TEST_F(DeltaTest, AChangedFileFetchesOnlyTheChunksTheInstallationLacks) {
+    const std::string older = SampleData(3 << 20, 1);
+    const std::map<std::string, std::string> next = {
+        {"data/older.pak", Edited(older, 6, 2)},   // an older version is installed
+        {"data/foreign.pak", Edited(older, 9, 3)}, // what is installed was never published
+        {"data/cut.pak", Edited(older, 3, 4)},     // a run was cut while writing it
+        {"data/absent.pak", SampleData(1 << 20, 5)},
+    };
+    PublishTree("server", 2, next);
+    const std::map<std::string, std::string> installed = {
+        {"data/older.pak", older},
+        {"data/foreign.pak", Edited(older, 5, 6)},
+        {"data/cut.pak", older.substr(0, 1234567)},
+    };
+    // Each file's missing chunks once: chunks are looked for in the file's
+    // own earlier versions only.
+    std::multiset<std::string> missing;
+    for (const auto& [path, content] : installed) {
+        WriteFile(Path("install/" + path), content);
+        const std::vector<std::string> have = ChunkDigests(content), need = ChunkDigests(next.at(path));
+        const std::set<std::string> lacking(need.begin(), need.end());
+        std::size_t lack = 0;
+        for (const std::string& chunk : lacking) {
+            if (std::find(have.begin(), have.end(), chunk) == have.end()) {
+                missing.insert(ChunkPath(chunk));
+                ++lack;
+            }
+        }
+        EXPECT_LT(lack, lacking.size()) << path; // some chunks are there
+    }
+
+    const std::vector<std::string> requested = Run();
+    EXPECT_TRUE(causes_.empty()) << causes_.front();
+    EXPECT_EQ(Snapshot(Path("install")), next);
+    std::multiset<std::string> chunks;
+    std::set<std::string> copies;
+    for (const std::string& path : requested) {
+        if (path.size() > 4 && path.compare(path.size() - 4, 4, ".zst") == 0)
+            chunks.insert(path);
+        if (path.size() > 4 && path.compare(path.size() - 4, 4, ".bz2") == 0)
+            copies.insert(path);
+    }
+    EXPECT_EQ(chunks, missing);
+    EXPECT_EQ(copies, (std::set<std::string>{"files.lst.bz2", "data/absent.pak.bz2"}));
+    EXPECT_TRUE(Noted("data\\older.pak: made of chunks")) << notes_.size();
+}
+
+// Each lie of the store on its own, against the same installation.
+TEST_F(DeltaTest, AStoreThatLiesNeverGetsAWrongByteInstalled) {
+    const std::string older = SampleData(1 << 20, 11), newer = Edited(older, 4, 12);
+    const std::string other = SampleData(1 << 20, 13);
+    PublishTree("server", 2, {{"data/a.pak", newer}, {"data/b.pak", other}});
+    const std::string sha = Sha256(newer);
+    const std::string index = ReadFile(Path("server/" + IndexPath(sha)));
+    std::string problem;
+    const TChunkIndex listed = *ParseChunkIndex(index, TChunkSizes{}, sha,
+                                                static_cast<std::int64_t>(newer.size()), problem);
+    const std::vector<std::string> have = ChunkDigests(older);
+    const TChunkRef* fetched = nullptr; // a chunk the run must fetch
+    for (const TChunkRef& chunk : listed.chunks)
+        if (!fetched && std::find(have.begin(), have.end(), chunk.sha256) == have.end())
+            fetched = &chunk;
+    ASSERT_NE(fetched, nullptr);
+    const std::string frame = ReadFile(Path("server/" + ChunkPath(fetched->sha256)));
+    const auto lineOf = [&](const TChunkRef& chunk) {
+        return chunk.sha256 + " " + std::to_string(chunk.size) + " " +
+               std::to_string(chunk.packed) + "\n";
+    };
+    const auto replaced = [](std::string text, const std::string& what, const std::string& with) {
+        text.replace(text.find(what), what.size(), with);
+        return text;
+    };
+    const TChunkRef& first = listed.chunks[0];
+    const TChunkRef& second = listed.chunks[1];
+    TChunkRef resized = first;
+    resized.size -= 1;
+    const std::map<std::string, std::pair<std::string, std::string>> lies = {
+        {"wrong content",
+         {ChunkPath(fetched->sha256),
+          ZstdCompress(SampleData(static_cast<std::size_t>(fetched->size), 99), 3)}},
+        {"truncated chunk", {ChunkPath(fetched->sha256), frame.substr(0, frame.size() / 2)}},
+        {"a chunk listed twice", {IndexPath(sha), replaced(index, lineOf(second), lineOf(first))}},
+        {"wrong sum", {IndexPath(sha), replaced(index, lineOf(first), lineOf(resized))}},
+        {"another file's index", {IndexPath(sha), ReadFile(Path("server/" + IndexPath(Sha256(other))))}},
+        {"a bomb",
+         {ChunkPath(fetched->sha256), ZstdCompress(std::string(std::size_t{32} << 20, '\0'), 3)}},
+        {"no index", {IndexPath(sha), "<html>404</html>"}},
+    };
+    for (const auto& [lie, served] : lies) {
+        SCOPED_TRACE(lie);
+        {
+            std::lock_guard lock(mutex_);
+            replies_.clear();
+        }
+        if (lie == "no index") {
+            HttpReply missing;
+            missing.status = 404;
+            missing.body = served.second;
+            std::lock_guard lock(mutex_);
+            replies_["/" + served.first] = missing;
+        } else {
+            Serve(served.first, served.second);
+        }
+        fs::remove_all(Path("install"));
+        WriteFile(Path("install/data/a.pak"), older);
+        WriteFile(Path("install/data/b.pak"), other);
+        const std::vector<std::string> requested = Run();
+        EXPECT_EQ(Snapshot(Path("install")),
+                  (std::map<std::string, std::string>{{"data/a.pak", newer}, {"data/b.pak", other}}));
+        EXPECT_TRUE(std::count(requested.begin(), requested.end(), "data/a.pak.bz2") == 1);
+        EXPECT_TRUE(Noted("data\\a.pak: ")) << (notes_.empty() ? "" : notes_.front());
+        EXPECT_TRUE(Noted("its copy is fetched whole"));
+    }
+}
+
+TEST_F(DeltaTest, LaunchersThatKnowNoChunksReadAChunkedTreeAsBefore) {
+    const std::map<std::string, std::string> client = {
+        {"data/a.pak", SampleData(300000, 21)}, {"system/game.exe", SampleData(70000, 22)}};
+    PublishTree("plain", 3, client, false);
+    PublishTree("server", 3, client);
+    EXPECT_FALSE(fs::exists(Path("plain/chunks")));
+    EXPECT_TRUE(fs::exists(Path("server/chunks")));
+    WriteFile(Path("plain.lst"), Unbzip2File(Path("plain/files.lst.bz2")));
+    WriteFile(Path("chunked.lst"), Unbzip2File(Path("server/files.lst.bz2")));
+    const TListFile plain(Path("plain.lst")), chunked(Path("chunked.lst"));
+    for (const char* section : {"hosts", "self", "files_critical", "files_normal"})
+        EXPECT_EQ(chunked.GetSection(section), plain.GetSection(section)) << section;
+    for (const char* key : {"Rev", "ModHosts"})
+        EXPECT_EQ(chunked.GetValue("settings", key), plain.GetValue("settings", key)) << key;
+    EXPECT_EQ(chunked.GetValue("settings", kChunksSetting), "16384,65536,262144");
+    // The copies are the same, and a fresh installation is made from them.
+    for (const auto& [path, content] : client)
+        EXPECT_EQ(ReadFile(Path("server/" + path + ".bz2")), ReadFile(Path("plain/" + path + ".bz2")));
+    fs::create_directories(Path("install"));
+    Run();
+    EXPECT_EQ(Snapshot(Path("install")), client);
+}
+
+} // namespace
