@@ -11,8 +11,8 @@
 
 namespace bench {
 
-inline constexpr std::array<const char*, 6> kBenchmarks = {"unpack", "md5",     "download",
-                                                           "check",  "install", "wan"};
+inline constexpr std::array<const char*, 7> kBenchmarks = {
+    "unpack", "md5", "download", "check", "install", "wan", "delta"};
 
 struct Options {
     std::string dir;
@@ -27,6 +27,7 @@ struct Options {
     std::string update;
     std::size_t wanMiB = 90;
     std::size_t wanFiles = 1000;
+    std::size_t deltaMiB = 1024;
     int runs = 3;
     int installRuns = 2; // the loop of the install benchmark takes minutes
     int wanRuns = 1;

@@ -175,6 +175,15 @@ void AppendArchive(std::string& out, std::size_t size, Random& random) {
 
 } // namespace
 
+std::string ClientArchiveBytes(std::size_t size, std::uint64_t seed) {
+    Random random(seed);
+    std::string out;
+    out.reserve(size + 4096);
+    AppendArchive(out, size, random);
+    out.resize(size);
+    return out;
+}
+
 void GenerateClientData(const std::string& path, std::size_t total) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     Check(file != nullptr, "cannot create " + path);

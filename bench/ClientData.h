@@ -16,6 +16,10 @@ namespace bench {
 // the same size every time.
 void GenerateClientData(const std::string& path, std::size_t total);
 
+// `size` bytes of an archive's content (media, meshes, tables and text in
+// pieces), the same for the same seed.
+std::string ClientArchiveBytes(std::size_t size, std::uint64_t seed);
+
 struct ClientFile {
     std::string path; // relative, "/" between folders, UTF-8
     std::uint64_t size = 0;

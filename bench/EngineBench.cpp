@@ -25,12 +25,18 @@
 //             curl --parallel --parallel-max 8 fetching the same copies
 //             through the proxy, and the peak memory of quenmor-update
 //             (target: at most 64 MB)
+//   delta     quenmor-update bringing an installed client (1 GiB in 200
+//             files, --delta-mb) to a revision that changed 1 % of its ten
+//             large files, through the same proxy, against its floor: the
+//             line time of what it fetched or cutting the ten installed files
+//             on every core, whichever is longer (target: at most 1.3 times
+//             it; see bench/DeltaBench.h for the other figures)
 //
 //   quenmor-bench [--dir FOLDER] [--url BASE] [--only NAME,...] [--runs N]
 //                 [--size-mb N] [--check-mb N] [--check-files N]
 //                 [--install-mb N] [--install-files N] [--install-runs N]
 //                 [--wan-mb N] [--wan-files N] [--wan-runs N]
-//                 [--wan-connections N] [--wan-sweep N,...]
+//                 [--wan-connections N] [--wan-sweep N,...] [--delta-mb N]
 //                 [--publish PROGRAM] [--update PROGRAM]
 //   quenmor-bench --url BASE --wan-proxy SECONDS
 //
@@ -58,6 +64,7 @@
 #include "BenchOptions.h"
 #include "BenchSupport.h"
 #include "CheckBench.h"
+#include "DeltaBench.h"
 #include "ClientData.h"
 #include "FileBench.h"
 #include "InstallBench.h"
@@ -98,10 +105,11 @@ namespace {
                  "                     [--size-mb N] [--check-mb N] [--check-files N]\n"
                  "                     [--install-mb N] [--install-files N] [--install-runs N]\n"
                  "                     [--wan-mb N] [--wan-files N] [--wan-runs N]\n"
-                 "                     [--wan-connections N] [--wan-sweep N,...]\n"
+                 "                     [--wan-connections N] [--wan-sweep N,...] [--delta-mb N]\n"
                  "                     [--publish PROGRAM] [--update PROGRAM]\n"
                  "       quenmor-bench --url BASE --wan-proxy SECONDS\n"
-                 "benchmarks: unpack, md5, download, check, install, wan (all by default)\n");
+                 "benchmarks: unpack, md5, download, check, install, wan, delta (all by "
+                 "default)\n");
     std::exit(2);
 }
 
@@ -178,6 +186,8 @@ Options ParseOptions(int argc, char** argv) {
             options.installRuns = static_cast<int>(Number(value, 1, 20));
         } else if (name == "--wan-mb") {
             options.wanMiB = Number(value, 1, 16384);
+        } else if (name == "--delta-mb") {
+            options.deltaMiB = Number(value, 700, 16384);
         } else if (name == "--wan-files") {
             options.wanFiles = Number(value, 10, 20000);
         } else if (name == "--wan-runs") {
@@ -216,6 +226,8 @@ void CheckFreeSpace(const std::string& dir, const Options& options) {
         trees = std::max<std::uint64_t>(trees, 5 * options.installMiB * kMiB);
     if (options.Selected("wan")) // client, copies, two installations, curl's copies
         trees = std::max<std::uint64_t>(trees, 5 * options.wanMiB * kMiB);
+    if (options.Selected("delta")) // client, copies twice, the store, an installation
+        trees = std::max<std::uint64_t>(trees, 5 * options.deltaMiB * kMiB);
     need += trees;
     struct statvfs disk {};
     Check(::statvfs(dir.c_str(), &disk) == 0, "cannot query the free space of " + dir);
@@ -289,6 +301,15 @@ int Run(const Options& options) {
             skipped.push_back("wan       skipped: no --publish and --update programs given");
         else
             results.push_back(BenchWan(work, options, port));
+    }
+    if (options.Selected("delta")) {
+        const int port = LoopbackPort(options.url);
+        if (port == 0)
+            skipped.push_back("delta     skipped: no --url http://127.0.0.1:PORT/ given");
+        else if (options.publish.empty() || options.update.empty())
+            skipped.push_back("delta     skipped: no --publish and --update programs given");
+        else
+            results.push_back(BenchDelta(work, options, port));
     }
 
     std::printf("\nresults (best of the runs; MB = 10^6 bytes; ratio = tool's time / ours)\n");

@@ -72,6 +72,8 @@ Published PublishClient(const Options& options, const ClientTree& tree, const st
         if (!entry.is_regular_file())
             continue;
         WarmCache(entry.path().string());
+        if (entry.path().extension() != ".bz2")
+            continue; // the chunk store, which installs from scratch do not read
         if (entry.path().filename() == "files.lst.bz2")
             published.manifest = entry.file_size();
         else

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -69,12 +70,13 @@ void ScanSource(const std::string& path, int source, const TChunker& chunker,
 
 } // namespace
 
-TDeltaPlan FetchDelta(const TDeltaEntry& entry, const std::string& pack, const TStoreGetter& get,
+TDeltaPlan FetchDelta(const TDeltaEntry& entry, const std::string& pack,
+                      const TStoreGetter& getIndex, const TChunkFetcher& fetchChunks,
                       const std::function<void(std::int64_t)>& fetched,
                       const std::function<void()>& cut) {
     TDeltaPlan plan;
     const std::string indexText =
-        get(entry.base + IndexPath(entry.sha256), MaxIndexSize(entry.size, entry.sizes));
+        getIndex(entry.base + IndexPath(entry.sha256), MaxIndexSize(entry.size, entry.sizes));
     plan.fetched += static_cast<std::int64_t>(indexText.size());
     std::string problem;
     const std::optional<TChunkIndex> index =
@@ -94,14 +96,27 @@ TDeltaPlan FetchDelta(const TDeltaEntry& entry, const std::string& pack, const T
         ScanSource(entry.sources[k], static_cast<int>(k), chunker, sizes, needed, missing, cut);
     plan.chunksFound = needed.size() - missing;
 
-    TFileStream out(pack, TFileStream::Mode::fmCreate);
+    // The missing chunks, each once, in the pack in the order first needed.
+    std::vector<const TChunkRef*> wanted;
+    std::vector<std::pair<std::string, std::int64_t>> addresses;
     for (const TChunkRef& chunk : index->chunks) {
         Location& location = needed[chunk.sha256];
         if (location.source == -2) {
-            cut();
-            const std::string frame = get(entry.base + ChunkPath(chunk.sha256), chunk.packed);
-            plan.fetched += static_cast<std::int64_t>(frame.size());
-            fetched(plan.fetched);
+            location = {-1, plan.packed};
+            plan.packed += chunk.size;
+            wanted.push_back(&chunk);
+            addresses.emplace_back(entry.base + ChunkPath(chunk.sha256), chunk.packed);
+        }
+        plan.pieces.push_back({location.source, location.offset, chunk.size});
+    }
+    plan.chunksFetched = wanted.size();
+
+    TFileStream out(pack, TFileStream::Mode::fmCreate);
+    std::mutex mutex; // guards `out` and the count of bytes fetched
+    std::int64_t bytes = plan.fetched;
+    if (!wanted.empty())
+        fetchChunks(addresses, [&](std::size_t k, const std::string& frame) {
+            const TChunkRef& chunk = *wanted[k];
             std::string data;
             try {
                 data = ZstdDecompressExact(frame, static_cast<std::size_t>(chunk.size));
@@ -112,14 +127,16 @@ TDeltaPlan FetchDelta(const TDeltaEntry& entry, const std::string& pack, const T
             digest.Update(data.data(), data.size());
             if (digest.FinalText() != chunk.sha256)
                 throw EDeltaFailed("the chunk " + chunk.sha256 + " does not match its digest");
+            std::lock_guard lock(mutex);
+            const std::int64_t at = needed[chunk.sha256].offset;
+            if (out.Seek(at, TSeekOrigin::soBeginning) != at)
+                throw EInOutError("Cannot write \"" + pack + "\"");
             out.Write(data.data(), data.size());
-            location = {-1, plan.packed};
-            plan.packed += chunk.size;
-            ++plan.chunksFetched;
-        }
-        plan.pieces.push_back({location.source, location.offset, chunk.size});
-    }
+            bytes += static_cast<std::int64_t>(frame.size());
+            fetched(bytes);
+        });
     out.Close();
+    plan.fetched = bytes;
     return plan;
 }
 

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The delta path cannot give this content; its copy is fetched instead.
@@ -26,8 +27,8 @@ public:
 
 // What a delta needs of an entry.
 struct TDeltaEntry {
-    std::string base;  // the update address the store's paths are taken under
-    TChunkSizes sizes; // of the store
+    std::string base;        // the update address the store's paths are taken under
+    TChunkSizes sizes;       // of the store
     std::string sha256, md5; // of the new content
     std::int64_t size = -1;  // of the new content
     // Local files that may hold chunks of it, in order of preference.
@@ -52,11 +53,20 @@ struct TDeltaPlan {
 // EDeltaFailed when it cannot be had whole, and what a stop raises.
 using TStoreGetter = std::function<std::string(const std::string& url, std::int64_t most)>;
 
+// Fetches the bodies of the addresses listed (each at most its bytes) and
+// hands each to `take` with its place in the list as it comes: from any
+// thread, several at once, in any order. Raises what a fetch or `take`
+// raised, once no `take` runs any more.
+using TChunkFetcher =
+    std::function<void(const std::vector<std::pair<std::string, std::int64_t>>& addresses,
+                       const std::function<void(std::size_t, const std::string&)>& take)>;
+
 // Takes the index, finds the chunks the sources hold, and fetches the others
 // into the new file `pack` (raw, in the order they are first needed).
-// `fetched` is told the bytes fetched so far; `cut` is asked between chunks
-// and raises to stop.
-TDeltaPlan FetchDelta(const TDeltaEntry& entry, const std::string& pack, const TStoreGetter& get,
+// `fetched` is told the bytes fetched so far, one call at a time; `cut` is
+// asked between the sources' blocks and raises to stop.
+TDeltaPlan FetchDelta(const TDeltaEntry& entry, const std::string& pack,
+                      const TStoreGetter& getIndex, const TChunkFetcher& fetchChunks,
                       const std::function<void(std::int64_t)>& fetched,
                       const std::function<void()>& cut);
 

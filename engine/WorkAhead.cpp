@@ -283,31 +283,104 @@ TWorkAhead::Fetched TWorkAhead::FetchCopy(std::size_t i, unsigned worker) {
     return {result.opened, result.bytes, result.bytes, FetchFailure(job.in.url, result)};
 }
 
+namespace {
+
+// The body of an address, at most `most` bytes of it, or EDeltaFailed.
+std::string StoreBody(TFetch& fetch, const std::string& url, std::int64_t most) {
+    std::string body;
+    TFetchSink sink;
+    sink.restart = [&] { body.clear(); };
+    sink.data = [&](const char* data, std::size_t size) {
+        if (static_cast<std::int64_t>(body.size() + size) > most)
+            throw EDeltaFailed(url + " holds more than the " + std::to_string(most) +
+                               " bytes its index allows");
+        body.append(data, size);
+    };
+    const TFetchResult result = fetch.Get(url, sink);
+    const std::string failure = FetchFailure(url, result);
+    if (!failure.empty())
+        throw EDeltaFailed(failure);
+    return body;
+}
+
+} // namespace
+
+// The chunks of one delta, shared by the job that fetches them and the
+// helpers it asked for: each takes the next address until none is left or
+// one failed. The job waits for the helpers that took one; a helper that
+// starts later finds nothing left and touches nothing.
+struct TWorkAhead::ChunkFetches {
+    std::mutex mutex;
+    std::condition_variable idle;
+    const std::vector<std::pair<std::string, std::int64_t>>* addresses = nullptr;
+    const std::function<void(std::size_t, const std::string&)>* take = nullptr;
+    std::size_t next = 0;
+    std::size_t running = 0;
+    bool over = false;
+    std::exception_ptr error;
+
+    // Fetches addresses on `fetch` until none is left for it.
+    void Run(TFetch& fetch) {
+        for (;;) {
+            std::size_t k = 0;
+            {
+                std::lock_guard lock(mutex);
+                if (over || next >= addresses->size())
+                    return;
+                k = next++;
+                ++running;
+            }
+            std::exception_ptr failed;
+            try {
+                const auto& [url, most] = (*addresses)[k];
+                (*take)(k, StoreBody(fetch, url, most));
+            } catch (...) {
+                failed = std::current_exception();
+            }
+            std::lock_guard lock(mutex);
+            --running;
+            if (failed && !error) {
+                error = failed;
+                over = true;
+            }
+            idle.notify_all();
+        }
+    }
+};
+
 std::optional<TDeltaPlan> TWorkAhead::FetchChunks(std::size_t i, unsigned worker) {
     Job& job = *jobs_[i];
     const TDeltaEntry& delta = *job.in.delta;
     if (job.pack.empty())
         job.pack = platform::NewTempFileBeside(job.in.target);
     TFetch fetch = MakeFetch(i, worker);
-    const TStoreGetter get = [&](const std::string& url, std::int64_t most) {
-        std::string body;
-        TFetchSink sink;
-        sink.restart = [&] { body.clear(); };
-        sink.data = [&](const char* data, std::size_t size) {
-            if (static_cast<std::int64_t>(body.size() + size) > most)
-                throw EDeltaFailed(url + " holds more than the " + std::to_string(most) +
-                                   " bytes its index allows");
-            body.append(data, size);
+    const TChunkFetcher fetchChunks =
+        [&](const std::vector<std::pair<std::string, std::int64_t>>& addresses,
+            const std::function<void(std::size_t, const std::string&)>& take) {
+            const auto shared = std::make_shared<ChunkFetches>();
+            shared->addresses = &addresses;
+            shared->take = &take;
+            // Round trips, not the line, bound the chunks of one file on one
+            // connection: idle connections help.
+            const std::size_t helpers = std::min<std::size_t>(
+                addresses.size() - 1, std::max(settings_.connections / 4, 1u) - 1);
+            for (std::size_t h = 0; h < helpers; ++h)
+                transfers_->Submit(i, [this, i, shared](unsigned other) {
+                    TFetch helper = MakeFetch(i, other);
+                    shared->Run(helper);
+                });
+            shared->Run(fetch);
+            std::unique_lock lock(shared->mutex);
+            shared->idle.wait(lock, [&] { return shared->running == 0; });
+            shared->over = true; // helpers yet to start leave at once
+            if (shared->error)
+                std::rethrow_exception(shared->error);
         };
-        const TFetchResult result = fetch.Get(url, sink);
-        const std::string failure = FetchFailure(url, result);
-        if (!failure.empty())
-            throw EDeltaFailed(failure);
-        return body;
-    };
     try {
         TDeltaPlan plan = FetchDelta(
-            delta, job.pack, get,
+            delta, job.pack,
+            [&](const std::string& url, std::int64_t most) { return StoreBody(fetch, url, most); },
+            fetchChunks,
             [&](std::int64_t bytes) {
                 job.progress = bytes;
                 ProgressMade(i);

@@ -181,6 +181,7 @@ private:
     Fetched FetchCopy(std::size_t i, unsigned worker);
     std::optional<TDeltaPlan> FetchChunks(std::size_t i, unsigned worker);
     TFetch MakeFetch(std::size_t i, unsigned worker);
+    struct ChunkFetches;
     void Note(std::deque<std::string>& notes, std::string note);
     void Unpack(std::size_t i);
     // Under the lock: whether `bytes` more for entry i fit the budget (the

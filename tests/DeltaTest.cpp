@@ -4,10 +4,13 @@
 // cut or oversized chunks, indexes that do not add up or belong to another
 // file) never gets a wrong byte installed, and the file comes from its copy.
 // Launchers that know nothing of chunks read the chunked tree as before.
+#include "Delta.h"
 #include "ChunkIndex.h"
 #include "GetFilesThr.h"
 #include "LstFile.h"
 #include "Publisher.h"
+#include "Signature.h"
+#include "Signing.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "Zstd.h"
@@ -21,6 +24,7 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <thread>
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -69,6 +73,56 @@ std::string Edited(std::string content, int count, std::uint32_t seed) {
     return content;
 }
 
+// A new content made of chunks alone, fetched out of order from several
+// threads at once: the pack holds each where the plan says.
+TEST(DeltaParts, ChunksTakenInAnyOrderFromSeveralThreadsMakeTheContent) {
+    TempDir dir;
+    const std::string content = SampleData(1 << 20, 41);
+    std::map<std::string, std::string> store; // address -> body
+    TChunkIndex index{Sha256(content), static_cast<std::int64_t>(content.size()), {}};
+    ForEachChunk(TChunker(TChunkSizes{}), reinterpret_cast<const unsigned char*>(content.data()),
+                 content.size(), [&](std::size_t offset, std::size_t length) {
+                     const std::string chunk = content.substr(offset, length);
+                     const std::string frame = ZstdCompress(chunk, 3);
+                     index.chunks.push_back({Sha256(chunk), static_cast<std::int64_t>(length),
+                                             static_cast<std::int64_t>(frame.size())});
+                     store["u/" + ChunkPath(index.chunks.back().sha256)] = frame;
+                 });
+    store["u/" + IndexPath(index.sha256)] = ChunkIndexText(index);
+    TDeltaEntry entry{"u/", TChunkSizes{}, index.sha256, Md5Hex(content), index.size, {}};
+    std::size_t asked = 0;
+    std::int64_t lastFetched = 0;
+    const TDeltaPlan plan = FetchDelta(
+        entry, dir / "pack", [&](const std::string& url, std::int64_t) { return store.at(url); },
+        [&](const std::vector<std::pair<std::string, std::int64_t>>& addresses,
+            const std::function<void(std::size_t, const std::string&)>& take) {
+            asked = addresses.size();
+            std::vector<std::thread> threads;
+            for (std::size_t t = 0; t < 3; ++t)
+                threads.emplace_back([&, t] {
+                    for (std::size_t k = addresses.size(); k-- > 0;) // last first
+                        if (k % 3 == t)
+                            take(k, store.at(addresses[k].first));
+                });
+            for (std::thread& thread : threads)
+                thread.join();
+        },
+        [&](std::int64_t bytes) {
+            EXPECT_GT(bytes, lastFetched);
+            lastFetched = bytes;
+        },
+        [] {});
+    EXPECT_EQ(asked, index.chunks.size());
+    EXPECT_EQ(plan.chunksFound, 0u);
+    EXPECT_EQ(plan.fetched, lastFetched);
+    std::string made;
+    EXPECT_TRUE(AssembleDelta(
+        entry, plan, dir / "pack",
+        [&](const char* data, std::size_t size) { made.append(data, size); },
+        [](std::size_t) { return true; }));
+    EXPECT_EQ(made, content);
+}
+
 class DeltaTest : public ::testing::Test {
 protected:
     DeltaTest()
@@ -96,7 +150,8 @@ protected:
     }
 
     void PublishTree(const std::string& out, std::int32_t revision,
-                     const std::map<std::string, std::string>& files, bool chunks = true) {
+                     const std::map<std::string, std::string>& files, bool chunks = true,
+                     const std::string& key = {}) {
         const fs::path client = dir_.path() / ("client-" + out);
         fs::remove_all(client);
         for (const auto& [path, content] : files)
@@ -107,14 +162,17 @@ protected:
         options.revision = revision;
         options.jobs = 2;
         options.chunks = chunks;
+        if (!key.empty())
+            options.signingKey = dir_.path() / key;
         publish::Publish(options);
     }
 
     // One run at revision 1 in "install"; the paths it requested.
-    std::vector<std::string> Run() {
+    std::vector<std::string> Run(std::vector<signing::PublicKey> keys = {}) {
         const std::size_t before = server_.Requests().size();
         RecordingTarget target;
         GFilesThread thread(target);
+        thread.TrustedKeys = std::move(keys);
         thread.UpdateUrl = server_.Url("/");
         thread.AtRevision = 1;
         thread.ConnectTimeoutS = 5;
@@ -123,6 +181,7 @@ protected:
         RunToEnd(thread, dir_.path() / "install");
         notes_ = target.Notes();
         causes_ = target.Causes();
+        events_ = target.Events();
         std::vector<std::string> requested;
         const std::vector<HttpRequest> requests = server_.Requests();
         for (std::size_t k = before; k < requests.size(); ++k)
@@ -140,7 +199,7 @@ protected:
     std::mutex mutex_;
     std::map<std::string, HttpReply> replies_;
     TestHttpServer server_;
-    std::vector<std::string> notes_, causes_;
+    std::vector<std::string> notes_, causes_, events_;
 };
 
 TEST_F(DeltaTest, AChangedFileFetchesOnlyTheChunksTheInstallationLacks) {
@@ -162,7 +221,8 @@ TEST_F(DeltaTest, AChangedFileFetchesOnlyTheChunksTheInstallationLacks) {
     std::multiset<std::string> missing;
     for (const auto& [path, content] : installed) {
         WriteFile(Path("install/" + path), content);
-        const std::vector<std::string> have = ChunkDigests(content), need = ChunkDigests(next.at(path));
+        const std::vector<std::string> have = ChunkDigests(content),
+                                       need = ChunkDigests(next.at(path));
         const std::set<std::string> lacking(need.begin(), need.end());
         std::size_t lack = 0;
         for (const std::string& chunk : lacking) {
@@ -226,7 +286,8 @@ TEST_F(DeltaTest, AStoreThatLiesNeverGetsAWrongByteInstalled) {
         {"truncated chunk", {ChunkPath(fetched->sha256), frame.substr(0, frame.size() / 2)}},
         {"a chunk listed twice", {IndexPath(sha), replaced(index, lineOf(second), lineOf(first))}},
         {"wrong sum", {IndexPath(sha), replaced(index, lineOf(first), lineOf(resized))}},
-        {"another file's index", {IndexPath(sha), ReadFile(Path("server/" + IndexPath(Sha256(other))))}},
+        {"another file's index",
+         {IndexPath(sha), ReadFile(Path("server/" + IndexPath(Sha256(other))))}},
         {"a bomb",
          {ChunkPath(fetched->sha256), ZstdCompress(std::string(std::size_t{32} << 20, '\0'), 3)}},
         {"no index", {IndexPath(sha), "<html>404</html>"}},
@@ -250,17 +311,47 @@ TEST_F(DeltaTest, AStoreThatLiesNeverGetsAWrongByteInstalled) {
         WriteFile(Path("install/data/a.pak"), older);
         WriteFile(Path("install/data/b.pak"), other);
         const std::vector<std::string> requested = Run();
-        EXPECT_EQ(Snapshot(Path("install")),
-                  (std::map<std::string, std::string>{{"data/a.pak", newer}, {"data/b.pak", other}}));
+        EXPECT_EQ(Snapshot(Path("install")), (std::map<std::string, std::string>{
+                                                 {"data/a.pak", newer}, {"data/b.pak", other}}));
         EXPECT_TRUE(std::count(requested.begin(), requested.end(), "data/a.pak.bz2") == 1);
         EXPECT_TRUE(Noted("data\\a.pak: ")) << (notes_.empty() ? "" : notes_.front());
         EXPECT_TRUE(Noted("its copy is fetched whole"));
     }
 }
 
+// The store lies outside the signature; the digests it is checked by do not.
+TEST_F(DeltaTest, ASignedTreeIsMadeOfChunksWhileItsStoreCannotChangeWhatIsInstalled) {
+    publish::GenerateKey(dir_.path() / "key.pem");
+    const signing::PublicKey trusted = publish::SigningKey(dir_.path() / "key.pem").PublicKey();
+    const std::string older = SampleData(1 << 20, 31), newer = Edited(older, 3, 32);
+    PublishTree("server", 2, {{"data/a.pak", newer}}, true, "key.pem");
+    WriteFile(Path("install/data/a.pak"), older);
+    Run({trusted});
+    EXPECT_TRUE(causes_.empty()) << causes_.front();
+    EXPECT_EQ(ReadFile(Path("install/data/a.pak")), newer);
+    EXPECT_TRUE(Noted("data\\a.pak: made of chunks"));
+
+    // An attacker who holds the server: every chunk and the copy replaced.
+    WriteFile(Path("install/data/a.pak"), older);
+    for (const auto& entry : fs::recursive_directory_iterator(Path("server/chunks")))
+        if (entry.path().extension() == ".zst")
+            WriteFile(entry.path().string(), ZstdCompress(std::string(1000, 'x'), 3));
+    const std::string evil = Edited(newer, 1, 33);
+    WriteFile(Path("server/data/a.pak.bz2"), Bzip2(evil));
+    Run({trusted});
+    EXPECT_EQ(ReadFile(Path("install/data/a.pak")), older);
+    EXPECT_FALSE(causes_.empty());
+    EXPECT_TRUE(Noted("its copy is fetched whole"));
+    EXPECT_TRUE(std::none_of(events_.begin(), events_.end(), [](const std::string& event) {
+        return event.rfind("StoreRevision:", 0) == 0;
+    }));
+    EXPECT_EQ(Snapshot(Path("install")),
+              (std::map<std::string, std::string>{{"data/a.pak", older}}));
+}
+
 TEST_F(DeltaTest, LaunchersThatKnowNoChunksReadAChunkedTreeAsBefore) {
-    const std::map<std::string, std::string> client = {
-        {"data/a.pak", SampleData(300000, 21)}, {"system/game.exe", SampleData(70000, 22)}};
+    const std::map<std::string, std::string> client = {{"data/a.pak", SampleData(300000, 21)},
+                                                       {"system/game.exe", SampleData(70000, 22)}};
     PublishTree("plain", 3, client, false);
     PublishTree("server", 3, client);
     EXPECT_FALSE(fs::exists(Path("plain/chunks")));
@@ -275,7 +366,8 @@ TEST_F(DeltaTest, LaunchersThatKnowNoChunksReadAChunkedTreeAsBefore) {
     EXPECT_EQ(chunked.GetValue("settings", kChunksSetting), "16384,65536,262144");
     // The copies are the same, and a fresh installation is made from them.
     for (const auto& [path, content] : client)
-        EXPECT_EQ(ReadFile(Path("server/" + path + ".bz2")), ReadFile(Path("plain/" + path + ".bz2")));
+        EXPECT_EQ(ReadFile(Path("server/" + path + ".bz2")),
+                  ReadFile(Path("plain/" + path + ".bz2")));
     fs::create_directories(Path("install"));
     Run();
     EXPECT_EQ(Snapshot(Path("install")), client);

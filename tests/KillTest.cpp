@@ -6,11 +6,14 @@
 // run left alone afterwards finishes the update and removes what the killed
 // runs left behind.
 #include "ChildProcess.h"
+#include "ChunkIndex.h"
 #include "Files.h"
 #include "InstallLock.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "Text.h"
+#include "Zstd.h"
+#include "md5.h"
 
 #include <gtest/gtest.h>
 
@@ -93,16 +96,19 @@ double Ms(Clock::duration duration) {
     return Millis(duration).count();
 }
 
-// How a kill test's runs are made: with backups or not, and with how many
-// transfers at once (0: the runner's default).
+// How a kill test's runs are made: with backups or not, with how many
+// transfers at once (0: the runner's default), and whether the tree has a
+// chunk store, so that changed files are made of chunks.
 struct KillCase {
     int backup;
     int connections;
+    bool chunks = false;
 
     std::string Name() const {
         return std::string(backup == 1 ? "WithBackup" : "WithoutBackup") +
                (connections > 0 ? std::to_string(connections) + "Transfers"
-                                : std::string("DefaultTransfers"));
+                                : std::string("DefaultTransfers")) +
+               (chunks ? "FromChunks" : "");
     }
     // The test output names the case, not its bytes.
     friend void PrintTo(const KillCase& c, std::ostream* os) { *os << c.Name(); }
@@ -123,6 +129,9 @@ protected:
         {
             std::lock_guard lock(mutex_);
             requestTimes_.push_back(Clock::now());
+            if (request.target.size() > 4 &&
+                request.target.compare(request.target.size() - 4, 4, ".zst") == 0)
+                ++chunkRequests_;
         }
         if (request.target.find("files.lst") == std::string::npos)
             std::this_thread::sleep_for(kServeDelay);
@@ -139,7 +148,10 @@ protected:
         const std::uint32_t seed = 1000 + static_cast<std::uint32_t>(files_.size());
         file.after = SampleData(newSize, seed);
         if (oldSize == newSize && oldSize != kMissing)
-            file.before = file.after; // already current
+            file.before = file.after;                      // already current
+        else if (oldSize != kMissing && GetParam().chunks) // an earlier version of it
+            file.before = file.after.substr(0, newSize / 2) +
+                          SampleData(oldSize - std::min(oldSize, newSize / 2), seed + 5000);
         else if (oldSize != kMissing)
             file.before = SampleData(oldSize, seed + 5000);
         file.listedAs = listedAs.empty() ? disk : listedAs;
@@ -150,7 +162,33 @@ protected:
         ASSERT_TRUE(manifestPath) << name;
         file.entry =
             *manifestPath + "|" + Md5Hex(file.after) + "|" + std::to_string(compressed.size());
+        if (GetParam().chunks)
+            file.entry = std::to_string(file.after.size()) + "|" + StoreChunks(file.after) + "|" +
+                         file.entry;
         files_.push_back(std::move(file));
+    }
+
+    // Puts a content's chunks and index in the server's store; its SHA-256.
+    std::string StoreChunks(const std::string& content) {
+        const auto sha256 = [](const char* data, std::size_t size) {
+            TSHA256 digest;
+            digest.Update(data, size);
+            return digest.FinalText();
+        };
+        TChunkIndex index{
+            sha256(content.data(), content.size()), static_cast<std::int64_t>(content.size()), {}};
+        ForEachChunk(TChunker(TChunkSizes{}),
+                     reinterpret_cast<const unsigned char*>(content.data()), content.size(),
+                     [&](std::size_t offset, std::size_t length) {
+                         const std::string frame =
+                             ZstdCompress(std::string_view(content).substr(offset, length), 3);
+                         const std::string chunk = sha256(content.data() + offset, length);
+                         WriteFile(dir_ / ("server/" + ChunkPath(chunk)), frame);
+                         index.chunks.push_back({chunk, static_cast<std::int64_t>(length),
+                                                 static_cast<std::int64_t>(frame.size())});
+                     });
+        WriteFile(dir_ / ("server/" + IndexPath(index.sha256)), ChunkIndexText(index));
+        return index.sha256;
     }
 
     // The update tree on the server, the installation in its old state, and
@@ -188,8 +226,9 @@ protected:
         Add("Interface/Fonts/Main.FNT", 48000, 50000, false, "interface/fonts/main.fnt");
         Add("readme.txt", 5000, 5200, false);
 
-        std::string manifest = "[settings]\r\nRev|" + std::to_string(kNewRevision) +
-                               "\r\nModHosts|0\r\n[/settings]\r\n";
+        std::string manifest =
+            "[settings]\r\nRev|" + std::to_string(kNewRevision) + "\r\nModHosts|0\r\n" +
+            (GetParam().chunks ? "Chunks|16384,65536,262144\r\n" : "") + "[/settings]\r\n";
         for (const bool critical : {true, false}) {
             const std::string section = critical ? "files_critical" : "files_normal";
             manifest += "[" + section + "]\r\n";
@@ -416,6 +455,7 @@ protected:
     TestHttpServer::Handler folder_;
     std::mutex mutex_;
     std::vector<Clock::time_point> requestTimes_;
+    std::size_t chunkRequests_ = 0; // of the chunk store's chunks
     TestHttpServer server_;
     std::vector<Listed> files_;
     std::vector<std::string> userContent_;
@@ -446,6 +486,10 @@ TEST_P(KillTest, EveryFileIsOldOrNewWheneverARunIsKilled) {
             ASSERT_EQ(ReadFile(platform::PathText(copy.path() / platform::FsPath(file.disk))),
                       file.after)
                 << file.disk;
+        // The changed files were made of chunks: the kills below cut delta runs.
+        if (GetParam().chunks) {
+            ASSERT_GT(chunkRequests_, 0u);
+        }
     }
     const double startup = Ms(untilFirstFile);
     const double installs = std::max(1.0, Ms(wholeRun - untilFirstFile));
@@ -542,7 +586,8 @@ TEST_P(KillTest, EveryFileIsOldOrNewWheneverARunIsKilled) {
 // and unpacked ahead.
 INSTANTIATE_TEST_SUITE_P(Runs, KillTest,
                          ::testing::Values(KillCase{0, 0}, KillCase{1, 0}, KillCase{0, 1},
-                                           KillCase{1, 16}),
+                                           KillCase{1, 16}, KillCase{0, 0, true},
+                                           KillCase{1, 4, true}),
                          [](const ::testing::TestParamInfo<KillCase>& param) {
                              return param.param.Name();
                          });
