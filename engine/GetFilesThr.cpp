@@ -181,6 +181,8 @@ void GFilesThread::TakeManifest(TNotifier& notifier, TFileTransfer& transfer,
         settings.backup = CreateBackup == 1;
         settings.requireSha256 = Signed();
         settings.chunks = manifest.chunks;
+        settings.chunksForNew =
+            manifest.lineBytesPerSecond > kBzip2BytesPerSecondPerCore * CoreCount();
         settings.ahead.connections = static_cast<unsigned>(ConnectionCount());
         settings.ahead.cores = CoreCount();
         settings.ahead.budget = AheadBudget;

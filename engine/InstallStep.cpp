@@ -72,7 +72,7 @@ std::optional<TDeltaEntry> TInstallStep::Delta(const FileEntry& entry,
             installation_.StaysInside(source) && !installation_.LinksOutside(source))
             delta.sources.push_back(source);
     }
-    if (delta.sources.empty())
+    if (delta.sources.empty() && !settings_.chunksForNew)
         return std::nullopt;
     return delta;
 }

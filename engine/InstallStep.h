@@ -28,6 +28,10 @@ public:
         // that may hold some of their chunks are made of chunks where they
         // can be. None: every entry's copy is fetched whole.
         std::optional<TChunkSizes> chunks;
+        // With a chunk store, files that are not installed yet are made of
+        // chunks too (faster to unpack than bzip2 where the line outruns
+        // bzip2 on the cores); otherwise their copies are fetched.
+        bool chunksForNew = false;
         // Its `showNotes` and `waiting` are the install's own.
         TWorkAhead::Settings ahead;
     };

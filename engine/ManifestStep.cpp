@@ -83,6 +83,7 @@ std::optional<TManifest> TManifestStep::Take() {
                                "whole");
     }
     taken.mirrors = ManifestMirrors(list, settings_.updateUrl);
+    taken.lineBytesPerSecond = lineBytesPerSecond_;
     return taken;
 }
 
@@ -92,9 +93,16 @@ bool TManifestStep::Fetched() {
         notifier_.ShowCause("no update address: UpdatesUrl is empty");
         return false;
     }
+    const auto started = std::chrono::steady_clock::now();
     const TFileTransfer::Downloaded downloaded = transfer_.Download(
         settings_.updateUrl + "files.lst.bz2", settings_.folder + "files.lst.bz2", true,
         ManifestLimit(limits::kManifestCopy, "a manifest's copy may take"));
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    std::error_code error;
+    const auto bytes =
+        std::filesystem::file_size(platform::FsPath(settings_.folder + "files.lst.bz2"), error);
+    if (!error && took.count() > 0)
+        lineBytesPerSecond_ = static_cast<double>(bytes) / took.count();
     fetchFailure_ = downloaded.failure;
     if (!downloaded.opened)
         notifier_.ShowCause(downloaded.failure);

@@ -31,6 +31,9 @@ struct TManifest {
     std::optional<TChunkSizes> chunks;
     // The mirrors it names, each with a final "/".
     std::vector<std::string> mirrors;
+    // How fast the manifest came, from its request to its last byte: a
+    // line at least this fast (round trips and setup count against it).
+    double lineBytesPerSecond = 0;
 };
 
 class TManifestStep {
@@ -64,4 +67,5 @@ private:
     TFileTransfer& transfer_;
     Settings settings_;
     std::string fetchFailure_; // of the manifest's download
+    double lineBytesPerSecond_ = 0;
 };
