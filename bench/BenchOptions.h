@@ -11,8 +11,8 @@
 
 namespace bench {
 
-inline constexpr std::array<const char*, 7> kBenchmarks = {
-    "unpack", "md5", "download", "check", "install", "wan", "delta"};
+inline constexpr std::array<const char*, 7> kBenchmarks = {"unpack",  "md5", "download", "check",
+                                                           "install", "wan", "delta"};
 
 struct Options {
     std::string dir;

@@ -209,8 +209,8 @@ Result BenchDelta(Workspace& work, const Options& options, int serverPort) {
 
     fs::create_directories(installed);
     fs::create_directories(hosts);
-    WriteText(installed + "/Quenmor.ini", "[main]\r\nUpdatesUrl=" + options.url +
-                                              "delta-www/\r\nAtRevision=0\r\n");
+    WriteText(installed + "/Quenmor.ini",
+              "[main]\r\nUpdatesUrl=" + options.url + "delta-www/\r\nAtRevision=0\r\n");
     std::printf("installing revision 1 from nginx ... ");
     std::fflush(stdout);
     std::printf("%.1f s\n", Update(options, installed, hosts, log, errors, peakFile).seconds);
@@ -256,11 +256,11 @@ Result BenchDelta(Workspace& work, const Options& options, int serverPort) {
         Format("fetched %.2f MB against %.1f MB of whole copies of the ten files: %.1f times "
                "fewer (target >= 20)%s",
                MB(seen.bytesDown), MB(wholeCopies), fewer, fewer < 20 ? "  UNDER TARGET" : ""));
-    result.summary.push_back(Format(
-        "ours %.2f s  floor %.2f s (the larger of the line time %.2f s and cutting the ten "
-        "installed files %.2f s)  ours/floor %s (target <= 1.30)%s",
-        run.seconds, floor, lineTime, chunking, RatioText(run.seconds / floor, 1.3).c_str(),
-        run.seconds / floor > 1.3 ? "  OVER TARGET" : ""));
+    result.summary.push_back(
+        Format("ours %.2f s  floor %.2f s (the larger of the line time %.2f s and cutting the ten "
+               "installed files %.2f s)  ours/floor %s (target <= 1.30)%s",
+               run.seconds, floor, lineTime, chunking, RatioText(run.seconds / floor, 1.3).c_str(),
+               run.seconds / floor > 1.3 ? "  OVER TARGET" : ""));
     result.summary.push_back(Format("peak memory of quenmor-update (ru_maxrss): %.1f MB (target "
                                     "<= 128 MB)%s",
                                     MB(run.peak), MB(run.peak) > 128 ? "  OVER TARGET" : ""));
@@ -273,8 +273,8 @@ Result BenchDelta(Workspace& work, const Options& options, int serverPort) {
                                     "1.05)%s",
                                     MB(store), MB(copies), storeRatio,
                                     storeRatio > 1.05 ? "  OVER TARGET" : ""));
-    result.summary.push_back("revision 2 published in " + Format("%.1f s", second.seconds) +
-                             "; " + StoreLine(second.output));
+    result.summary.push_back("revision 2 published in " + Format("%.1f s", second.seconds) + "; " +
+                             StoreLine(second.output));
     result.notes.push_back(Format(
         "%zu files, %.0f MiB, each half archive content and half noise; revision 2 changes 1%% "
         "of the bytes of the %zu files of %.0f MiB in runs of 48 to 160 KiB",

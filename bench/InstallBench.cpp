@@ -57,15 +57,16 @@ exec xargs -0 -a "$3" -P 2 -n 8 sh -c 'for path do bzip2 -dc -- "$0/$path.bz2" >
 } // namespace
 
 Published PublishClient(const Options& options, const ClientTree& tree, const std::string& www,
-                        const std::string& log, const std::string& errors) {
-    std::printf("publishing it with quenmor-publish ... ");
+                        const std::string& log, const std::string& errors, bool chunks) {
+    std::printf(chunks ? "publishing it with its chunk store ... "
+                       : "publishing it with quenmor-publish ... ");
     std::fflush(stdout);
     int code = 0;
-    const double publishing = Seconds([&] {
-        code =
-            RunToolStatus({options.publish, tree.root, www, "--rev", "1", "--critical", "bin/**"},
-                          {log, errors, {}});
-    });
+    std::vector<std::string> args{options.publish, tree.root, www, "--rev", "1",
+                                  "--critical",    "bin/**"};
+    if (!chunks)
+        args.push_back("--no-chunks");
+    const double publishing = Seconds([&] { code = RunToolStatus(args, {log, errors, {}}); });
     Check(code == 0, "quenmor-publish failed:\n" + Tail(errors));
     Published published;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(www)) {
@@ -107,6 +108,8 @@ Result BenchInstall(Workspace& work, const Options& options) {
     const std::string pairList = work.File("install-xargs.lst");
     const std::string pairFolders = work.File("install-xargs-folders.lst");
     const std::string base = options.url + "install-www/";
+    const std::string chunked = work.File("install-chunked"); // under BASE/install-chunked/
+    const std::string fromChunks = work.File("install-from-chunks");
 
     std::printf("generating a client of %zu files, %zu MiB to install ... ", options.installFiles,
                 options.installMiB);
@@ -118,6 +121,7 @@ Result BenchInstall(Workspace& work, const Options& options) {
                 }));
     const Published published = PublishClient(options, tree, www, log, errors);
     const std::uint64_t copies = published.copies;
+    PublishClient(options, tree, chunked, log, errors, true);
     int code = 0;
 
     Result result{"install", "curl+bzip2", tree.bytes, 0, {}, {}, {}, {}, {}};
@@ -155,7 +159,8 @@ Result BenchInstall(Workspace& work, const Options& options) {
     fs::create_directories(hosts); // the manifest leaves the hosts file alone
     const std::string settings = "[main]\r\nUpdatesUrl=" + base + "\r\nAtRevision=0\r\n";
 
-    std::vector<double> oursCpu, theirsCpu, pairCpu, flushes, pairFlushes;
+    std::vector<double> oursCpu, theirsCpu, pairCpu, flushes, pairFlushes, chunkTimes, chunkCpu;
+    std::size_t madeOfChunks = 0;
     for (int run = 0; run < options.installRuns; ++run) {
         RemoveFolder(ours);
         fs::create_directories(ours);
@@ -170,6 +175,28 @@ Result BenchInstall(Workspace& work, const Options& options) {
                   LastLine(log).rfind("updated to revision ", 0) == 0,
               "quenmor-update exited with status " + std::to_string(code) + ":\n" + Tail(log) +
                   Tail(errors));
+
+        // The same client from the tree with its chunk store.
+        RemoveFolder(fromChunks);
+        fs::create_directories(fromChunks);
+        WriteText(fromChunks + "/Quenmor.ini",
+                  "[main]\r\nUpdatesUrl=" + options.url + "install-chunked/\r\nAtRevision=0\r\n");
+        Settle();
+        cpu = CpuSeconds(RUSAGE_CHILDREN);
+        chunkTimes.push_back(Seconds([&] {
+            code = RunToolStatus({options.update, "--hosts-dir", hosts, "--verbose"},
+                                 {log, errors, fromChunks});
+        }));
+        chunkCpu.push_back(CpuSeconds(RUSAGE_CHILDREN) - cpu);
+        Check(code == 0 && LastStatus(log) == status::kAllUpdated,
+              "quenmor-update from the chunk store exited with status " + std::to_string(code) +
+                  ":\n" + Tail(log) + Tail(errors));
+        {
+            std::ifstream in(errors);
+            madeOfChunks = 0;
+            for (std::string line; std::getline(in, line);)
+                madeOfChunks += line.find(": made of chunks, ") != std::string::npos ? 1u : 0u;
+        }
 
         RemoveFolder(loop);
         fs::create_directories(loop);
@@ -198,7 +225,8 @@ Result BenchInstall(Workspace& work, const Options& options) {
             CheckSameTree(client, ours, "quenmor-update", errors);
             CheckSameTree(client, loop, "the curl and bzip2 loop", errors);
             CheckSameTree(client, pair, "xargs -P2 bzip2 -dc", errors);
-            result.notes.push_back("the three installations equal the client (diff -r)");
+            CheckSameTree(client, fromChunks, "quenmor-update from the chunk store", errors);
+            result.notes.push_back("the four installations equal the client (diff -r)");
         }
     }
     result.notes.push_back(Format(
@@ -215,6 +243,13 @@ Result BenchInstall(Workspace& work, const Options& options) {
     result.notes.push_back(Format(
         "processor time per run (median): ours %.2f s, curl+bzip2 loop %.2f s, xargs bzip2 %.2f s",
         Median(oursCpu), Median(theirsCpu), Median(pairCpu)));
+    result.notes.push_back(Format(
+        "from the chunk store (the same client published with it, %zu of %zu files made of "
+        "chunks): %.2f s best, %.2f s median, processor %.2f s; the copies' path over it %.2f "
+        "(target >= 3.00)%s",
+        madeOfChunks, tree.files.size(), Best(chunkTimes), Median(chunkTimes), Median(chunkCpu),
+        Best(result.ours) / Best(chunkTimes),
+        Best(result.ours) / Best(chunkTimes) < 3 ? "  UNDER TARGET" : ""));
 
     // The runner over the installation it made, which is current now: with
     // --full-check it digests every file and fetches nothing.
@@ -239,7 +274,7 @@ Result BenchInstall(Workspace& work, const Options& options) {
                "file digested, nothing fetched): %.3f s, md5sum of its files %.3f s, ratio %.2f",
                Best(runner), Best(tool), Best(tool) / Best(runner)));
 
-    for (const std::string& folder : {client, www, ours, loop, pair})
+    for (const std::string& folder : {client, www, ours, loop, pair, chunked, fromChunks})
         RemoveFolder(folder);
     return result;
 }

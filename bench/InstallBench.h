@@ -22,10 +22,11 @@ struct Published {
     std::map<std::string, std::uint64_t> sizes; // of each file's copy, by the file's path
 };
 
-// Publishes the client as revision 1 into `www` and reads every file of the
-// tree once, so that the web server serves them from the page cache.
+// Publishes the client as revision 1 into `www`, with its chunk store when
+// `chunks`, and reads every file of the tree once, so that the web server
+// serves them from the page cache.
 Published PublishClient(const Options& options, const ClientTree& tree, const std::string& www,
-                        const std::string& log, const std::string& errors);
+                        const std::string& log, const std::string& errors, bool chunks = false);
 
 Result BenchInstall(Workspace& work, const Options& options);
 
