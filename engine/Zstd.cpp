@@ -4,6 +4,8 @@
 #include <zstd_errors.h>
 
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -12,22 +14,70 @@ struct FreeContext {
     void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
 };
 
-// Each thread keeps its contexts: making one for every chunk costs more than
-// the chunk's own work.
-ZSTD_DCtx* DecompressionContext() {
-    thread_local std::unique_ptr<ZSTD_DCtx, FreeContext> context(ZSTD_createDCtx());
-    return context.get();
+// Contexts are kept for the next chunk: making one for every chunk costs more
+// than the chunk's own work. They wait in a pool rather than in each thread's
+// own storage, whose destructors the Windows build's thread library runs
+// unreliably at thread exit.
+template <typename Context> class ContextPool {
+public:
+    using Owned = std::unique_ptr<Context, FreeContext>;
+
+    // A context for the caller alone until it is given back; null when
+    // there is no memory for one.
+    Owned Take(Context* (*make)()) {
+        {
+            std::lock_guard lock(mutex_);
+            if (!free_.empty()) {
+                Owned context = std::move(free_.back());
+                free_.pop_back();
+                return context;
+            }
+        }
+        return Owned(make());
+    }
+
+    void Give(Owned context) {
+        std::lock_guard lock(mutex_);
+        if (context && free_.size() < kKept)
+            free_.push_back(std::move(context));
+    }
+
+private:
+    static constexpr std::size_t kKept = 64; // more than threads ever work at once
+    std::mutex mutex_;
+    std::vector<Owned> free_;
+};
+
+// Takes a context from its pool for a scope, and gives it back at its end.
+template <typename Context> class Borrowed {
+public:
+    Borrowed(ContextPool<Context>& pool, Context* (*make)())
+        : pool_(pool), context_(pool.Take(make)) {}
+    ~Borrowed() { pool_.Give(std::move(context_)); }
+    Borrowed(const Borrowed&) = delete;
+    Borrowed& operator=(const Borrowed&) = delete;
+    Context* get() const { return context_.get(); }
+
+private:
+    ContextPool<Context>& pool_;
+    typename ContextPool<Context>::Owned context_;
+};
+
+ContextPool<ZSTD_CCtx>& CompressionContexts() {
+    static ContextPool<ZSTD_CCtx> pool;
+    return pool;
 }
 
-ZSTD_CCtx* CompressionContext() {
-    thread_local std::unique_ptr<ZSTD_CCtx, FreeContext> context(ZSTD_createCCtx());
-    return context.get();
+ContextPool<ZSTD_DCtx>& DecompressionContexts() {
+    static ContextPool<ZSTD_DCtx> pool;
+    return pool;
 }
 
 } // namespace
 
 std::string ZstdCompress(std::string_view data, int level) {
-    ZSTD_CCtx* context = CompressionContext();
+    const Borrowed<ZSTD_CCtx> borrowed(CompressionContexts(), ZSTD_createCCtx);
+    ZSTD_CCtx* context = borrowed.get();
     if (context == nullptr)
         throw EZstdError("zstd: no memory for a compression context");
     ZSTD_CCtx_reset(context, ZSTD_reset_session_and_parameters);
@@ -51,7 +101,8 @@ std::string ZstdDecompressExact(std::string_view frame, std::size_t size) {
     if (announced != ZSTD_CONTENTSIZE_UNKNOWN && announced != size)
         throw EZstdError("the zstd frame holds " + std::to_string(announced) + " bytes, not " +
                          std::to_string(size));
-    ZSTD_DCtx* context = DecompressionContext();
+    const Borrowed<ZSTD_DCtx> borrowed(DecompressionContexts(), ZSTD_createDCtx);
+    ZSTD_DCtx* context = borrowed.get();
     if (context == nullptr)
         throw EZstdError("zstd: no memory for a decompression context");
     ZSTD_DCtx_reset(context, ZSTD_reset_session_and_parameters);
