@@ -1,5 +1,7 @@
 #include "LauncherRuns.h"
 
+#include "Mirrors.h"
+
 #include "InstallLock.h"
 #include "LauncherLog.h"
 #include "Messages.h"
@@ -41,6 +43,7 @@ void TLauncherRuns::Start(const TLauncherSettings& settings, bool fullCheck) {
     busyShown_ = false;
     auto run = std::make_unique<GFilesThread>(target_, window_.RunDispatcher());
     run->UpdateUrl = settings[UpdatesUrl];
+    run->UpdateMirrors = SettingMirrors(settings[UpdateMirrors]);
     run->FullCheck = fullCheck;
     run->CreateBackup = StrToInt(settings[CreateBackup]);
     run->AtRevision = StrToInt(settings[AtRevision]);

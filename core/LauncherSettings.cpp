@@ -24,6 +24,7 @@ const Key kKeys[] = {
     {"AtRevision", "0"},
     {"RunCustom", "system\\zentyr.exe"},
     {"UpdateKey", ""},
+    {"UpdateMirrors", ""},
 };
 
 constexpr const char* kSection = "main";
@@ -48,7 +49,7 @@ bool LoadSettings(const std::string& baseFolder, TLauncherSettings& settings) {
 }
 
 bool SettingsComplete(const TLauncherSettings& settings) {
-    return settings.size() > UpdateKey;
+    return settings.size() > UpdateMirrors;
 }
 
 void DoFirstStart(const TLauncherSettings& settings, const std::string& program,

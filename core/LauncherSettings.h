@@ -23,6 +23,9 @@ enum TSetting : std::size_t {
     RunCustom = 7,
     // The public keys of signed update trees that this installation trusts.
     UpdateKey = 8,
+    // Other addresses of the update tree, comma-separated, asked for the
+    // manifest when UpdatesUrl cannot give it.
+    UpdateMirrors = 9,
 };
 
 // "Quenmor.ini" in `baseFolder` (which ends with the separator).

@@ -150,16 +150,16 @@ bool UnpackCopy(TStream& source, const std::function<void(const char*, std::size
     if (!expectedDigest.empty()) {
         const std::string got = digest.FinalText();
         if (got != expectedDigest)
-            throw EInOutError("The new content of \"" + name +
-                              "\" does not match its digest: MD5 " + expectedDigest +
-                              " expected, " + got + " got");
+            throw EContentMismatch("The new content of \"" + name +
+                                   "\" does not match its digest: MD5 " + expectedDigest +
+                                   " expected, " + got + " got");
     }
     if (sha256) {
         const std::string got = sha256->FinalText();
         if (got != expectedSha256)
-            throw EInOutError("The new content of \"" + name +
-                              "\" does not match its digest: SHA-256 " + expectedSha256 +
-                              " expected, " + got + " got");
+            throw EContentMismatch("The new content of \"" + name +
+                                   "\" does not match its digest: SHA-256 " + expectedSha256 +
+                                   " expected, " + got + " got");
     }
     return true;
 }

@@ -23,6 +23,13 @@ public:
     using EBZip2Error::EBZip2Error;
 };
 
+// A copy that unpacked whole to content other than its entry's digests
+// describe: the copy's fault, not the disk's.
+class EContentMismatch : public EInOutError {
+public:
+    using EInOutError::EInOutError;
+};
+
 class TCustomBZip2Stream : public TStream {
 public:
     // Called after every decompression step.

@@ -8,6 +8,7 @@
 #include "InstallStep.h"
 #include "LstFile.h"
 #include "ManifestStep.h"
+#include "Mirrors.h"
 #include "Misc.h"
 #include "SelfUpdate.h"
 #include "Text.h"
@@ -128,7 +129,7 @@ void GFilesThread::Run(TNotifier& notifier) {
         UpdateUrl += '/';
     TFileTransfer transfer(notifier, TransferOptions(), Retry, &stop_);
     TManifestStep step(notifier, transfer,
-                       {UpdateUrl, folder_, TrustedKeys,
+                       {UpdateUrl, UpdateMirrors, folder_, TrustedKeys,
                         std::max({AtRevision, RecordedRevision, TrustedRevision}),
                         TrustedRevision});
     endStatus_ = status::kFailed;
@@ -149,7 +150,7 @@ void GFilesThread::TakeManifest(TNotifier& notifier, TFileTransfer& transfer,
         runFailed_ = true;
     if (manifest.self.front() != kEmptySection &&
         !TSelfUpdate(notifier, transfer, installation,
-                     {UpdateUrl, LauncherFile, LauncherProcessId, Signed()})
+                     {manifest.base, LauncherFile, LauncherProcessId, Signed()})
              .Run(manifest.self.front()))
         runFailed_ = true;
     installation.TakeListing({manifest.self, manifest.critical, manifest.normal});
@@ -181,6 +182,18 @@ void GFilesThread::TakeManifest(TNotifier& notifier, TFileTransfer& transfer,
         settings.backup = CreateBackup == 1;
         settings.requireSha256 = Signed();
         settings.chunks = manifest.chunks;
+        // The tree's files come from the update address, the mirror that gave
+        // the manifest, the mirrors the manifest names and the installation's
+        // own: every byte is checked against the manifest.
+        std::vector<std::string> bases{UpdateUrl};
+        std::vector<std::string> more{manifest.base};
+        more.insert(more.end(), manifest.mirrors.begin(), manifest.mirrors.end());
+        more.insert(more.end(), UpdateMirrors.begin(), UpdateMirrors.end());
+        for (const std::string& base : more)
+            if (std::find(bases.begin(), bases.end(), base) == bases.end())
+                bases.push_back(base);
+        if (bases.size() > 1)
+            settings.ahead.mirrors = std::make_shared<TMirrorSet>(bases);
         settings.chunksForNew =
             manifest.lineBytesPerSecond > kBzip2BytesPerSecondPerCore * CoreCount();
         settings.ahead.connections = static_cast<unsigned>(ConnectionCount());

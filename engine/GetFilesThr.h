@@ -59,6 +59,11 @@ public:
     std::int32_t AtRevision = 0;
     bool FullCheck = false;
     std::string UpdateUrl;
+    // Other addresses of the same tree, each ending with "/", asked in turn
+    // for the manifest when UpdateUrl cannot give it ("UpdateMirrors"); the
+    // tree's files are spread over them too, with the mirrors the manifest
+    // names.
+    std::vector<std::string> UpdateMirrors;
 
     // The folder that holds the system's "hosts" file; the host names it.
     std::string HostsFolder;

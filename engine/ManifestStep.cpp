@@ -35,7 +35,20 @@ TManifestStep::TManifestStep(TNotifier& notifier, TFileTransfer& transfer, Setti
 std::optional<TManifest> TManifestStep::Take() {
     const std::string manifest = settings_.folder + "files.lst";
     const bool isSigned = !settings_.trustedKeys.empty();
-    if (!Fetched()) {
+    std::vector<std::string> bases{settings_.updateUrl};
+    if (!settings_.updateUrl.empty())
+        for (const std::string& mirror : settings_.mirrors)
+            if (std::find(bases.begin(), bases.end(), mirror) == bases.end())
+                bases.push_back(mirror);
+    bool fetched = false;
+    for (std::size_t k = 0; k < bases.size() && !fetched; ++k) {
+        base_ = bases[k];
+        fetched = Fetched(k + 1 < bases.size());
+        if (!fetched && k + 1 < bases.size())
+            notifier_.ShowNote(fetchFailure_ + "; the manifest is asked of the mirror " +
+                               bases[k + 1]);
+    }
+    if (!fetched) {
         RemoveFile(manifest);
         return std::nullopt;
     }
@@ -84,19 +97,20 @@ std::optional<TManifest> TManifestStep::Take() {
     }
     taken.mirrors = ManifestMirrors(list, settings_.updateUrl);
     taken.lineBytesPerSecond = lineBytesPerSecond_;
+    taken.base = base_;
     return taken;
 }
 
-bool TManifestStep::Fetched() {
+bool TManifestStep::Fetched(bool another) {
     // An empty address names no server: the list cannot be fetched.
     if (settings_.updateUrl.empty()) {
         notifier_.ShowCause("no update address: UpdatesUrl is empty");
         return false;
     }
     const auto started = std::chrono::steady_clock::now();
-    const TFileTransfer::Downloaded downloaded = transfer_.Download(
-        settings_.updateUrl + "files.lst.bz2", settings_.folder + "files.lst.bz2", true,
-        ManifestLimit(limits::kManifestCopy, "a manifest's copy may take"));
+    const TFileTransfer::Downloaded downloaded =
+        transfer_.Download(base_ + "files.lst.bz2", settings_.folder + "files.lst.bz2", true,
+                           ManifestLimit(limits::kManifestCopy, "a manifest's copy may take"));
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
     std::error_code error;
     const auto bytes =
@@ -104,6 +118,11 @@ bool TManifestStep::Fetched() {
     if (!error && took.count() > 0)
         lineBytesPerSecond_ = static_cast<double>(bytes) / took.count();
     fetchFailure_ = downloaded.failure;
+    // With a mirror left to ask, an answer that is no success counts as none.
+    if (another && !downloaded.failure.empty()) {
+        RemoveFile(settings_.folder + "files.lst.bz2");
+        return false;
+    }
     if (!downloaded.opened)
         notifier_.ShowCause(downloaded.failure);
     return downloaded.opened;
@@ -128,7 +147,7 @@ bool TManifestStep::Unpacked() {
 }
 
 bool TManifestStep::SignatureHolds() {
-    const std::string url = settings_.updateUrl + signing::kSignatureFileName;
+    const std::string url = base_ + signing::kSignatureFileName;
     // The signature comes on the run's own connection, right after the
     // manifest, into memory; anything longer than a signature file is not
     // one, and is not fetched to its end.
@@ -169,8 +188,7 @@ bool TManifestStep::SignatureHolds() {
                             ", which this installation does not trust");
         break;
     case signing::Verdict::BadSignature:
-        notifier_.ShowCause("bad signature: " + url + " does not match " + settings_.updateUrl +
-                            "files.lst.bz2");
+        notifier_.ShowCause("bad signature: " + url + " does not match " + base_ + "files.lst.bz2");
         break;
     }
     return false;

@@ -31,6 +31,9 @@ struct TManifest {
     std::optional<TChunkSizes> chunks;
     // The mirrors it names, each with a final "/".
     std::vector<std::string> mirrors;
+    // Where the manifest (and its signature) came from: the update address,
+    // or the mirror that gave it.
+    std::string base;
     // How fast the manifest came, from its request to its last byte: a
     // line at least this fast (round trips and setup count against it).
     double lineBytesPerSecond = 0;
@@ -40,7 +43,10 @@ class TManifestStep {
 public:
     struct Settings {
         std::string updateUrl; // ends with "/"; empty: no server named
-        std::string folder;    // the installation's, ending with the separator
+        // Tried in turn for the manifest (and its signature) when the update
+        // address cannot give it; each ends with "/".
+        std::vector<std::string> mirrors;
+        std::string folder; // the installation's, ending with the separator
         // None: the tree is not signed, and signatures are not looked at.
         std::vector<signing::PublicKey> trustedKeys;
         // A signed manifest below this is an old one replayed.
@@ -60,12 +66,15 @@ public:
 private:
     // Each refuses the tree when not (the cause is shown).
     bool SignatureHolds();
-    bool Fetched();
+    // `another`: a mirror is left to ask, so that an answer that is no
+    // success is not taken (nor shown as the cause).
+    bool Fetched(bool another);
     bool Unpacked();
 
     TNotifier& notifier_;
     TFileTransfer& transfer_;
     Settings settings_;
     std::string fetchFailure_; // of the manifest's download
+    std::string base_;         // the address being tried
     double lineBytesPerSecond_ = 0;
 };

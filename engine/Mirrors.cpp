@@ -51,3 +51,28 @@ std::vector<std::string> SettingMirrors(std::string_view text) {
     }
     return mirrors;
 }
+
+TMirrorSet::TMirrorSet(std::vector<std::string> bases)
+    : bases_(std::move(bases)), dropped_(bases_.size(), false) {}
+
+std::size_t TMirrorSet::Pick(std::size_t n) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::size_t> live;
+    for (std::size_t k = 0; k < bases_.size(); ++k)
+        if (!dropped_[k])
+            live.push_back(k);
+    return live.empty() ? 0 : live[n % live.size()];
+}
+
+bool TMirrorSet::Drop(std::size_t k) {
+    std::lock_guard lock(mutex_);
+    if (dropped_[k] || std::count(dropped_.begin(), dropped_.end(), false) <= 1)
+        return false;
+    dropped_[k] = true;
+    return true;
+}
+
+bool TMirrorSet::Dropped(std::size_t k) const {
+    std::lock_guard lock(mutex_);
+    return dropped_[k];
+}

@@ -6,6 +6,9 @@
 // it is used, so a mirror can slow a run but not change what it installs.
 #pragma once
 
+#include <cstddef>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,3 +32,26 @@ std::vector<std::string> ManifestMirrors(const TListFile& list, const std::strin
 // each allowed), each with a final "/"; those that cannot be mirrors are
 // left out.
 std::vector<std::string> SettingMirrors(std::string_view text);
+
+// The addresses a run fetches the tree's files from: the update address
+// first, then the mirrors, each in use until it fails. Requests are spread
+// over those in use; the last one in use is never dropped, so that its
+// failure is the entry's as without mirrors. Safe to use from any thread.
+class TMirrorSet {
+public:
+    explicit TMirrorSet(std::vector<std::string> bases); // each with a final "/"
+
+    std::size_t Size() const { return bases_.size(); }
+    const std::string& Base(std::size_t k) const { return bases_[k]; }
+    // The base of the n-th request among those in use.
+    std::size_t Pick(std::size_t n) const;
+    // Stops using base k for the rest of the run: true the first time, when
+    // another is still in use.
+    bool Drop(std::size_t k);
+    bool Dropped(std::size_t k) const;
+
+private:
+    std::vector<std::string> bases_;
+    mutable std::mutex mutex_;
+    std::vector<bool> dropped_;
+};

@@ -258,6 +258,25 @@ void TWorkAhead::Note(std::deque<std::string>& notes, std::string note) {
     changed_.notify_all();
 }
 
+std::string TWorkAhead::Spread(const std::string& url, std::size_t n, std::size_t& base) const {
+    base = 0;
+    const TMirrorSet& mirrors = *settings_.mirrors;
+    if (url.rfind(mirrors.Base(0), 0) != 0)
+        return url;
+    base = mirrors.Pick(n);
+    return mirrors.Base(base) + url.substr(mirrors.Base(0).size());
+}
+
+bool TWorkAhead::DropMirror(std::size_t base, const std::string& why) {
+    if (!settings_.mirrors)
+        return false;
+    if (settings_.mirrors->Drop(base))
+        Note(deltaNotes_, "the mirror " + settings_.mirrors->Base(base) +
+                              " is not used for the rest of the run: " + why);
+    // Dropped now or by another request meanwhile: the request goes elsewhere.
+    return settings_.mirrors->Dropped(base);
+}
+
 TWorkAhead::Fetched TWorkAhead::FetchCopy(std::size_t i, unsigned worker) {
     Job& job = *jobs_[i];
     if (job.in.copy.empty())
@@ -277,10 +296,22 @@ TWorkAhead::Fetched TWorkAhead::FetchCopy(std::size_t i, unsigned worker) {
         job.progress += static_cast<std::int64_t>(size);
         ProgressMade(i);
     };
-    const TFetchResult result = fetch.Get(job.in.url, sink);
-    if (file)
-        file->Close();
-    return {result.opened, result.bytes, result.bytes, FetchFailure(job.in.url, result)};
+    // Each try on another mirror, as long as one that failed can be dropped.
+    const std::size_t tries = settings_.mirrors ? settings_.mirrors->Size() : 1;
+    for (std::size_t attempt = 0;; ++attempt) {
+        std::size_t base = 0;
+        const std::string url =
+            settings_.mirrors ? Spread(job.in.url, i + attempt, base) : job.in.url;
+        const TFetchResult result = fetch.Get(url, sink);
+        if (file)
+            file->Close();
+        const std::string failure = FetchFailure(url, result);
+        if (settings_.mirrors)
+            job.copyBase = base;
+        if (failure.empty() || attempt + 1 >= tries || !DropMirror(base, failure))
+            return {result.opened, result.bytes, result.bytes, failure};
+        file.reset();
+    }
 }
 
 namespace {
@@ -310,6 +341,7 @@ std::string StoreBody(TFetch& fetch, const std::string& url, std::int64_t most) 
 // one failed. The job waits for the helpers that took one; a helper that
 // starts later finds nothing left and touches nothing.
 struct TWorkAhead::ChunkFetches {
+    TWorkAhead* ahead = nullptr;
     std::mutex mutex;
     std::condition_variable idle;
     const std::vector<std::pair<std::string, std::int64_t>>* addresses = nullptr;
@@ -331,11 +363,27 @@ struct TWorkAhead::ChunkFetches {
                 ++running;
             }
             std::exception_ptr failed;
-            try {
-                const auto& [url, most] = (*addresses)[k];
-                (*take)(k, StoreBody(fetch, url, most));
-            } catch (...) {
-                failed = std::current_exception();
+            const auto& [url, most] = (*addresses)[k];
+            const std::size_t tries =
+                ahead->settings_.mirrors ? ahead->settings_.mirrors->Size() : 1;
+            for (std::size_t attempt = 0; attempt < tries; ++attempt) {
+                std::size_t base = 0;
+                failed = nullptr;
+                try {
+                    const std::string at =
+                        ahead->settings_.mirrors ? ahead->Spread(url, k + attempt, base) : url;
+                    (*take)(k, StoreBody(fetch, at, most));
+                    break;
+                } catch (const EDeltaFailed& e) {
+                    // A mirror that cannot give the chunk, or gives other
+                    // bytes, is dropped, and the chunk asked of another.
+                    failed = std::current_exception();
+                    if (!ahead->DropMirror(base, e.what()))
+                        break;
+                } catch (...) {
+                    failed = std::current_exception();
+                    break;
+                }
             }
             std::lock_guard lock(mutex);
             --running;
@@ -358,6 +406,7 @@ std::optional<TDeltaPlan> TWorkAhead::FetchChunks(std::size_t i, unsigned worker
         [&](const std::vector<std::pair<std::string, std::int64_t>>& addresses,
             const std::function<void(std::size_t, const std::string&)>& take) {
             const auto shared = std::make_shared<ChunkFetches>();
+            shared->ahead = this;
             shared->addresses = &addresses;
             shared->take = &take;
             // Round trips, not the line, bound the chunks of one file on one
@@ -379,7 +428,19 @@ std::optional<TDeltaPlan> TWorkAhead::FetchChunks(std::size_t i, unsigned worker
     try {
         TDeltaPlan plan = FetchDelta(
             delta, job.pack,
-            [&](const std::string& url, std::int64_t most) { return StoreBody(fetch, url, most); },
+            [&](const std::string& url, std::int64_t most) {
+                const std::size_t tries = settings_.mirrors ? settings_.mirrors->Size() : 1;
+                for (std::size_t attempt = 0;; ++attempt) {
+                    std::size_t base = 0;
+                    const std::string at = settings_.mirrors ? Spread(url, i + attempt, base) : url;
+                    try {
+                        return StoreBody(fetch, at, most);
+                    } catch (const EDeltaFailed& e) {
+                        if (attempt + 1 >= tries || !DropMirror(base, e.what()))
+                            throw;
+                    }
+                }
+            },
             fetchChunks,
             [&](std::int64_t bytes) {
                 job.progress = bytes;
@@ -475,6 +536,7 @@ void TWorkAhead::Unpack(std::size_t i) {
     std::exception_ptr error;
     bool setAside = false;    // to be done again should it become the entry being installed
     std::string deltaFailure; // the delta's content did not come whole: its copy is fetched
+    std::string wrongCopy;    // the copy unpacked to other content, or not at all
     const auto proceed = [&](std::size_t size) {
         if (Aborted())
             throw Exception("The update was stopped");
@@ -518,10 +580,21 @@ void TWorkAhead::Unpack(std::size_t i) {
         if (whole)
             content->Seal();
         setAside = !whole && deltaFailure.empty();
+    } catch (const EContentMismatch& e) {
+        error = std::current_exception();
+        wrongCopy = e.what();
+    } catch (const EBZip2Error& e) {
+        error = std::current_exception();
+        wrongCopy = e.what();
     } catch (...) {
         error = std::current_exception();
     }
-    if (setAside || error || !deltaFailure.empty())
+    // A copy a mirror got wrong is fetched again from another.
+    const bool refetch = !wrongCopy.empty() && job.copyBase &&
+                         DropMirror(*job.copyBase, job.in.name + ": " + wrongCopy);
+    if (refetch)
+        error = nullptr;
+    if (setAside || error || !deltaFailure.empty() || refetch)
         content.reset();
     if (!setAside) // unpacked, or found unusable
         RemoveFile(job.plan ? job.pack : job.in.copy);
@@ -531,9 +604,10 @@ void TWorkAhead::Unpack(std::size_t i) {
         Note(deltaNotes_, job.in.name + ": " + deltaFailure + "; its copy is fetched whole");
     }
     std::lock_guard lock(mutex_);
-    if (!deltaFailure.empty()) {
+    if (!deltaFailure.empty() || refetch) {
         job.progress = 0;
         job.fetched = {};
+        job.copyBase.reset();
         Move(i, Stage::Waiting);
         if (i == current_)
             Restart(i);

@@ -31,6 +31,7 @@
 #include "Http.h"
 #include "JobQueue.h"
 #include "Limits.h"
+#include "Mirrors.h"
 #include "StopSignal.h"
 
 #include <atomic>
@@ -75,6 +76,13 @@ public:
         std::int64_t budget = std::int64_t{256} << 20;
         std::size_t maxAhead = 512;
         platform::HttpOptions http; // its `cancelled` is replaced
+        // The update address and its mirrors, the first of them the one the
+        // entries' addresses begin with; none: every file from that one.
+        // Requests are spread over those in use, and one that fails (no
+        // answer, an answer that is no success, bytes that do not match
+        // their digest) is dropped for the rest of the run and the request
+        // made again elsewhere.
+        std::shared_ptr<TMirrorSet> mirrors;
         TRetryPolicy retry;
         // The run's requests: a stop cuts the work for the entries after the
         // one being installed; an abort cuts all of it. None: never.
@@ -153,6 +161,8 @@ private:
         std::optional<TDeltaPlan> plan;
         std::string pack;
         bool deltaFailed = false;
+        // The mirror its copy came from, when there are mirrors.
+        std::optional<std::size_t> copyBase;
         // When the installer was last woken for this job's progress.
         std::chrono::steady_clock::time_point progressSent{};
     };
@@ -183,6 +193,13 @@ private:
     TFetch MakeFetch(std::size_t i, unsigned worker);
     struct ChunkFetches;
     void Note(std::deque<std::string>& notes, std::string note);
+    // With mirrors: the address of `url` (one under the first base) under
+    // the base the n-th request goes to, which is `base`.
+    std::string Spread(const std::string& url, std::size_t n, std::size_t& base) const;
+    // Drops a mirror that failed, with a note saying why the first time;
+    // whether it is out of use now (false for the last one in use, and
+    // without mirrors), so that the request is made elsewhere.
+    bool DropMirror(std::size_t base, const std::string& why);
     void Unpack(std::size_t i);
     // Under the lock: whether `bytes` more for entry i fit the budget (the
     // entry being installed always fits), and the charge of a block of new

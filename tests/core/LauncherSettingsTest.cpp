@@ -37,7 +37,7 @@ TEST(LauncherSettings, MissingKeysTakeTheirDefaultsAndStoredTextsBecomeUtf8) {
     ASSERT_TRUE(LoadSettings(base, settings));
     ASSERT_TRUE(SettingsComplete(settings));
     EXPECT_EQ(settings, (TLauncherSettings{base, "", "http://u/", "Квенмор", "0", "0", "0",
-                                           "system\\zentyr.exe", ""}));
+                                           "system\\zentyr.exe", "", ""}));
 }
 
 TEST(LauncherSettings, TheFirstStartSetsTheFlagOnceAndAsksForTheIconOnlyForAShortcut) {

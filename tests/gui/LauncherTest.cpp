@@ -63,7 +63,7 @@ private slots:
         {
             TFMain window;
             QCOMPARE(Create(window), std::string());
-            QCOMPARE(window.LauncherSettings.size(), std::size_t{9});
+            QCOMPARE(window.LauncherSettings.size(), std::size_t{10});
             QCOMPARE(window.LauncherSettings[BaseFolder], install_.toStdString() + "/");
             QCOMPARE(window.LauncherSettings[UpdatesUrl], std::string("http://127.0.0.1/upd/"));
             QCOMPARE(window.LauncherSettings[LinkName], std::string("Quenmor"));

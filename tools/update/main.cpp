@@ -12,6 +12,7 @@
 #include "Files.h"
 #include "GetFilesThr.h"
 #include "InstallLock.h"
+#include "Mirrors.h"
 #include "Misc.h"
 #include "Process.h"
 #include "Profile.h"
@@ -35,7 +36,9 @@ constexpr const char* kUsage =
     "Brings the installation in the current folder up to date with its update\n"
     "server, as the launcher does, and prints every status text of the run.\n"
     "Settings come from \"Quenmor.ini\" in the current folder (UpdatesUrl,\n"
-    "CreateBackup, AtRevision, UpdateKey); a newer revision is recorded there.\n"
+    "UpdateMirrors, CreateBackup, AtRevision, UpdateKey); a newer revision is\n"
+    "recorded there. UpdateMirrors (comma-separated) are asked for the manifest\n"
+    "when UpdatesUrl cannot give it.\n"
     "With a trusted key (UpdateKey, or one built in), only a tree signed by it\n"
     "is taken. A run that fails prints its first cause as the last line on stderr.\n"
     "\n"
@@ -142,6 +145,8 @@ int main(int argc, char** argv) {
     GFilesThread run(target);
     try {
         run.UpdateUrl = platform::GetProfileString(settings, "main", "UpdatesUrl", "");
+        run.UpdateMirrors =
+            SettingMirrors(platform::GetProfileString(settings, "main", "UpdateMirrors", ""));
         run.FullCheck = fullCheck;
         run.CreateBackup =
             StrToInt(platform::GetProfileString(settings, "main", "CreateBackup", "0"));
