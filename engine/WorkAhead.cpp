@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -419,11 +420,17 @@ std::optional<TDeltaPlan> TWorkAhead::FetchChunks(std::size_t i, unsigned worker
                     shared->Run(helper);
                 });
             shared->Run(fetch);
-            std::unique_lock lock(shared->mutex);
-            shared->idle.wait(lock, [&] { return shared->running == 0; });
-            shared->over = true; // helpers yet to start leave at once
-            if (shared->error)
-                std::rethrow_exception(shared->error);
+            std::exception_ptr error;
+            {
+                std::unique_lock lock(shared->mutex);
+                shared->idle.wait(lock, [&] { return shared->running == 0; });
+                shared->over = true; // helpers yet to start leave at once
+                // Taken out, so that a helper that lets go of the shared state
+                // last never destroys the exception this thread is handling.
+                error = std::exchange(shared->error, nullptr);
+            }
+            if (error)
+                std::rethrow_exception(error);
         };
     try {
         TDeltaPlan plan = FetchDelta(
