@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -193,9 +194,10 @@ Result BenchInstall(Workspace& work, const Options& options) {
                   ":\n" + Tail(log) + Tail(errors));
         {
             std::ifstream in(errors);
-            madeOfChunks = 0;
             for (std::string line; std::getline(in, line);)
-                madeOfChunks += line.find(": made of chunks, ") != std::string::npos ? 1u : 0u;
+                if (const std::size_t at = line.find(" files made of chunks: "); at != line.npos)
+                    madeOfChunks =
+                        std::strtoul(line.c_str() + line.rfind(' ', at - 1) + 1, nullptr, 10);
         }
 
         RemoveFolder(loop);

@@ -188,6 +188,11 @@ TInstallStep::Result TInstallStep::Install(const std::vector<std::string>& pendi
     }
     if (i < pending.size() && !result.failed)
         result.stopped = true; // a stop request left files out
+    if (const TWorkAhead::DeltaTotals deltas = ahead.Deltas(); deltas.files > 0)
+        notifier_.ShowNote(std::to_string(deltas.files) + (deltas.files == 1 ? " file" : " files") +
+                           " made of chunks: " + std::to_string(deltas.chunksFound) +
+                           " found here, " + std::to_string(deltas.chunksFetched) + " fetched (" +
+                           std::to_string(deltas.bytesFetched) + " bytes)");
     notifier_.SetTotalProgress(0);
     return result;
 }

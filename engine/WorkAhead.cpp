@@ -457,9 +457,13 @@ std::optional<TDeltaPlan> TWorkAhead::FetchChunks(std::size_t i, unsigned worker
                 if (Cut(i))
                     throw Exception("The transfer was cancelled");
             });
-        Note(deltaNotes_, job.in.name + ": made of chunks, " + std::to_string(plan.chunksFound) +
-                              " found here and " + std::to_string(plan.chunksFetched) +
-                              " fetched (" + std::to_string(plan.fetched) + " bytes)");
+        {
+            std::lock_guard lock(mutex_);
+            ++deltas_.files;
+            deltas_.chunksFound += plan.chunksFound;
+            deltas_.chunksFetched += plan.chunksFetched;
+            deltas_.bytesFetched += plan.fetched;
+        }
         return plan;
     } catch (const std::exception& e) {
         RemoveFile(job.pack);
@@ -699,6 +703,11 @@ void TWorkAhead::Wait(std::size_t i, bool install,
         if (settings_.waiting)
             settings_.waiting();
     }
+}
+
+TWorkAhead::DeltaTotals TWorkAhead::Deltas() {
+    std::lock_guard lock(mutex_);
+    return deltas_;
 }
 
 TWorkAhead::Fetched TWorkAhead::AwaitDownload(std::size_t i,

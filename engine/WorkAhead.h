@@ -90,8 +90,8 @@ public:
         // Given, on the installer's thread while it waits, the notes of the
         // retries made since the last ones it was given.
         std::function<void(const std::vector<std::string>&)> showNotes;
-        // Given the same way what became of the entries' deltas: the chunks
-        // found and fetched, or why the copy is fetched instead.
+        // Given the same way why an entry's delta gave way to its copy, and
+        // which mirrors were dropped.
         std::function<void(const std::vector<std::string>&)> showDeltaNotes;
         // While the installer waits for work that is not done yet, `waiting`
         // is called on its thread by the time `due` gives, and whenever the
@@ -131,6 +131,14 @@ public:
     // far, and puts it in place of the target. Raises what unpacking or
     // putting it in place raised; the target is then untouched.
     void AwaitInstall(std::size_t i, const std::function<void(std::int64_t)>& progress);
+
+    // What the entries' deltas came to so far: the files whose chunks came,
+    // the chunks found here and fetched, and the bytes fetched for them.
+    struct DeltaTotals {
+        std::size_t files = 0, chunksFound = 0, chunksFetched = 0;
+        std::int64_t bytesFetched = 0;
+    };
+    DeltaTotals Deltas();
 
     // The states of an entry's job.
     enum class Stage {
@@ -225,6 +233,7 @@ private:
     std::atomic<bool> closing_{false};
     std::atomic<std::size_t> currentAtomic_{0}; // current_, for the transfers' checks
     std::deque<std::string> notes_, deltaNotes_;
+    DeltaTotals deltas_;
     std::vector<std::unique_ptr<platform::HttpConnection>> connections_;
     // Wakes the installer's wait on a stop request.
     std::unique_ptr<TStopSignal::Subscription> woken_;
