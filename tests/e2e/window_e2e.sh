@@ -60,7 +60,7 @@ for _ in $(seq 1 20); do
     if "$serve" start "$server" "$candidate" "$run" 2>/dev/null; then port=$candidate; break; fi
 done
 [ -n "$port" ] || fail "nginx could not be started"
-"$publish" "$client" "$server" --rev 3 --critical 'system/*' >/dev/null
+"$publish" "$client" "$server" --rev 3 --critical 'system/*' --no-chunks >/dev/null # the copies' run, kept in sight
 printf '<html><head><meta charset="utf-8"></head><body>Новости</body></html>\n' >"$server/news.html"
 
 # The installation: an old copy of one file (backups are on), "Rename.bat",
