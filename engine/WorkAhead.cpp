@@ -278,6 +278,22 @@ bool TWorkAhead::DropMirror(std::size_t base, const std::string& why) {
     return settings_.mirrors->Dropped(base);
 }
 
+void TWorkAhead::OnMirrors(const std::string& url, std::size_t n,
+                           const std::function<void(const std::string&)>& fetch) {
+    const std::size_t tries = settings_.mirrors ? settings_.mirrors->Size() : 1;
+    for (std::size_t attempt = 0;; ++attempt) {
+        std::size_t base = 0;
+        const std::string at = settings_.mirrors ? Spread(url, n + attempt, base) : url;
+        try {
+            fetch(at);
+            return;
+        } catch (const EDeltaFailed& e) {
+            if (attempt + 1 >= tries || !DropMirror(base, e.what()))
+                throw;
+        }
+    }
+}
+
 TWorkAhead::Fetched TWorkAhead::FetchCopy(std::size_t i, unsigned worker) {
     Job& job = *jobs_[i];
     if (job.in.copy.empty())
@@ -364,27 +380,14 @@ struct TWorkAhead::ChunkFetches {
                 ++running;
             }
             std::exception_ptr failed;
-            const auto& [url, most] = (*addresses)[k];
-            const std::size_t tries =
-                ahead->settings_.mirrors ? ahead->settings_.mirrors->Size() : 1;
-            for (std::size_t attempt = 0; attempt < tries; ++attempt) {
-                std::size_t base = 0;
-                failed = nullptr;
-                try {
-                    const std::string at =
-                        ahead->settings_.mirrors ? ahead->Spread(url, k + attempt, base) : url;
-                    (*take)(k, StoreBody(fetch, at, most));
-                    break;
-                } catch (const EDeltaFailed& e) {
-                    // A mirror that cannot give the chunk, or gives other
-                    // bytes, is dropped, and the chunk asked of another.
-                    failed = std::current_exception();
-                    if (!ahead->DropMirror(base, e.what()))
-                        break;
-                } catch (...) {
-                    failed = std::current_exception();
-                    break;
-                }
+            try {
+                const auto& [url, most] = (*addresses)[k];
+                // A mirror that cannot give the chunk, or gives other bytes,
+                // is dropped, and the chunk asked of another.
+                ahead->OnMirrors(
+                    url, k, [&](const std::string& at) { (*take)(k, StoreBody(fetch, at, most)); });
+            } catch (...) {
+                failed = std::current_exception();
             }
             std::lock_guard lock(mutex);
             --running;
@@ -436,17 +439,10 @@ std::optional<TDeltaPlan> TWorkAhead::FetchChunks(std::size_t i, unsigned worker
         TDeltaPlan plan = FetchDelta(
             delta, job.pack,
             [&](const std::string& url, std::int64_t most) {
-                const std::size_t tries = settings_.mirrors ? settings_.mirrors->Size() : 1;
-                for (std::size_t attempt = 0;; ++attempt) {
-                    std::size_t base = 0;
-                    const std::string at = settings_.mirrors ? Spread(url, i + attempt, base) : url;
-                    try {
-                        return StoreBody(fetch, at, most);
-                    } catch (const EDeltaFailed& e) {
-                        if (attempt + 1 >= tries || !DropMirror(base, e.what()))
-                            throw;
-                    }
-                }
+                std::string body;
+                OnMirrors(url, i,
+                          [&](const std::string& at) { body = StoreBody(fetch, at, most); });
+                return body;
             },
             fetchChunks,
             [&](std::int64_t bytes) {

@@ -204,6 +204,11 @@ private:
     // With mirrors: the address of `url` (one under the first base) under
     // the base the n-th request goes to, which is `base`.
     std::string Spread(const std::string& url, std::size_t n, std::size_t& base) const;
+    // Calls `fetch` with `url` (one under the first base) under the base of
+    // the n-th request, and again under others as long as it raises
+    // EDeltaFailed and the mirror that failed can be dropped.
+    void OnMirrors(const std::string& url, std::size_t n,
+                   const std::function<void(const std::string&)>& fetch);
     // Drops a mirror that failed, with a note saying why the first time;
     // whether it is out of use now (false for the last one in use, and
     // without mirrors), so that the request is made elsewhere.

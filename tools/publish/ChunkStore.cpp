@@ -45,14 +45,7 @@ std::int64_t ChunkStore::TakeOver(const std::string& relative) {
     if (error)
         return -1;
     MakeFolder(relative);
-    const fs::path target = staging_ / platform::FsPath(relative);
-    fs::create_hard_link(old, target, error);
-    if (error) {
-        error.clear();
-        fs::copy_file(old, target, error);
-        if (error)
-            throw EPublishError(SystemError("Cannot copy", old, error));
-    }
+    TakeOverFile(old, staging_ / platform::FsPath(relative));
     return static_cast<std::int64_t>(size);
 }
 

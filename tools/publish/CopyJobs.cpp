@@ -3,6 +3,7 @@
 #include "ChunkStore.h"
 #include "Compressor.h"
 #include "PublishErrors.h"
+#include "PublishFiles.h"
 #include "PublishText.h"
 #include "PublishedTree.h"
 
@@ -46,13 +47,7 @@ void MakeCopy(Job& job, const fs::path& staging, const fs::path& out,
             return;
         }
         if (reusable) {
-            fs::create_hard_link(old, target, error);
-            if (error) {
-                error.clear();
-                fs::copy_file(old, target, error);
-                if (error)
-                    throw EPublishError(SystemError("Cannot copy", old, error));
-            }
+            TakeOverFile(old, target);
             job.content = content;
             job.copySize = job.previous->size;
             job.reused = true;

@@ -72,6 +72,17 @@ void OutputFile::Finish() {
         throw EPublishError(SystemError("Cannot write", path_, errno));
 }
 
+void TakeOverFile(const fs::path& old, const fs::path& target) {
+    std::error_code error;
+    fs::create_hard_link(old, target, error);
+    if (error) {
+        error.clear();
+        fs::copy_file(old, target, error);
+        if (error)
+            throw EPublishError(SystemError("Cannot copy", old, error));
+    }
+}
+
 void SyncFolder(const fs::path& folder) {
     platform::SyncFolder(platform::PathText(folder));
 }

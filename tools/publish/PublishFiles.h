@@ -79,6 +79,10 @@ std::filesystem::path ResolveOut(const std::filesystem::path& given, bool& exist
 // A warning for each folder beside OUT that a run left when it was killed.
 void WarnOfLeftovers(const std::filesystem::path& out, std::vector<std::string>& warnings);
 
+// Puts a file of the published tree into the staged one: a hard link, or a
+// copy where links cannot be made. Raises EPublishError.
+void TakeOverFile(const std::filesystem::path& old, const std::filesystem::path& target);
+
 // A new folder `base` + `infix` + random letters, with the permissions a
 // plain mkdir gives.
 std::filesystem::path MakeUniqueFolder(const std::filesystem::path& base, const char* infix);
