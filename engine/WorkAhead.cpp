@@ -381,7 +381,8 @@ struct TWorkAhead::ChunkFetches {
             }
             std::exception_ptr failed;
             try {
-                const auto& [url, most] = (*addresses)[k];
+                const std::string& url = (*addresses)[k].first;
+                const std::int64_t most = (*addresses)[k].second;
                 // A mirror that cannot give the chunk, or gives other bytes,
                 // is dropped, and the chunk asked of another.
                 ahead->OnMirrors(
