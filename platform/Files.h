@@ -88,6 +88,8 @@ private:
     std::string target_;
     std::string tempPath_;
     std::intptr_t handle_ = -1; // the open temporary file, -1 when none
+    // Bytes written, and how many of them the disk was asked to take so far.
+    std::int64_t written_ = 0, writtenBehind_ = 0;
 };
 
 // A file opened as std::fopen opens it, the path in UTF-8; with 64-bit
