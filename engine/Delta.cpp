@@ -70,23 +70,24 @@ void ScanSource(const std::string& path, int source, const TChunker& chunker,
 
 } // namespace
 
-TDeltaPlan FetchDelta(const TDeltaEntry& entry, const std::string& pack,
-                      const TStoreGetter& getIndex, const TChunkFetcher& fetchChunks,
-                      const std::function<void(std::int64_t)>& fetched,
-                      const std::function<void()>& cut) {
-    TDeltaPlan plan;
+TChunkIndex TakeDeltaIndex(const TDeltaEntry& entry, const TStoreGetter& getIndex,
+                           std::int64_t& fetched) {
     const std::string indexText =
         getIndex(entry.base + IndexPath(entry.sha256), MaxIndexSize(entry.size, entry.sizes));
-    plan.fetched += static_cast<std::int64_t>(indexText.size());
+    fetched += static_cast<std::int64_t>(indexText.size());
     std::string problem;
-    const std::optional<TChunkIndex> index =
+    std::optional<TChunkIndex> index =
         ParseChunkIndex(indexText, entry.sizes, entry.sha256, entry.size, problem);
     if (!index)
         throw EDeltaFailed("its chunk index is refused: " + problem);
+    return std::move(*index);
+}
 
+TDeltaPlan PlanDelta(const TDeltaEntry& entry, const TChunkIndex& index,
+                     const std::function<void()>& cut) {
     std::unordered_map<std::string, Location> needed;
     std::unordered_set<std::int64_t> sizes;
-    for (const TChunkRef& chunk : index->chunks) {
+    for (const TChunkRef& chunk : index.chunks) {
         needed.emplace(chunk.sha256, Location{});
         sizes.insert(chunk.size);
     }
@@ -94,29 +95,40 @@ TDeltaPlan FetchDelta(const TDeltaEntry& entry, const std::string& pack,
     const TChunker chunker(entry.sizes);
     for (std::size_t k = 0; k < entry.sources.size() && missing > 0; ++k)
         ScanSource(entry.sources[k], static_cast<int>(k), chunker, sizes, needed, missing, cut);
-    plan.chunksFound = needed.size() - missing;
 
     // The missing chunks, each once, in the pack in the order first needed.
-    std::vector<const TChunkRef*> wanted;
-    std::vector<std::pair<std::string, std::int64_t>> addresses;
-    for (const TChunkRef& chunk : index->chunks) {
+    TDeltaPlan plan;
+    plan.chunksFound = needed.size() - missing;
+    for (const TChunkRef& chunk : index.chunks) {
         Location& location = needed[chunk.sha256];
         if (location.source == -2) {
             location = {-1, plan.packed};
             plan.packed += chunk.size;
-            wanted.push_back(&chunk);
-            addresses.emplace_back(entry.base + ChunkPath(chunk.sha256), chunk.packed);
+            plan.missing.push_back(chunk);
         }
         plan.pieces.push_back({location.source, location.offset, chunk.size});
     }
-    plan.chunksFetched = wanted.size();
+    plan.chunksFetched = plan.missing.size();
+    return plan;
+}
 
+void FetchMissing(const TDeltaEntry& entry, TDeltaPlan& plan, const std::string& pack,
+                  const TChunkFetcher& fetchChunks,
+                  const std::function<void(std::int64_t)>& fetched) {
+    std::vector<std::pair<std::string, std::int64_t>> addresses;
+    std::vector<std::int64_t> at; // of each missing chunk in the pack
+    std::int64_t offset = 0;
+    for (const TChunkRef& chunk : plan.missing) {
+        addresses.emplace_back(entry.base + ChunkPath(chunk.sha256), chunk.packed);
+        at.push_back(offset);
+        offset += chunk.size;
+    }
     TFileStream out(pack, TFileStream::Mode::fmCreate);
     std::mutex mutex; // guards `out` and the count of bytes fetched
     std::int64_t bytes = plan.fetched;
-    if (!wanted.empty())
+    if (!addresses.empty())
         fetchChunks(addresses, [&](std::size_t k, const std::string& frame) {
-            const TChunkRef& chunk = *wanted[k];
+            const TChunkRef& chunk = plan.missing[k];
             std::string data;
             try {
                 data = ZstdDecompressExact(frame, static_cast<std::size_t>(chunk.size));
@@ -128,8 +140,7 @@ TDeltaPlan FetchDelta(const TDeltaEntry& entry, const std::string& pack,
             if (digest.FinalText() != chunk.sha256)
                 throw EDeltaFailed("the chunk " + chunk.sha256 + " does not match its digest");
             std::lock_guard lock(mutex);
-            const std::int64_t at = needed[chunk.sha256].offset;
-            if (out.Seek(at, TSeekOrigin::soBeginning) != at)
+            if (out.Seek(at[k], TSeekOrigin::soBeginning) != at[k])
                 throw EInOutError("Cannot write \"" + pack + "\"");
             out.Write(data.data(), data.size());
             bytes += static_cast<std::int64_t>(frame.size());
@@ -137,6 +148,17 @@ TDeltaPlan FetchDelta(const TDeltaEntry& entry, const std::string& pack,
         });
     out.Close();
     plan.fetched = bytes;
+}
+
+TDeltaPlan FetchDelta(const TDeltaEntry& entry, const std::string& pack,
+                      const TStoreGetter& getIndex, const TChunkFetcher& fetchChunks,
+                      const std::function<void(std::int64_t)>& fetched,
+                      const std::function<void()>& cut) {
+    std::int64_t indexBytes = 0;
+    const TChunkIndex index = TakeDeltaIndex(entry, getIndex, indexBytes);
+    TDeltaPlan plan = PlanDelta(entry, index, cut);
+    plan.fetched = indexBytes;
+    FetchMissing(entry, plan, pack, fetchChunks, fetched);
     return plan;
 }
 

@@ -44,8 +44,10 @@ struct TDeltaPiece {
 
 struct TDeltaPlan {
     std::vector<TDeltaPiece> pieces; // in the order of the content
-    std::int64_t fetched = 0;        // bytes of frames and index fetched
-    std::int64_t packed = 0;         // bytes of chunks in the pack
+    // The chunks to fetch, each once, in the order of the pack.
+    std::vector<TChunkRef> missing;
+    std::int64_t fetched = 0; // bytes of frames and index fetched
+    std::int64_t packed = 0;  // bytes of chunks in the pack
     std::size_t chunksFetched = 0, chunksFound = 0;
 };
 
@@ -61,10 +63,26 @@ using TChunkFetcher =
     std::function<void(const std::vector<std::pair<std::string, std::int64_t>>& addresses,
                        const std::function<void(std::size_t, const std::string&)>& take)>;
 
-// Takes the index, finds the chunks the sources hold, and fetches the others
-// into the new file `pack` (raw, in the order they are first needed).
-// `fetched` is told the bytes fetched so far, one call at a time; `cut` is
-// asked between the sources' blocks and raises to stop.
+// A delta's download in its three steps, which FetchDelta takes in turn: the
+// index (over the network), the chunks the sources hold (on this machine),
+// and the missing chunks (over the network again).
+//
+// The entry's index, refused (EDeltaFailed) unless it is one its content
+// could have; its bytes are added to `fetched`.
+TChunkIndex TakeDeltaIndex(const TDeltaEntry& entry, const TStoreGetter& getIndex,
+                           std::int64_t& fetched);
+// Cuts the sources and finds the chunks of the index they hold; the plan
+// lists the others as missing, at their places in the pack. `cut` is asked
+// between the sources' blocks and raises to stop.
+TDeltaPlan PlanDelta(const TDeltaEntry& entry, const TChunkIndex& index,
+                     const std::function<void()>& cut);
+// Fetches the plan's missing chunks into the new file `pack` (raw, in the
+// order they are first needed), each checked against its digest. `fetched`
+// is told the bytes fetched so far, one call at a time.
+void FetchMissing(const TDeltaEntry& entry, TDeltaPlan& plan, const std::string& pack,
+                  const TChunkFetcher& fetchChunks,
+                  const std::function<void(std::int64_t)>& fetched);
+// The three in turn.
 TDeltaPlan FetchDelta(const TDeltaEntry& entry, const std::string& pack,
                       const TStoreGetter& getIndex, const TChunkFetcher& fetchChunks,
                       const std::function<void(std::int64_t)>& fetched,
