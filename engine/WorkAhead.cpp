@@ -3,6 +3,7 @@
 #include "BZip2.h"
 #include "Errors.h"
 #include "FileTransfer.h"
+#include "ScopeGuard.h"
 #include "Streams.h"
 
 #include <algorithm>
@@ -37,8 +38,9 @@ TWorkAhead::TWorkAhead(std::vector<TAheadEntry> entries, Settings settings)
         jobs_.push_back(std::make_unique<Job>());
         jobs_.back()->in = std::move(entry);
     }
+    // A delta fetches what its file lacks, not its copy: it keeps its order.
     for (std::size_t i = 0; i < jobs_.size(); ++i)
-        if (jobs_[i]->in.size >= kLargeCopy)
+        if (jobs_[i]->in.size >= kLargeCopy && !jobs_[i]->in.delta)
             largest_.push_back(i);
     std::stable_sort(largest_.begin(), largest_.end(), [this](std::size_t a, std::size_t b) {
         return jobs_[a]->in.size > jobs_[b]->in.size;
@@ -133,6 +135,8 @@ void TWorkAhead::Move(std::size_t i, Stage to) {
     }
     if (settings_.trace)
         settings_.trace(i, StageName(job.stage), StageName(to));
+    if (job.stage == Stage::Deferred)
+        deferredDeltas_.erase(i);
     job.stage = to;
     std::int64_t charge = 0;
     switch (to) {
@@ -140,14 +144,22 @@ void TWorkAhead::Move(std::size_t i, Stage to) {
         charge = std::max<std::int64_t>(job.in.size, 0);
         break;
     case Stage::Deferred:
-    case Stage::Unpacking:
         job.written = 0;
         charge = job.plan ? job.plan->packed : job.fetched.copySize;
+        if (job.plan)
+            deferredDeltas_.insert(i);
+        break;
+    case Stage::Unpacking:
+        job.written = 0;
+        charge = job.plan ? DeltaCharge(job) : job.fetched.copySize;
         break;
     case Stage::Unpacked:
         charge = job.written;
         break;
     case Stage::Waiting:
+        // Fetched again in its order, as room allows.
+        nextFetch_ = std::min(nextFetch_, i);
+        break;
     case Stage::Failed:
     case Stage::Taken:
         break;
@@ -172,9 +184,14 @@ bool TWorkAhead::Fits(std::size_t i, std::int64_t bytes) const {
 }
 
 bool TWorkAhead::ChargeBlock(std::size_t i, std::int64_t bytes) {
+    Job& job = *jobs_[i];
+    if (job.plan) {
+        // Its whole content was charged when its assembly began.
+        job.written += bytes;
+        return true;
+    }
     if (!Fits(i, bytes))
         return false;
-    Job& job = *jobs_[i];
     job.written += bytes;
     job.charged += bytes;
     used_ += bytes;
@@ -194,12 +211,26 @@ void TWorkAhead::ProgressMade(std::size_t i) {
     changed_.notify_all();
 }
 
+std::int64_t TWorkAhead::DeltaCharge(const Job& job) {
+    return job.plan->packed + std::max<std::int64_t>(job.in.delta->size, 0);
+}
+
 void TWorkAhead::Pump() {
     while (fetching_ < settings_.connections) {
         const std::size_t i = NextToFetch();
         if (i == kNone)
             break;
         StartDownload(i);
+    }
+    // Deltas set aside are assembled, in their order, as soon as their whole
+    // content fits: the budget freed by an entry put in place goes to the
+    // next one, not to the installer's own thread when its turn comes.
+    while (!deferredDeltas_.empty()) {
+        const std::size_t i = *deferredDeltas_.begin();
+        const Job& job = *jobs_[i];
+        if (Cut(i) || !Fits(i, DeltaCharge(job) - job.charged))
+            break;
+        StartUnpack(i);
     }
 }
 
@@ -437,23 +468,38 @@ std::optional<TDeltaPlan> TWorkAhead::FetchChunks(std::size_t i, unsigned worker
                 std::rethrow_exception(error);
         };
     try {
-        TDeltaPlan plan = FetchDelta(
-            delta, job.pack,
+        std::int64_t indexBytes = 0;
+        const TChunkIndex index = TakeDeltaIndex(
+            delta,
             [&](const std::string& url, std::int64_t most) {
                 std::string body;
                 OnMirrors(url, i,
                           [&](const std::string& at) { body = StoreBody(fetch, at, most); });
                 return body;
             },
-            fetchChunks,
-            [&](std::int64_t bytes) {
-                job.progress = bytes;
-                ProgressMade(i);
-            },
-            [&] {
+            indexBytes);
+        TDeltaPlan plan = Scanned(i, [&] {
+            return PlanDelta(delta, index, [&] {
                 if (Cut(i))
                     throw Exception("The transfer was cancelled");
             });
+        });
+        plan.fetched = indexBytes;
+        {
+            // From now on the job takes its pack, not its copy: the rest of
+            // what it was admitted with goes to the entries after it.
+            std::lock_guard lock(mutex_);
+            if (plan.packed > job.charged && !Fits(i, plan.packed - job.charged))
+                throw EDeltaFailed("the chunks it lacks take more room than its copy");
+            used_ += plan.packed - job.charged;
+            job.charged = plan.packed;
+            job.packCharged = true;
+            Pump();
+        }
+        FetchMissing(delta, plan, job.pack, fetchChunks, [&](std::int64_t bytes) {
+            job.progress = bytes;
+            ProgressMade(i);
+        });
         {
             std::lock_guard lock(mutex_);
             ++deltas_.files;
@@ -474,6 +520,30 @@ std::optional<TDeltaPlan> TWorkAhead::FetchChunks(std::size_t i, unsigned worker
     }
 }
 
+TDeltaPlan TWorkAhead::Scanned(std::size_t i, const std::function<TDeltaPlan()>& scan) {
+    const unsigned slots = std::max(settings_.cores, 1u);
+    {
+        std::unique_lock lock(mutex_);
+        scanQueue_.insert(i);
+        changed_.wait(lock,
+                      [&] { return Cut(i) || (scanning_ < slots && *scanQueue_.begin() == i); });
+        scanQueue_.erase(i);
+        if (Cut(i)) {
+            changed_.notify_all(); // the next in line may be the first now
+            throw Exception("The transfer was cancelled");
+        }
+        ++scanning_;
+    }
+    const ScopeGuard done([this] {
+        {
+            std::lock_guard lock(mutex_);
+            --scanning_;
+        }
+        changed_.notify_all();
+    });
+    return scan();
+}
+
 void TWorkAhead::Download(std::size_t i, unsigned worker) {
     Job& job = *jobs_[i];
     Fetched fetched;
@@ -488,8 +558,10 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
         std::filesystem::create_directories(platform::FsPath(job.in.target).parent_path(), ignored);
         if (job.in.delta && !job.deltaFailed)
             plan = FetchChunks(i, worker);
-        fetched =
-            plan ? Fetched{true, plan->fetched, job.in.delta->size, {}} : FetchCopy(i, worker);
+        if (plan)
+            fetched = {true, plan->fetched, job.in.delta->size, {}};
+        else if (!job.packCharged)
+            fetched = FetchCopy(i, worker);
     } catch (const limits::ELimitPassed& e) {
         // No failure of the run: the entry fails when it is installed,
         // and what the transfer went through is the cause.
@@ -508,9 +580,12 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
         job.big = false;
         --bigFetching_;
     }
-    if (stopped) {
-        // Fetched again should it still become the entry being installed.
+    if (stopped || (!error && !plan && job.packCharged)) {
+        // Fetched again should it still become the entry being installed; a
+        // delta that failed once it gave up its copy's room waits for it
+        // again.
         job.fetched = {};
+        job.packCharged = false;
         Move(i, Stage::Waiting);
         if (i == current_)
             Restart(i);
@@ -528,7 +603,9 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
         job.fetched = fetched;
         job.plan = std::move(plan);
         // The copy takes what it really is from now on.
-        const std::int64_t copy = job.plan ? job.plan->packed : fetched.copySize;
+        // A delta's assembly takes its whole content at once (it is known),
+        // so that no bound sets it aside half done.
+        const std::int64_t copy = job.plan ? DeltaCharge(job) : fetched.copySize;
         if (i == current_ || used_ - job.charged + copy <= settings_.budget)
             StartUnpack(i);
         else
@@ -741,6 +818,7 @@ void TWorkAhead::AwaitInstall(std::size_t i, const std::function<void(std::int64
                 std::make_exception_ptr(Exception("\"" + job.in.target + "\" was not unpacked"));
         if (job.stage != Stage::Taken)
             Move(i, Stage::Taken);
+        Pump(); // what it took of the budget is free for the others
     }
     if (error)
         std::rethrow_exception(error);

@@ -14,8 +14,10 @@
 // contents of all of them, the one being installed included, take at most
 // `budget` bytes of disk before work beyond that one waits (an unpacking
 // ahead that would pass it is set aside until its entry is the one being
-// installed, which alone may pass it). After a download that could not be
-// opened no later download starts.
+// installed, which alone may pass it). A delta's assembly, whose content size
+// is known, is charged all of it when it begins, so that it is never set aside
+// half done: it waits until that fits, and begins as soon as it does. After a
+// download that could not be opened no later download starts.
 //
 // Each entry's job is in one state at a time (Stage), changed only by Move,
 // which checks that the change is one the job may make and sets what the job
@@ -44,6 +46,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -169,6 +172,9 @@ private:
         std::optional<TDeltaPlan> plan;
         std::string pack;
         bool deltaFailed = false;
+        // Its charge is its pack's since its chunks were planned, no longer
+        // its copy's: should the delta fail now, the copy waits for room.
+        bool packCharged = false;
         // The mirror its copy came from, when there are mirrors.
         std::optional<std::size_t> copyBase;
         // When the installer was last woken for this job's progress.
@@ -177,6 +183,8 @@ private:
 
     // Under the lock: starts what the bounds allow.
     void Pump();
+    // What a delta's assembly takes of the budget: its pack and its content.
+    static std::int64_t DeltaCharge(const Job& job);
     std::size_t NextToFetch(); // the entry whose download starts next, if any may
     void StartDownload(std::size_t i);
     void StartUnpack(std::size_t i);
@@ -198,6 +206,10 @@ private:
     // copy must be fetched instead.
     Fetched FetchCopy(std::size_t i, unsigned worker);
     std::optional<TDeltaPlan> FetchChunks(std::size_t i, unsigned worker);
+    // Runs entry i's scan of its sources once it is the first in line and
+    // fewer than `cores` others scan: the scans are the processor's work,
+    // and the entries nearest the installer come first.
+    TDeltaPlan Scanned(std::size_t i, const std::function<TDeltaPlan()>& scan);
     TFetch MakeFetch(std::size_t i, unsigned worker);
     struct ChunkFetches;
     void Note(std::deque<std::string>& notes, std::string note);
@@ -233,8 +245,11 @@ private:
     std::int64_t used_ = 0;     // disk bytes charged, the current entry's included
     // The first entry whose download could not be opened: none after it starts.
     std::size_t failedAt_ = static_cast<std::size_t>(-1);
-    std::size_t bigFetching_ = 0;      // downloads running for the largest copies
-    std::vector<std::size_t> largest_; // the entries with large copies, largest first
+    std::size_t bigFetching_ = 0;          // downloads running for the largest copies
+    std::vector<std::size_t> largest_;     // the entries with large copies, largest first
+    std::set<std::size_t> deferredDeltas_; // the Deferred entries with a delta's chunks
+    std::set<std::size_t> scanQueue_;      // the entries waiting to scan their sources
+    unsigned scanning_ = 0;                // scans running
     std::atomic<bool> closing_{false};
     std::atomic<std::size_t> currentAtomic_{0}; // current_, for the transfers' checks
     std::deque<std::string> notes_, deltaNotes_;

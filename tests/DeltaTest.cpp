@@ -13,11 +13,13 @@
 #include "Signing.h"
 #include "TestHttpServer.h"
 #include "TestSupport.h"
+#include "WorkAhead.h"
 #include "Zstd.h"
 #include "md5.h"
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -133,7 +135,13 @@ protected:
 
     HttpReply Answer(const HttpRequest& request) {
         {
-            std::lock_guard lock(mutex_);
+            std::unique_lock lock(mutex_);
+            // Chunks wait while they are held (on their connection's thread).
+            if (request.target.ends_with(".zst")) {
+                const std::string digest = fs::path(request.target).stem().string();
+                released_.wait_for(lock, std::chrono::seconds(10),
+                                   [&] { return !holdChunks_ || letThrough_.count(digest) > 0; });
+            }
             const auto it = replies_.find(request.target);
             if (it != replies_.end())
                 return it->second;
@@ -198,6 +206,9 @@ protected:
     TestHttpServer::Handler folder_;
     std::mutex mutex_;
     std::map<std::string, HttpReply> replies_;
+    bool holdChunks_ = false;
+    std::set<std::string> letThrough_; // chunks not held
+    std::condition_variable released_;
     TestHttpServer server_;
     std::vector<std::string> notes_, causes_, events_;
 };
@@ -348,6 +359,104 @@ TEST_F(DeltaTest, ASignedTreeIsMadeOfChunksWhileItsStoreCannotChangeWhatIsInstal
     }));
     EXPECT_EQ(Snapshot(Path("install")),
               (std::map<std::string, std::string>{{"data/a.pak", older}}));
+}
+
+// Deltas under a disk budget that holds two of their contents and one of
+// their copies. Each is charged its pack, not its copy, once its chunks are
+// known, so that the next one can fetch meanwhile; each assembly is charged
+// its whole content when it begins, so that none is set aside half done; and
+// one that waits for room begins as soon as an entry before it is put in
+// place, not when the installer comes to it.
+TEST_F(DeltaTest, DeltasUnderTheDiskBudgetAreAssembledAsSoonAsTheyFit) {
+    constexpr std::size_t kFiles = 3;
+    constexpr std::int64_t kSize = 1 << 20;
+    std::map<std::string, std::string> older, next;
+    for (std::size_t k = 0; k < kFiles; ++k) {
+        const std::string path = "data/f" + std::to_string(k) + ".pak";
+        older[path] = SampleData(kSize, 40 + static_cast<std::uint32_t>(k));
+        next[path] = Edited(older[path], 1, 50 + static_cast<std::uint32_t>(k));
+    }
+    PublishTree("server", 2, next);
+    std::vector<TAheadEntry> entries;
+    for (const auto& [path, content] : next) {
+        WriteFile(Path("install/" + path), older[path]);
+        TAheadEntry entry;
+        entry.url = server_.Url("/" + path + ".bz2");
+        entry.target = Path("install/" + path);
+        entry.digest = Md5Hex(content);
+        entry.size = 2 * kSize; // what its copy would take
+        entry.delta = TDeltaEntry{server_.Url("/"),
+                                  TChunkSizes{},
+                                  Sha256(content),
+                                  entry.digest,
+                                  static_cast<std::int64_t>(content.size()),
+                                  {entry.target}};
+        entry.name = path;
+        entries.push_back(entry);
+    }
+    std::mutex mutex;
+    std::map<std::size_t, std::vector<std::string>> moves;
+    TWorkAhead::Settings settings;
+    settings.connections = 8;
+    settings.cores = 2;
+    settings.budget = kSize * 26 / 10;
+    settings.trace = [&](std::size_t entry, const char* from, const char* to) {
+        std::lock_guard lock(mutex);
+        moves[entry].push_back(std::string(from) + ">" + to);
+    };
+    const auto moved = [&](std::size_t entry, const std::string& move) {
+        std::lock_guard lock(mutex);
+        const std::vector<std::string>& of = moves[entry];
+        return std::find(of.begin(), of.end(), move) != of.end();
+    };
+    const auto waitFor = [&](const std::function<bool()>& done) {
+        for (int k = 0; k < 2000 && !done(); ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return done();
+    };
+    const auto unpacks = [&](std::size_t entry) {
+        return moved(entry, "fetching>unpacking") || moved(entry, "deferred>unpacking");
+    };
+    {
+        std::lock_guard lock(mutex_);
+        holdChunks_ = true;
+    }
+    const auto release = [&](const std::vector<std::string>& chunks, bool all) {
+        {
+            std::lock_guard lock(mutex_);
+            letThrough_.insert(chunks.begin(), chunks.end());
+            holdChunks_ = !all;
+        }
+        released_.notify_all();
+    };
+    TWorkAhead ahead(entries, settings);
+    // Every chunk is held: the copies' sizes alone would let one entry
+    // fetch beside the one being installed.
+    EXPECT_TRUE(waitFor([&] { return moved(2, "waiting>fetching"); }));
+    // Entry 0 first, then the others: the first of them to come fits beside
+    // it, the second does not.
+    release(ChunkDigests(next.at("data/f0.pak")), false);
+    ahead.AwaitDownload(0, {});
+    EXPECT_TRUE(waitFor([&] { return moved(0, "unpacking>unpacked"); }));
+    release({}, true);
+    EXPECT_TRUE(waitFor([&] {
+        return (unpacks(1) || moved(1, "fetching>deferred")) &&
+               (unpacks(2) || moved(2, "fetching>deferred"));
+    }));
+    EXPECT_NE(moved(1, "fetching>deferred"), moved(2, "fetching>deferred"));
+    ahead.AwaitInstall(0, {});
+    // The one that waited is not the one being installed, and it begins.
+    EXPECT_TRUE(waitFor([&] { return unpacks(1) && unpacks(2); }));
+    for (std::size_t k = 1; k < kFiles; ++k) {
+        ahead.AwaitDownload(k, {});
+        ahead.AwaitInstall(k, {});
+    }
+    EXPECT_EQ(ahead.Deltas().files, kFiles);
+    EXPECT_EQ(Snapshot(Path("install")), next);
+    for (std::size_t k = 0; k < kFiles; ++k) {
+        EXPECT_FALSE(moved(k, "unpacking>deferred")) << k;
+        EXPECT_EQ(moves[k].back(), "unpacked>taken") << k;
+    }
 }
 
 TEST_F(DeltaTest, LaunchersThatKnowNoChunksReadAChunkedTreeAsBefore) {
