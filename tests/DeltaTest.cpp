@@ -429,10 +429,21 @@ TEST_F(DeltaTest, DeltasUnderTheDiskBudgetAreAssembledAsSoonAsTheyFit) {
         }
         released_.notify_all();
     };
+    // Whether the server was asked for a chunk of entry k: its plan is made.
+    const auto planned = [&](std::size_t k) {
+        const std::string path = "data/f" + std::to_string(k) + ".pak";
+        const std::vector<std::string> had = ChunkDigests(older.at(path));
+        for (const std::string& chunk : ChunkDigests(next.at(path)))
+            if (std::find(had.begin(), had.end(), chunk) == had.end())
+                for (const HttpRequest& request : server_.Requests())
+                    if (request.target.find(chunk) != std::string::npos)
+                        return true;
+        return false;
+    };
     TWorkAhead ahead(entries, settings);
     // Every chunk is held: the copies' sizes alone would let one entry
     // fetch beside the one being installed.
-    EXPECT_TRUE(waitFor([&] { return moved(2, "waiting>fetching"); }));
+    EXPECT_TRUE(waitFor([&] { return planned(1) && planned(2); }));
     // Entry 0 first, then the others: the first of them to come fits beside
     // it, the second does not.
     release(ChunkDigests(next.at("data/f0.pak")), false);
