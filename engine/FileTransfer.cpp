@@ -6,8 +6,10 @@
 #include "ScopeGuard.h"
 #include "Streams.h"
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 namespace {
@@ -72,7 +74,9 @@ TFileTransfer::Downloaded TFileTransfer::Download(const std::string& url, const 
     };
     TFetchSink sink;
     std::int64_t body = 0; // of the body in the file, the block included
+    std::optional<std::chrono::steady_clock::time_point> firstByte;
     sink.restart = [&] {
+        firstByte.reset();
         // A body from its start: what came before is dropped.
         file.reset();
         file = std::make_unique<TFileStream>(target, TFileStream::Mode::fmCreate);
@@ -84,6 +88,8 @@ TFileTransfer::Downloaded TFileTransfer::Download(const std::string& url, const 
         }
     };
     sink.data = [&](const char* data, std::size_t size) {
+        if (!firstByte)
+            firstByte = std::chrono::steady_clock::now();
         body += static_cast<std::int64_t>(size);
         if (limit.Passed(body))
             throw LimitPassed(url, fetch.AnswerStatus(), limit);
@@ -107,6 +113,10 @@ TFileTransfer::Downloaded TFileTransfer::Download(const std::string& url, const 
         });
         try {
             const TFetchResult result = fetch.Get(url, sink);
+            if (firstByte)
+                outcome.bodySeconds =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - *firstByte)
+                        .count();
             outcome.opened = result.opened;
             outcome.failure = FetchFailure(url, result);
         } catch (const limits::ELimitPassed& e) {

@@ -37,6 +37,9 @@ public:
         bool opened = false;
         // The body passed the download's limit; nothing of it is kept.
         bool passedLimit = false;
+        // From the first byte of the body kept to its end: how fast the line
+        // brought it, without the connection's setup and the server's wait.
+        double bodySeconds = 0;
         // What went wrong (see FetchFailure), or the limit passed; empty:
         // nothing.
         std::string failure;

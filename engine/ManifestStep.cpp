@@ -115,7 +115,13 @@ bool TManifestStep::Fetched(bool another) {
     std::error_code error;
     const auto bytes =
         std::filesystem::file_size(platform::FsPath(settings_.folder + "files.lst.bz2"), error);
-    if (!error && took.count() > 0)
+    // A body large enough to span several round trips tells the line's rate
+    // from its own bytes; a smaller one arrives at once, and only the whole
+    // request, its setup and round trip included, can be timed.
+    constexpr std::uintmax_t kBodyTimed = 64 * 1024;
+    if (!error && bytes >= kBodyTimed && downloaded.bodySeconds > 0)
+        lineBytesPerSecond_ = static_cast<double>(bytes) / downloaded.bodySeconds;
+    else if (!error && took.count() > 0)
         lineBytesPerSecond_ = static_cast<double>(bytes) / took.count();
     fetchFailure_ = downloaded.failure;
     // With a mirror left to ask, an answer that is no success counts as none.
