@@ -521,6 +521,8 @@ std::optional<TDeltaPlan> TWorkAhead::FetchChunks(std::size_t i, unsigned worker
 }
 
 TDeltaPlan TWorkAhead::Scanned(std::size_t i, const std::function<TDeltaPlan()>& scan) {
+    if (jobs_[i]->in.delta->sources.empty())
+        return scan(); // nothing to read: a new file is all chunks to fetch
     const unsigned slots = std::max(settings_.cores, 1u);
     {
         std::unique_lock lock(mutex_);
