@@ -138,6 +138,7 @@ void TWorkAhead::Move(std::size_t i, Stage to) {
     if (job.stage == Stage::Deferred)
         deferredDeltas_.erase(i);
     job.stage = to;
+    job.packCharged = false; // the new state sets the charge
     std::int64_t charge = 0;
     switch (to) {
     case Stage::Fetching:
@@ -587,7 +588,6 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
         // delta that failed once it gave up its copy's room waits for it
         // again.
         job.fetched = {};
-        job.packCharged = false;
         Move(i, Stage::Waiting);
         if (i == current_)
             Restart(i);

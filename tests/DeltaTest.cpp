@@ -298,6 +298,10 @@ TEST_F(DeltaTest, AStoreThatLiesNeverGetsAWrongByteInstalled) {
         {"truncated chunk", {ChunkPath(fetched->sha256), frame.substr(0, frame.size() / 2)}},
         {"a chunk listed twice", {IndexPath(sha), replaced(index, lineOf(second), lineOf(first))}},
         {"wrong sum", {IndexPath(sha), replaced(index, lineOf(first), lineOf(resized))}},
+        // Only the assembled content shows this one.
+        {"chunks out of order",
+         {IndexPath(sha),
+          replaced(index, lineOf(first) + lineOf(second), lineOf(second) + lineOf(first))}},
         {"another file's index",
          {IndexPath(sha), ReadFile(Path("server/" + IndexPath(Sha256(other))))}},
         {"a bomb",
