@@ -425,9 +425,12 @@ struct TWorkAhead::ChunkFetches {
             std::lock_guard lock(mutex);
             --running;
             if (failed && !error) {
-                error = failed;
+                error = std::move(failed);
                 over = true;
             }
+            // Let go of it here: the owner may handle the error as soon as
+            // the lock is free, and the last reference must not be a helper's.
+            failed = nullptr;
             idle.notify_all();
         }
     }
@@ -593,13 +596,13 @@ void TWorkAhead::Download(std::size_t i, unsigned worker) {
             Restart(i);
     } else if (error || !fetched.opened) {
         job.fetched = fetched;
-        job.error = error;
-        Move(i, Stage::Failed);
         if (!error)
             failedAt_ = std::min(failedAt_, i);
+        job.error = std::move(error);
+        Move(i, Stage::Failed);
     } else if (passed) {
         job.fetched = fetched;
-        job.error = passed;
+        job.error = std::move(passed);
         Move(i, Stage::Unpacked);
     } else {
         job.fetched = fetched;
@@ -705,7 +708,7 @@ void TWorkAhead::Unpack(std::size_t i) {
         if (i == current_)
             Restart(i);
     } else {
-        job.error = error;
+        job.error = std::move(error);
         job.content = std::move(content);
         Move(i, Stage::Unpacked);
     }
