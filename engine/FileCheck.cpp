@@ -8,6 +8,7 @@
 #include "Text.h"
 #include "md5.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -38,6 +39,16 @@ TFileCheck::Result TFileCheck::Check(const std::vector<std::string>& entries,
             std::error_code error;
             if (!std::filesystem::is_regular_file(platform::FsPath(local), error))
                 return std::nullopt;
+            // A file of another size than the content its entry lists is not
+            // that content: it is out of date without being read. Only the
+            // digest tells a file current.
+            const std::int64_t listed = SplitFileEntry(entries[k]).contentSize;
+            if (listed >= 0) {
+                const std::uintmax_t size =
+                    std::filesystem::file_size(platform::FsPath(local), error);
+                if (!error && size != static_cast<std::uintmax_t>(listed))
+                    return std::nullopt;
+            }
             return FileDigestTextByReading(local);
         });
     for (std::size_t i = 0; i < entries.size(); ++i) {

@@ -1,8 +1,9 @@
 // The file check: the entries of one section of the manifest compared with
 // the installed files by MD5 digest, in order, the digests computed ahead on
-// every core. What differs, or is missing, becomes pending; what may never
-// be written (a path that leads outside, the installation's own settings
-// file) is left out with its cause or note.
+// every core (a file whose size is not the content size its entry lists
+// differs without being read). What differs, or is missing, becomes pending;
+// what may never be written (a path that leads outside, the installation's
+// own settings file) is left out with its cause or note.
 #pragma once
 
 #include "Installation.h"

@@ -5,6 +5,7 @@
 #include "TestHttpServer.h"
 #include "TestSupport.h"
 #include "Text.h"
+#include "md5.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 using namespace testing_support;
@@ -561,6 +563,35 @@ TEST_F(UpdateRunTest, EverythingCurrentFetchesOnlyTheManifest) {
     EXPECT_FALSE(IsInstalled("files.lst"));
     EXPECT_FALSE(IsInstalled("files.lst.bz2"));
     EXPECT_GT(dispatched_, 0);
+}
+
+// Newer trees list each file's content size: a file of another size is out of
+// date without its digest, and only its digest tells a file current.
+TEST_F(UpdateRunTest, TheListedContentSizeTellsAChangedFileButOnlyTheDigestACurrentOne) {
+    const auto sized = [&](const std::string& path, const std::string& content) {
+        TSHA256 sha;
+        sha.Update(content.data(), content.size());
+        return std::to_string(content.size()) + "|" + sha.FinalText() + "|" +
+               Publish(path, content);
+    };
+    PublishManifest("Rev|3\r\nModHosts|0\r\n",
+                    {sized("current.dat", "current"), sized("grown.dat", "new content"),
+                     sized("shrunk.dat", "new"), sized("same-size.dat", "abc")},
+                    {});
+    Install("current.dat", "current");
+    Install("grown.dat", "old");
+    Install("shrunk.dat", "the old content");
+    Install("same-size.dat", "xyz");
+    Run(3, true);
+    std::set<std::string> fetched;
+    for (const auto& request : server_.Requests())
+        fetched.insert(request.target);
+    EXPECT_EQ(fetched, (std::set<std::string>{"/files.lst.bz2", "/grown.dat.bz2", "/shrunk.dat.bz2",
+                                              "/same-size.dat.bz2"}));
+    EXPECT_EQ(Installed("grown.dat"), "new content");
+    EXPECT_EQ(Installed("shrunk.dat"), "new");
+    EXPECT_EQ(Installed("same-size.dat"), "abc");
+    EXPECT_EQ(Status()[Status().size() - 2], kAllUpdated);
 }
 
 TEST_F(UpdateRunTest, ListedBz2FileSurvivesTheDownloadOfItsNamesake) {
