@@ -4,14 +4,42 @@
 #include "Files.h"
 #include "JobQueue.h"
 #include "LstFile.h"
+#include "Md5Lanes.h"
 #include "Misc.h"
 #include "Text.h"
-#include "md5.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <system_error>
+#include <utility>
+
+namespace {
+
+// The entries digested side by side by one worker.
+constexpr std::size_t kGroup = 8;
+
+} // namespace
+
+std::optional<std::string> TFileCheck::FileToDigest(const std::string& line) const {
+    const std::vector<std::string> fields = SplitFromEnd(line, "|");
+    if (fields.size() < 3 || !IsSafeRelativePath(fields[2]))
+        return std::nullopt;
+    std::string local = installation_.LocalFile(fields[2]);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(platform::FsPath(local), error))
+        return std::nullopt;
+    // A file of another size than the content its entry lists is not that
+    // content: it is out of date without being read. Only the digest tells a
+    // file current.
+    const std::int64_t listed = SplitFileEntry(line).contentSize;
+    if (listed >= 0) {
+        const std::uintmax_t size = std::filesystem::file_size(platform::FsPath(local), error);
+        if (!error && size != static_cast<std::uintmax_t>(listed))
+            return std::nullopt;
+    }
+    return local;
+}
 
 TFileCheck::TFileCheck(TNotifier& notifier, const TInstallation& installation, unsigned cores,
                        std::function<bool()> stopRequested)
@@ -26,31 +54,31 @@ TFileCheck::Result TFileCheck::Check(const std::vector<std::string>& entries,
         return result;
     notifier_.ShowStatus(status::kChecking);
     notifier_.SetGaugeMax(TRunGauge::Total, static_cast<std::int64_t>(entries.size()) - 1);
-    // The digests of the coming entries are computed ahead on every core;
-    // what each entry shows and what becomes of it still comes in order.
+    // The digests of the coming entries are computed ahead on every core, a
+    // group of entries at a time (their files side by side in the lanes of
+    // one digest); what each entry shows and what becomes of it still comes
+    // in order.
+    using Digests = std::vector<std::optional<std::string>>;
+    const std::size_t groups = (entries.size() + kGroup - 1) / kGroup;
     TJobQueue digesting(cores_, true);
-    TOrderedAhead<std::optional<std::string>> digests(
-        digesting, entries.size(), 4 * static_cast<std::size_t>(cores_),
-        [&](std::size_t k) -> std::optional<std::string> {
-            const std::vector<std::string> fields = SplitFromEnd(entries[k], "|");
-            if (fields.size() < 3 || !IsSafeRelativePath(fields[2]))
-                return std::nullopt;
-            const std::string local = installation_.LocalFile(fields[2]);
-            std::error_code error;
-            if (!std::filesystem::is_regular_file(platform::FsPath(local), error))
-                return std::nullopt;
-            // A file of another size than the content its entry lists is not
-            // that content: it is out of date without being read. Only the
-            // digest tells a file current.
-            const std::int64_t listed = SplitFileEntry(entries[k]).contentSize;
-            if (listed >= 0) {
-                const std::uintmax_t size =
-                    std::filesystem::file_size(platform::FsPath(local), error);
-                if (!error && size != static_cast<std::uintmax_t>(listed))
-                    return std::nullopt;
+    TOrderedAhead<Digests> digests(
+        digesting, groups, 2 * static_cast<std::size_t>(cores_), [&](std::size_t g) {
+            Digests group;
+            std::vector<std::string> read;
+            std::vector<std::size_t> readAt;
+            for (std::size_t k = g * kGroup; k < std::min(entries.size(), (g + 1) * kGroup); ++k) {
+                group.emplace_back(std::nullopt);
+                if (std::optional<std::string> local = FileToDigest(entries[k])) {
+                    readAt.push_back(group.size() - 1);
+                    read.push_back(std::move(*local));
+                }
             }
-            return FileDigestTextByReading(local);
+            std::vector<std::string> found = FileDigestTextsByReading(read);
+            for (std::size_t n = 0; n < found.size(); ++n)
+                group[readAt[n]] = std::move(found[n]);
+            return group;
         });
+    Digests group;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (stop()) {
             // What is left unchecked is not known to be current.
@@ -60,6 +88,9 @@ TFileCheck::Result TFileCheck::Check(const std::vector<std::string>& entries,
         notifier_.SetTotalProgress(static_cast<std::int64_t>(i));
         const FileEntry entry = SplitFileEntry(entries[i]);
         notifier_.ShowStatus(status::kCheckingFile + platform::AnsiToUtf8(entry.path));
+        if (i % kGroup == 0) // taken whatever becomes of the entry, for the entries after it
+            group = digests.Take(
+                i / kGroup, [this] { return notifier_.Due(); }, [this] { notifier_.FlushIfDue(); });
         if (!IsSafeRelativePath(entry.path)) {
             result.failed = true; // never read, written or fetched
             notifier_.ShowCause("'" + platform::AnsiToUtf8(entry.path) +
@@ -75,9 +106,7 @@ TFileCheck::Result TFileCheck::Check(const std::vector<std::string>& entries,
                                "left out");
             continue;
         }
-        if (digests.Take(
-                i, [this] { return notifier_.Due(); }, [this] { notifier_.FlushIfDue(); }) ==
-            entry.digest)
+        if (group[i % kGroup] == entry.digest)
             continue;
         if (!installation_.StaysInside(installation_.LocalFile(entry.path))) {
             result.failed = true; // a folder on its way is a link to elsewhere
